@@ -1,0 +1,91 @@
+// RIFF WAVE file access: one file open for reading or writing at a time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#pragma pack(push, 1)
+// The 18-byte format block of a WAVE "fmt " chunk, little-endian on disk.
+struct WaveFormat {
+    uint16_t wFormatTag = 0;
+    uint16_t nChannels = 0;
+    uint32_t nSamplesPerSec = 0;
+    uint32_t nAvgBytesPerSec = 0;
+    uint16_t nBlockAlign = 0;
+    uint16_t wBitsPerSample = 0;
+    uint16_t cbSize = 0;
+};
+#pragma pack(pop)
+static_assert(sizeof(WaveFormat) == 18, "format block must be 18 bytes");
+
+// Where one chunk sits in the file.
+struct ChunkInfo {
+    char ckid[4] = {0, 0, 0, 0};
+    uint32_t cksize = 0;      // payload bytes, without header or pad byte
+    char fccType[4] = {0, 0, 0, 0};
+    int64_t dwDataOffset = 0; // offset of the payload from the start of the file
+    uint32_t dwFlags = 0;
+};
+
+class TWaveData {
+public:
+    static constexpr int kBufferSize = 131072;
+    static constexpr int kHeaderSize = 46; // size of the header CreateWrite writes
+
+    TWaveData();
+    ~TWaveData();
+    TWaveData(const TWaveData&) = delete;
+    TWaveData& operator=(const TWaveData&) = delete;
+
+    // 0 success; 1 cannot open / short format chunk; 2 not a RIFF WAVE file with
+    // "fmt " followed by "data".
+    int OpenRead(const std::string& name);
+    // Format must be filled first. 0 success; 1 cannot create / write failed;
+    // 2 a chunk could not be started.
+    int CreateWrite(const std::string& name);
+    // Finishes the chunk sizes of a written file. 0 if not open, else 0 or
+    // non-zero for the result of closing.
+    int Close();
+
+    // Byte transfers at the current position. Reading stops at the end of the
+    // data chunk (or of the file, if that comes first); positions before the
+    // data chunk read as silence. -1 on a closed object or an I/O error.
+    int32_t Read(void* dest, int32_t bytes);
+    int32_t Write(const void* src, int32_t bytes);
+    int64_t Tell();
+    // DataStart + frame * nBlockAlign; a negative frame gives a position before
+    // the sample data, which reads as silence. -1 on a closed object.
+    int64_t SeekFrame(int64_t frame);
+    // (Tell() - DataStart) / nBlockAlign, truncating toward zero; 0 when the
+    // format declares no frame size.
+    int64_t CurrentFrame();
+
+    bool IsOpen() const { return fd_ >= 0; }
+
+    int32_t Mode = 0;      // 0 read, 1 write
+    ChunkInfo RiffChunk;
+    ChunkInfo Chunk;       // "fmt ", then "data"
+    int64_t DataStart = 0; // offset of the first sample byte
+    std::string FileName;
+    WaveFormat Format;
+    uint32_t DataBytes = 0; // size field of the data chunk, as stored
+
+private:
+    int FlushWrite();
+    int64_t FileSize() const;
+    int32_t ReadRaw(int64_t pos, void* dest, int32_t bytes);
+    bool FindChunk(const char id[4], int64_t from, int64_t end, ChunkInfo& out);
+    void CloseHandle();
+
+    int fd_ = -1;
+    std::vector<uint8_t> buf_;
+    // Reading: buf_ holds file bytes [bufPos_, bufPos_ + bufLen_).
+    // Writing: buf_ holds bufLen_ bytes not yet written, to go at fileEnd_.
+    int64_t bufPos_ = 0;
+    int32_t bufLen_ = 0;
+    int64_t pos_ = 0;       // logical position (reading)
+    int64_t readEnd_ = 0;   // reading stops here
+    int64_t fileEnd_ = 0;   // bytes written successfully (writing)
+    bool writeFailed_ = false;
+};

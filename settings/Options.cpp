@@ -1,0 +1,103 @@
+#include "Options.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Truncates toward zero, saturating at the ends of the 32-bit range.
+int32_t TruncToInt(long double v) {
+    if (!(v == v)) return 0;
+    if (v >= static_cast<long double>(INT32_MAX)) return INT32_MAX;
+    if (v <= static_cast<long double>(INT32_MIN)) return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
+int32_t Saturate(int64_t v) {
+    return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : int32_t(v);
+}
+
+// Fixed-point text of `v` after rounding it to `precision` significant digits;
+// a value with more integer digits than that is shown in exponent form.
+std::string Fixed(double v, int decimals, int precision, const std::string& decimalPoint) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*e", precision - 1, v);
+    const double r = std::strtod(buf, nullptr);
+    if (std::fabs(r) >= std::pow(10.0, precision))
+        std::snprintf(buf, sizeof buf, "%.*E", precision - 1, r);
+    else
+        std::snprintf(buf, sizeof buf, "%.*f", decimals, r);
+    std::string s = buf;
+    auto dot = s.find('.');
+    if (dot != std::string::npos) s.replace(dot, 1, decimalPoint);
+    return s;
+}
+
+} // namespace
+
+void SetDefaults(ProcessingOptions& edited) { edited = ProcessingOptions{}; }
+
+// 0.001 and 0.01 are applied as the extended-precision values nearest to them.
+double BlkSecFor(int32_t blkSize) { return static_cast<double>(blkSize * 0.001L); }
+
+int32_t AdptRangeFor(int32_t blkSize, int32_t adptNum) {
+    long double v = static_cast<long double>(blkSize) * 0.01L;
+    v = v * adptNum;
+    return TruncToInt(v);
+}
+
+float CntrGainFor(int32_t cntrPos) { return static_cast<float>(cntrPos * 0.25L + 0.5L); }
+
+int32_t LPFFreqFor(int32_t lpfPos) { return Saturate(int64_t(lpfPos) * 800 + 2000); }
+
+int32_t HPFFreqFor(int32_t hpfPos) {
+    long double p = static_cast<long double>(hpfPos) + 1;
+    return TruncToInt(p * p * 1.5L + 49);
+}
+
+float KvolFor(int32_t kvolPos) {
+    if (kvolPos <= 9) return static_cast<float>(kvolPos * 0.1L + 0.6L);
+    return static_cast<float>((static_cast<long double>(kvolPos) - 9) * 0.3L + 1.5L);
+}
+
+float KlvlFor(int32_t klvlPos) { return static_cast<float>(klvlPos * 0.03L + 0.7L); }
+
+std::string CleanFileSuffix(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        // Bytes of multi-byte UTF-8 characters are never ASCII, so they stay.
+        switch (c) {
+        case '\\': case '/': case ':': case '*': case '?':
+        case '"': case '<': case '>': case '|':
+            continue;
+        default:
+            out.push_back(char(c));
+        }
+    }
+    return out;
+}
+
+void CommitOptions(const ProcessingOptions& edited, CommittedOptions& c) {
+    static_cast<ProcessingOptions&>(c) = edited;
+    if (c.OvspMx <= 0) c.OvspMx = 1;
+    if (c.BlkSize < 50) c.BlkSize = 50;
+    if (c.AdptNum < 0) c.AdptNum = 0;
+    c.AdptRange = AdptRangeFor(c.BlkSize, c.AdptNum);
+    c.BlkSec = BlkSecFor(c.BlkSize);
+    c.CntrGain = CntrGainFor(c.CntrPos);
+    c.LPFFreq = LPFFreqFor(c.LPFPos);
+    c.HPFFreq = HPFFreqFor(c.HPFPos);
+    c.Kvol = KvolFor(c.KvolPos);
+    c.Klvl = KlvlFor(c.KlvlPos);
+    c.VnameTxt = CleanFileSuffix(c.VnameTxt);
+    if (c.VnameTxt.empty()) c.VnameFlg = 0;
+}
+
+std::string CntrGainText(float v, const std::string& dp) { return Fixed(v, 2, 3, dp); }
+std::string KvolText(float v, const std::string& dp) { return Fixed(v, 1, 2, dp); }
+std::string KlvlText(float v, const std::string& dp) { return Fixed(v, 2, 3, dp); }
+std::string LPFText(int32_t freq, const std::string& dp) { return Fixed(freq / 1000.0, 1, 4, dp) + "kHz"; }
+std::string HPFText(int32_t freq) { return std::to_string(freq) + "Hz"; }

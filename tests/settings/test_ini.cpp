@@ -1,0 +1,202 @@
+#include "IniFile.h"
+#include "Settings.h"
+#include "TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace testutil;
+
+TEST(IniInt, DecimalHexadecimalAndFallback) {
+    struct Case {
+        const char* text;
+        int32_t want;
+    } cases[] = {
+        {"100", 100}, {" 42 ", 42}, {"-3", -3}, {"+7", 7}, {"0x64", 100}, {"0X1f", 31},
+        {"0xFFFFFFFF", -1}, {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN},
+        // Not numbers: the fallback stands.
+        {"abc", -99}, {"", -99}, {"0x", -99}, {"0xg1", -99}, {"10abc", -99}, {"1.5", -99},
+        {"2147483648", -99}, {"0x100000000", -99}, {"- 1", -99},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ParseIniInt(c.text, -99), c.want) << '"' << c.text << '"';
+}
+
+TEST(IniFile, ReadsSectionsAndKeysWithoutRegardToCase) {
+    IniFile ini;
+    ini.Parse("; comment\n[other]\nBlkSize=1\n[v30_OPTION]\r\n  blksize = 200 \r\nVnameTxt=\" _x \"\r\n"
+              ";BlkSize=300\r\nEmpty=\r\n[V30_Option]\nBlkSize=400\n");
+    EXPECT_EQ(ini.Get("V30_Option", "BlkSize"), "200");
+    EXPECT_EQ(ini.Get("V30_Option", "VNAMETXT"), " _x ");
+    EXPECT_EQ(ini.Get("V30_Option", "Empty"), "");
+    EXPECT_EQ(ini.Get("V30_Option", "Missing"), std::nullopt);
+    EXPECT_EQ(ini.Get("other", "blksize"), "1");
+    EXPECT_EQ(ini.Get("nowhere", "BlkSize"), std::nullopt);
+}
+
+TEST(IniFile, SettingKeysKeepsEverythingElse) {
+    const std::string text =
+        "; Sonvelt and friends\n[Window]\nLeft=10\n\n[V30_Option]\nblkSIZE=100\n; keep me\nOther=x\n\n"
+        "[Tail]\nA=1";
+    IniFile ini;
+    ini.Parse(text);
+    ini.Set("V30_Option", "BlkSize", "200");
+    ini.Set("v30_option", "OvspMx", "64");
+    ini.Set("Tail", "B", "2");
+    ini.Set("New", "K", "v");
+    EXPECT_EQ(ini.Text(),
+              "; Sonvelt and friends\n[Window]\nLeft=10\n\n[V30_Option]\nblkSIZE=200\n; keep me\nOther=x\n"
+              "OvspMx=64\n\n[Tail]\nA=1\nB=2\n\n[New]\nK=v\n");
+}
+
+TEST(IniFile, KeepsWindowsLineEndings) {
+    IniFile ini;
+    ini.Parse("[V30_Option]\r\nBlkSize=100\r\n");
+    ini.Set("V30_Option", "OvspMx", "8");
+    EXPECT_EQ(ini.Text(), "[V30_Option]\r\nBlkSize=100\r\nOvspMx=8\r\n");
+}
+
+class Persistence : public ::testing::Test {
+protected:
+    TempDir dir;
+    SettingsModel s;
+    std::string ini() const { return (dir.path() / "SonveltRip" / "sonvelt.ini").string(); }
+    void Start() { s.Initialise("/usr/bin/sonvelt", dir.path().string()); }
+    void StoreOption(const std::string& body) {
+        std::filesystem::create_directories(dir.path() / "SonveltRip");
+        WriteText(ini(), "[V30_Option]\n" + body);
+    }
+};
+
+TEST_F(Persistence, FirstStartCreatesTheFolderButNoFile) {
+    Start();
+    EXPECT_EQ(s.IniPath, ini());
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "SonveltRip"));
+    EXPECT_FALSE(std::filesystem::exists(ini()));
+    EXPECT_EQ(s.EditedOptions, ProcessingOptions{});
+    EXPECT_EQ(s.Options.AdptRange, 3);
+}
+
+TEST_F(Persistence, EachProgramNameHasItsOwnFile) {
+    SettingsModel a, b;
+    a.BuildIniPath("/opt/x/sonvelt", dir.path().string());
+    b.BuildIniPath("/opt/x/sonvelt-copy.bin", dir.path().string());
+    EXPECT_EQ(a.IniPath, (dir.path() / "SonveltRip" / "sonvelt.ini").string());
+    EXPECT_EQ(b.IniPath, (dir.path() / "SonveltRip" / "sonvelt-copy.ini").string());
+}
+
+TEST_F(Persistence, StoredValuesLoadWithFallbacks) {
+    struct Case {
+        const char* stored;
+        int32_t ProcessingOptions::*field;
+        int32_t loaded;
+        int32_t committed;
+    } cases[] = {
+        {"BlkSize=0x64", &ProcessingOptions::BlkSize, 100, 100},
+        {"BlkSize=abc", &ProcessingOptions::BlkSize, 100, 100},
+        {"BlkSize=10", &ProcessingOptions::BlkSize, 10, 50},
+        {"OvspFlg=5", &ProcessingOptions::OvspFlg, 1, 1},
+        {"OvspFlg=0", &ProcessingOptions::OvspFlg, 0, 0},
+        {"KnameFlg=junk", &ProcessingOptions::KnameFlg, 1, 1},
+        {"OvspMx=-5", &ProcessingOptions::OvspMx, -5, 1},
+        {"CntrPos=40", &ProcessingOptions::CntrPos, 40, 40},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        StoreOption(std::string(c.stored) + "\n");
+        Start();
+        EXPECT_EQ(s.EditedOptions.*c.field, c.loaded);
+        EXPECT_EQ(s.Options.*c.field, c.committed);
+    }
+}
+
+TEST_F(Persistence, EmptySuffixLoadsEmptyAndIsSavedWithNamingOff) {
+    StoreOption("VnameTxt=\nBlkSize=10\nOvspFlg=5\n");
+    Start();
+    EXPECT_EQ(s.EditedOptions.VnameTxt, "");
+    EXPECT_EQ(s.Options.VnameFlg, 0);
+    ASSERT_EQ(s.SaveOptions(), 0);
+    IniFile f;
+    ASSERT_TRUE(f.Load(ini()));
+    EXPECT_EQ(f.Get(kIniSection, "VnameFlg"), "0");
+    EXPECT_EQ(f.Get(kIniSection, "BlkSize"), "50");
+    EXPECT_EQ(f.Get(kIniSection, "OvspFlg"), "1");
+    EXPECT_EQ(f.Get(kIniSection, "VnameTxt"), "");
+}
+
+TEST_F(Persistence, SaveWritesAllKeysInOrderAndRoundTrips) {
+    const std::string foreign = "# my notes\n[Recent]\nFile1=/music/a.wav\n\n[V30_Option]\nkvolpos=3\nUnknown=7\n";
+    StoreOption("");
+    WriteText(ini(), foreign);
+    Start();
+    s.EditedOptions.MergeMode = 1;
+    s.EditedOptions.VnameTxt = " 人声 ";
+    s.EditedOptions.HPFPos = 0;
+    s.CommitOptions();
+    ASSERT_EQ(s.SaveOptions(), 0);
+
+    const std::string text = ReadText(ini());
+    EXPECT_EQ(text.rfind("# my notes\n[Recent]\nFile1=/music/a.wav\n\n[V30_Option]\nkvolpos=3\nUnknown=7\n", 0), 0u);
+    // The keys the file lacked follow in the fixed order.
+    size_t last = 0;
+    for (const OptionKey& k : OptionKeys()) {
+        if (std::string(k.name) == "KvolPos") continue;
+        size_t at = text.find(std::string("\n") + k.name + "=");
+        ASSERT_NE(at, std::string::npos) << k.name;
+        EXPECT_GT(at, last) << k.name;
+        last = at;
+    }
+
+    SettingsModel again;
+    again.Initialise("/usr/bin/sonvelt", dir.path().string());
+    EXPECT_EQ(again.EditedOptions, static_cast<const ProcessingOptions&>(s.Options));
+    EXPECT_EQ(again.EditedOptions.VnameTxt, " 人声 ");
+    EXPECT_EQ(again.EditedOptions.KvolPos, 3);
+}
+
+TEST_F(Persistence, AWriteFailureIsReportedAndLeavesTheFileWhole) {
+    if (::geteuid() == 0) {
+        // Root writes through permissions; make the path unwritable another way.
+        Start();
+        s.IniPath = (dir.path() / "missing-folder" / "sonvelt.ini").string();
+        EXPECT_EQ(s.SaveOptions(), 1);
+        EXPECT_FALSE(std::filesystem::exists(s.IniPath));
+    } else {
+        StoreOption("BlkSize=200\n");
+        Start();
+        ::chmod((dir.path() / "SonveltRip").c_str(), 0500);
+        s.EditedOptions.BlkSize = 400;
+        s.CommitOptions();
+        EXPECT_EQ(s.SaveOptions(), 1);
+        ::chmod((dir.path() / "SonveltRip").c_str(), 0700);
+        EXPECT_EQ(ReadText(ini()), "[V30_Option]\nBlkSize=200\n");
+    }
+    // The committed copy stays in force.
+    EXPECT_EQ(IniWriteErrorText("/x/sonvelt.ini"), "/x/sonvelt.ini に書き込めません.");
+}
+
+TEST_F(Persistence, NoDataFolderMeansDefaultsAndAFailedSave) {
+    s.SetDefaults();
+    s.IniPath.clear();
+    s.LoadOptions();
+    s.CommitOptions();
+    EXPECT_EQ(s.EditedOptions, ProcessingOptions{});
+    EXPECT_EQ(s.SaveOptions(), 1);
+}
+
+TEST_F(Persistence, SavingThroughASymbolicLinkKeepsTheLink) {
+    StoreOption("BlkSize=200\n");
+    std::string real = dir / "real.ini";
+    std::filesystem::rename(ini(), real);
+    std::filesystem::create_symlink(real, ini());
+    Start();
+    EXPECT_EQ(s.Options.BlkSize, 200);
+    s.EditedOptions.BlkSize = 400;
+    s.CommitOptions();
+    ASSERT_EQ(s.SaveOptions(), 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(ini()));
+    IniFile f;
+    ASSERT_TRUE(f.Load(real));
+    EXPECT_EQ(f.Get(kIniSection, "BlkSize"), "400");
+}

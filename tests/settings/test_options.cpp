@@ -1,0 +1,141 @@
+#include "Options.h"
+
+#include <gtest/gtest.h>
+
+TEST(Options, DefaultsCommitToTheDocumentedDerivedValues) {
+    ProcessingOptions e;
+    e.BlkSize = 999;
+    SetDefaults(e);
+    CommittedOptions c;
+    c.BlkSec = 0;
+    CommitOptions(e, c);
+    EXPECT_EQ(static_cast<const ProcessingOptions&>(c), ProcessingOptions{});
+    EXPECT_EQ(c.BlkSec, 0.1);
+    EXPECT_EQ(c.AdptRange, 3);
+    EXPECT_EQ(c.CntrGain, 2.0f);
+    EXPECT_EQ(c.LPFFreq, 10000);
+    EXPECT_EQ(c.HPFFreq, 230);
+    EXPECT_EQ(c.Kvol, 1.2f);
+    EXPECT_EQ(c.Klvl, 1.0f);
+}
+
+TEST(Options, CommitCorrectsOnlyTheCommittedCopy) {
+    struct Case {
+        int blkSize, ovspMx, adptNum;
+        int wantBlk, wantOvsp, wantAdptNum, wantRange;
+        double wantSec;
+    } cases[] = {
+        {20, 32, 3, 50, 32, 3, 1, 0.05},
+        {100, 0, 3, 100, 1, 3, 3, 0.1},
+        {100, -5, -3, 100, 1, 0, 0, 0.1},
+        {200, 8, 3, 200, 8, 3, 6, 0.2},
+        {50, 32, 3, 50, 32, 3, 1, 0.05},
+        {400, 32, 3, 400, 32, 3, 12, 0.4},
+        {800, 32, 999, 800, 32, 999, 7992, 0.8},
+        {2000000000, 100000, 2000000000, 2000000000, 100000, 2000000000, INT32_MAX, 2000000.0},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.blkSize);
+        ProcessingOptions e;
+        e.BlkSize = k.blkSize;
+        e.OvspMx = k.ovspMx;
+        e.AdptNum = k.adptNum;
+        const ProcessingOptions before = e;
+        CommittedOptions c;
+        CommitOptions(e, c);
+        EXPECT_EQ(e, before);
+        EXPECT_EQ(c.BlkSize, k.wantBlk);
+        EXPECT_EQ(c.OvspMx, k.wantOvsp);
+        EXPECT_EQ(c.AdptNum, k.wantAdptNum);
+        EXPECT_EQ(c.AdptRange, k.wantRange);
+        EXPECT_DOUBLE_EQ(c.BlkSec, k.wantSec);
+    }
+}
+
+// 0.01 applied in extended precision lies just below 0.01, so a product that
+// is an exact integer in decimal can truncate to one less.
+TEST(Options, AdptRangeUsesTheExtendedPrecisionProduct) {
+    for (int blk : {50, 100, 200, 400, 800})
+        for (int n = 0; n <= 999; ++n) ASSERT_EQ(AdptRangeFor(blk, n), blk * n / 100) << blk << " " << n;
+    int lower = 0;
+    for (int blk = 50; blk < 1000; ++blk)
+        for (int n = 1; n <= 100; ++n) {
+            int r = AdptRangeFor(blk, n);
+            ASSERT_TRUE(r == blk * n / 100 || r == blk * n / 100 - 1);
+            if (r != blk * n / 100) {
+                ASSERT_EQ(blk * n % 100, 0);
+                ++lower;
+            }
+        }
+    EXPECT_GT(lower, 0);
+}
+
+TEST(Options, DerivedValueTables) {
+    const int hpf[21] = {50, 55, 62, 73, 86, 103, 122, 145, 170, 199, 230,
+                         265, 302, 343, 386, 433, 482, 535, 590, 649, 710};
+    for (int p = 0; p <= 20; ++p) {
+        SCOPED_TRACE(p);
+        EXPECT_EQ(HPFFreqFor(p), hpf[p]);
+        EXPECT_EQ(LPFFreqFor(p), p * 800 + 2000);
+        EXPECT_EQ(CntrGainFor(p), float(p * 0.25 + 0.5));
+        EXPECT_EQ(KlvlFor(p), float(p * 0.03L + 0.7L));
+        EXPECT_EQ(KvolFor(p), p <= 9 ? float(p * 0.1L + 0.6L) : float((p - 9) * 0.3L + 1.5L));
+    }
+    EXPECT_EQ(KvolFor(0), 0.6f);
+    EXPECT_EQ(KvolFor(9), 1.5f);
+    EXPECT_EQ(KvolFor(10), 1.8f);
+    EXPECT_EQ(KvolFor(20), 4.8f);
+    EXPECT_EQ(KlvlFor(0), 0.7f);
+    EXPECT_EQ(KlvlFor(20), 1.3f);
+    // Hand-edited positions far outside the sliders' range saturate instead of overflowing.
+    EXPECT_EQ(HPFFreqFor(100000), INT32_MAX);
+    EXPECT_EQ(LPFFreqFor(INT32_MAX), INT32_MAX);
+}
+
+TEST(Options, LabelTexts) {
+    EXPECT_EQ(CntrGainText(CntrGainFor(6)), "2.00");
+    EXPECT_EQ(CntrGainText(CntrGainFor(20)), "5.50");
+    EXPECT_EQ(KvolText(KvolFor(6)), "1.2");
+    EXPECT_EQ(KvolText(KvolFor(10)), "1.8");
+    EXPECT_EQ(KvolText(KvolFor(20)), "4.8");
+    EXPECT_EQ(KlvlText(KlvlFor(10)), "1.00");
+    EXPECT_EQ(KlvlText(KlvlFor(1)), "0.73");
+    EXPECT_EQ(LPFText(LPFFreqFor(0)), "2.0kHz");
+    EXPECT_EQ(LPFText(LPFFreqFor(10)), "10.0kHz");
+    EXPECT_EQ(LPFText(LPFFreqFor(20)), "18.0kHz");
+    EXPECT_EQ(HPFText(HPFFreqFor(10)), "230Hz");
+    EXPECT_EQ(KvolText(KvolFor(6), ","), "1,2");
+    EXPECT_EQ(LPFText(LPFFreqFor(7), ","), "7,6kHz");
+}
+
+TEST(Options, CleanFileSuffix) {
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"a:b*c", "abc"},
+        {"<>", ""},
+        {"\\/:*?\"<>|", ""},
+        {"_vo", "_vo"},
+        {"_人声", "_人声"},
+        // Characters whose UTF-8 bytes include 0x5C or 0x7C-like values stay whole.
+        {"_表|能", "_表能"},
+        {"ソ十", "ソ十"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(CleanFileSuffix(c.in), c.out) << c.in;
+}
+
+TEST(Options, EmptySuffixTurnsNamingOff) {
+    ProcessingOptions e;
+    e.VnameTxt = "<>";
+    CommittedOptions c;
+    CommitOptions(e, c);
+    EXPECT_EQ(c.VnameTxt, "");
+    EXPECT_EQ(c.VnameFlg, 0);
+    EXPECT_EQ(e.VnameFlg, 1);
+    EXPECT_EQ(e.VnameTxt, "<>");
+    e.VnameTxt = "a:b*c";
+    CommitOptions(e, c);
+    EXPECT_EQ(c.VnameTxt, "abc");
+    EXPECT_EQ(c.VnameFlg, 1);
+}

@@ -1,0 +1,43 @@
+#include "CliOptions.h"
+
+#include <CLI/CLI.hpp>
+
+void OptionSource::AddTo(CLI::App& app) {
+    app.add_option("--ini", iniPath, "Read options from this INI file instead of the window's");
+    app.add_flag("--defaults", defaults, "Ignore the INI file and start from the default options");
+    app.add_option("--set", sets, "Override one option, by its INI key (repeatable), e.g. --set MergeMode=1")
+        ->type_name("KEY=VALUE")
+        ->allow_extra_args(false);
+}
+
+bool OptionSource::Load(SettingsModel& s, std::string& error) const {
+    s.SetDefaults();
+    if (!defaults) {
+        if (!iniPath.empty())
+            s.IniPath = iniPath;
+        else
+            s.BuildIniPath(kGuiProgramName);
+        s.LoadOptions();
+    } else if (!iniPath.empty()) {
+        s.IniPath = iniPath;
+    }
+    for (const std::string& kv : sets) {
+        size_t eq = kv.find('=');
+        const OptionKey* key = eq == std::string::npos ? nullptr : FindOptionKey(kv.substr(0, eq));
+        if (!key) {
+            error = "--set " + kv + ": expected KEY=VALUE with one of the INI keys";
+            return false;
+        }
+        std::string value = kv.substr(eq + 1);
+        if (key->kind != OptionKey::Text) {
+            // A typed value that is not a number is a mistake, not a fallback.
+            if (ParseIniInt(value, 0) == 0 && ParseIniInt(value, 1) == 1) {
+                error = "--set " + kv + ": " + key->name + " needs an integer";
+                return false;
+            }
+        }
+        ApplyOptionText(s.EditedOptions, *key, value);
+    }
+    s.CommitOptions();
+    return true;
+}

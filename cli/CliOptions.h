@@ -1,0 +1,24 @@
+// Where the command line takes its processing options from.
+#pragma once
+
+#include "Settings.h"
+
+#include <string>
+#include <vector>
+
+namespace CLI { class App; }
+
+struct OptionSource {
+    std::string iniPath;           // --ini: another INI file than the window's
+    bool defaults = false;         // --defaults: ignore the INI file
+    std::vector<std::string> sets; // --set Key=Value, in order
+
+    // Adds --ini, --defaults and --set to a subcommand.
+    void AddTo(CLI::App& app);
+    // Fills `settings` as the window would at start-up, then applies the
+    // overrides and commits. False with `error` set on a bad --set.
+    bool Load(SettingsModel& settings, std::string& error) const;
+};
+
+// The window's program name, so both front ends share one INI file.
+inline constexpr const char* kGuiProgramName = "sonvelt";

@@ -1,0 +1,97 @@
+#include "CliRun.h"
+
+#include <gtest/gtest.h>
+
+using namespace testutil;
+
+TEST(Cli, HelpVersionAndUsageErrors) {
+    CliResult help = RunCli("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("info"), std::string::npos);
+    EXPECT_NE(help.out.find("settings"), std::string::npos);
+
+    CliResult version = RunCli("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_NE(version.out.find("3.0"), std::string::npos);
+
+    EXPECT_EQ(RunCli("").status, 1);
+    EXPECT_EQ(RunCli("frobnicate").status, 1);
+    EXPECT_EQ(RunCli("info").status, 1);
+}
+
+TEST(Cli, InfoShowsFormatsAndRejectsWithStatusTwo) {
+    TempDir dir;
+    WriteFile(dir / "good.wav", Wave16(2, 44100, {1, 2, 3, 4}));
+    WriteFile(dir / "mono.wav", Wave16(1, 8000, {1}));
+    WriteFile(dir / "bad.wav", Bytes{'n', 'o', 't', ' ', 'a', ' ', 'w', 'a', 'v', 'e', '!', '!'});
+
+    CliResult ok = RunCli("info " + ShellQuote(dir / "good.wav") + " " + ShellQuote(dir / "mono.wav"));
+    EXPECT_EQ(ok.status, 0);
+    EXPECT_EQ(ok.out, (dir / "good.wav") + ": 44.100kHz 16位\u3000\u3000 立体声\n" + (dir / "mono.wav") +
+                          ": 8.000kHz 16位\u3000\u3000 单声道\n");
+    EXPECT_EQ(ok.err, "");
+
+    CliResult bad = RunCli("info " + ShellQuote(dir / "good.wav") + " " + ShellQuote(dir / "bad.wav") + " " +
+                           ShellQuote(dir / "gone.wav"));
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.out, (dir / "good.wav") + ": 44.100kHz 16位\u3000\u3000 立体声\n");
+    EXPECT_EQ(bad.err, "\"bad.wav\"\n这是不能被处理的文件格式\n或文件被损坏\n\"gone.wav\"\n无法打开文件\n");
+}
+
+namespace {
+
+std::string Value(const std::string& out, const std::string& key) {
+    const std::string text = "\n" + out;
+    size_t at = text.find("\n" + key + "=");
+    if (at == std::string::npos) return "<missing>";
+    size_t start = at + key.size() + 2;
+    return text.substr(start, text.find('\n', start) - start);
+}
+
+} // namespace
+
+TEST(Cli, SettingsListsTheCommittedOptionsThenTheDerivedValues) {
+    TempDir dir;
+    CliResult d = RunCli("settings --defaults");
+    ASSERT_EQ(d.status, 0);
+    EXPECT_EQ(d.out,
+              "ProcMode=0\nMergeMode=0\nOvspFlg=0\nOvspMx=32\nBlkSize=100\nAdptMode=0\nAdptNum=3\nCntrFlg=0\n"
+              "CntrPos=6\nIntroMode=0\nLevelAdpt=0\nLPFFlg=0\nLPFPos=10\nHPFFlg=0\nHPFPos=10\nKvolPos=6\n"
+              "KlvlPos=10\nKnameFlg=1\nVnameFlg=1\nVnameTxt=_vo\nKrkPhase=0\nSoundQty=0\n"
+              "BlkSec=0.1\nAdptRange=3\nCntrGain=2\nLPFFreq=10000\nHPFFreq=230\nKvol=1.2\nKlvl=1\n");
+
+    const std::string ini = dir / "mine.ini";
+    WriteText(ini, "[V30_Option]\nBlkSize=10\nOvspMx=0\nKvolPos=10\nVnameTxt=<>\n");
+    CliResult f = RunCli("settings --ini " + ShellQuote(ini));
+    ASSERT_EQ(f.status, 0);
+    EXPECT_EQ(Value(f.out, "BlkSize"), "50");
+    EXPECT_EQ(Value(f.out, "OvspMx"), "1");
+    EXPECT_EQ(Value(f.out, "BlkSec"), "0.05");
+    EXPECT_EQ(Value(f.out, "AdptRange"), "1");
+    EXPECT_EQ(Value(f.out, "Kvol"), "1.8");
+    EXPECT_EQ(Value(f.out, "VnameTxt"), "");
+    EXPECT_EQ(Value(f.out, "VnameFlg"), "0");
+
+    CliResult s = RunCli("settings --ini " + ShellQuote(ini) + " --set blksize=200 --set HPFPos=0 --set OvspFlg=7");
+    ASSERT_EQ(s.status, 0);
+    EXPECT_EQ(Value(s.out, "BlkSize"), "200");
+    EXPECT_EQ(Value(s.out, "AdptRange"), "6");
+    EXPECT_EQ(Value(s.out, "HPFFreq"), "50");
+    EXPECT_EQ(Value(s.out, "OvspFlg"), "1");
+    EXPECT_EQ(ReadText(ini), "[V30_Option]\nBlkSize=10\nOvspMx=0\nKvolPos=10\nVnameTxt=<>\n"); // only read
+
+    EXPECT_EQ(RunCli("settings --defaults --set Nope=1").status, 1);
+    EXPECT_EQ(RunCli("settings --defaults --set BlkSize=abc").status, 1);
+    EXPECT_EQ(RunCli("settings --defaults --set BlkSize").status, 1);
+}
+
+TEST(Cli, SettingsReadsTheWindowsIniFileByDefault) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.path() / "SonveltRip");
+    WriteText(dir / "SonveltRip/sonvelt.ini", "[V30_Option]\nMergeMode=1\n");
+    CliResult r = RunCli("settings", "XDG_DATA_HOME=" + ShellQuote(dir.path().string()));
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(Value(r.out, "MergeMode"), "1");
+    CliResult d = RunCli("settings --defaults", "XDG_DATA_HOME=" + ShellQuote(dir.path().string()));
+    EXPECT_EQ(Value(d.out, "MergeMode"), "0");
+}

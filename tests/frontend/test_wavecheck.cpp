@@ -1,0 +1,72 @@
+#include "TestUtil.h"
+#include "WaveCheck.h"
+
+#include <gtest/gtest.h>
+
+using namespace testutil;
+
+TEST(WaveCheck, AcceptsPcmAndShowsItsFormat) {
+    struct Case {
+        const char* name;
+        Bytes file;
+        const char* label;
+    } cases[] = {
+        {"stereo.wav", Wave16(2, 44100, {1, 2}), "44.100kHz 16位\u3000\u3000 立体声\u3000"},
+        {"mono.wav", Wave16(1, 48000, {1}), "48.000kHz 16位\u3000\u3000 单声道\u3000"},
+        {"odd-rate.wav", Wave16(2, 22050, {}), "22.050kHz 16位\u3000\u3000 立体声\u3000"},
+        // The bit depth is judged only when a run starts.
+        {"24bit.wav", Riff({Chunk("fmt ", FmtPayload(2, 96000, 24)), Chunk("data", Bytes(6, 0))}),
+         "96.000kHz 24位\u3000\u3000 立体声\u3000"},
+        {"8bit.wav", Riff({Chunk("fmt ", FmtPayload(1, 8000, 8)), Chunk("data", Bytes(3, 0x80))}),
+         "8.000kHz 8位\u3000\u3000 单声道\u3000"},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(dir / c.name, c.file);
+        WaveCheckResult r = CheckWaveFileText(dir / c.name);
+        EXPECT_EQ(r.result, 0);
+        EXPECT_EQ(r.warning, "");
+        EXPECT_EQ(r.label, c.label);
+    }
+}
+
+TEST(WaveCheck, RejectionsCarryTheirMessages) {
+    struct Case {
+        const char* name;
+        Bytes file; // empty name stays missing
+        bool create;
+        std::string message;
+    } cases[] = {
+        {"missing.wav", {}, false, "\"missing.wav\"\n无法打开文件\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000"},
+        {"song.mp3.wav", Bytes{'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0, 0xFF, 0xFB}, true,
+         "\"song.mp3.wav\"\n这是不能被处理的文件格式\u3000\n或文件被损坏"
+         "\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000"},
+        {"float.wav", Riff({Chunk("fmt ", FmtPayload(2, 44100, 32, 16, 3)), Chunk("data", Bytes(8, 0))}), true,
+         "\"float.wav\"\n这是不能被处理的WAVE文件格式\u3000丅"},
+        {"surround.wav", Riff({Chunk("fmt ", FmtPayload(6, 48000, 16)), Chunk("data", Bytes(12, 0))}), true,
+         "\"surround.wav\"\n这是不能被处理的WAVE文件格式\u3000丅"},
+        {"nochannels.wav", Riff({Chunk("fmt ", FmtPayload(0, 44100, 16)), Chunk("data", Bytes(4, 0))}), true,
+         "\"nochannels.wav\"\n这是不能被处理的WAVE文件格式\u3000丅"},
+        {"align0.wav", Riff({Chunk("fmt ", FmtPayload(2, 44100, 16, 16, 1, 0)), Chunk("data", Bytes(4, 0))}), true,
+         "\"align0.wav\"\n这是不能被处理的WAVE文件格式\u3000丅"},
+        {"align3.wav", Riff({Chunk("fmt ", FmtPayload(2, 44100, 16, 16, 1, 3)), Chunk("data", Bytes(4, 0))}), true,
+         "\"align3.wav\"\n这是不能被处理的WAVE文件格式\u3000丅"},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.create) WriteFile(dir / c.name, c.file);
+        WaveCheckResult r = CheckWaveFileText(dir / c.name);
+        EXPECT_EQ(r.result, 1);
+        EXPECT_EQ(r.warning, c.message);
+        EXPECT_EQ(r.label, "");
+    }
+}
+
+TEST(WaveCheck, StripPaddingRemovesOnlyTrailingIdeographicSpaces) {
+    EXPECT_EQ(StripPadding("\"a.wav\"\n这是不能被处理的文件格式\u3000\n或文件被损坏\u3000\u3000"),
+              "\"a.wav\"\n这是不能被处理的文件格式\n或文件被损坏");
+    EXPECT_EQ(StripPadding("\u3000x\u3000y\u3000"), "\u3000x\u3000y");
+    EXPECT_EQ(StripPadding(""), "");
+}

@@ -20,14 +20,22 @@ bool CheckInput(JobRequest& r, int which, const std::string& path, JobDialogs& d
     return check.result == 0;
 }
 
+// Shows the text, if any, and closes both inputs; false for the caller to return.
+bool CloseInputs(TWaveData& orig, TWaveData& kar, JobDialogs& d, const std::string& text) {
+    if (!text.empty()) d.ShowWarning(text);
+    orig.Close();
+    kar.Close();
+    return false;
+}
+
 } // namespace
 
-bool PrepareJob(JobRequest& r, TWaveData& orig, TWaveData& kar, TWaveData& out, JobDialogs& d) {
-    if (r.original.empty() || r.karaoke.empty() || r.output.empty()) {
+bool PrepareInputs(JobRequest& r, TWaveData& orig, TWaveData& kar, JobDialogs& d, bool needOutputName) {
+    if (r.original.empty() || r.karaoke.empty() || (needOutputName && r.output.empty())) {
         d.ShowWarning(JobText::kNamesMissing);
         return false;
     }
-    if (r.output == r.original || r.output == r.karaoke) {
+    if (needOutputName && (r.output == r.original || r.output == r.karaoke)) {
         d.ShowWarning(JobText::kDuplicateNames);
         return false;
     }
@@ -43,15 +51,16 @@ bool PrepareJob(JobRequest& r, TWaveData& orig, TWaveData& kar, TWaveData& out, 
         orig.Close();
         return false;
     }
-    auto fail = [&](const std::string& text) {
-        if (!text.empty()) d.ShowWarning(text);
-        orig.Close();
-        kar.Close();
-        return false;
-    };
+    auto fail = [&](const std::string& text) { return CloseInputs(orig, kar, d, text); };
     if (orig.Format.nSamplesPerSec != kar.Format.nSamplesPerSec || orig.Format.nChannels != kar.Format.nChannels)
         return fail(JobText::kLayoutDiffers);
     if (orig.Format.wBitsPerSample != 16 || kar.Format.wBitsPerSample != 16) return fail(JobText::kNot16Bit);
+    return true;
+}
+
+bool PrepareJob(JobRequest& r, TWaveData& orig, TWaveData& kar, TWaveData& out, JobDialogs& d) {
+    if (!PrepareInputs(r, orig, kar, d)) return false;
+    auto fail = [&](const std::string& text) { return CloseInputs(orig, kar, d, text); };
 
     r.output = ReplaceExtension(r.output, ".wav");
     // The output must never be one of the inputs, however it is spelled:

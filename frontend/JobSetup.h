@@ -40,6 +40,11 @@ struct JobRequest {
     std::function<void(int which, const WaveCheckResult&)> onChecked;
 };
 
+// The checks that concern the two inputs (names, formats), then opening
+// them: true with both open, or false after one message with both closed.
+bool PrepareInputs(JobRequest& request, TWaveData& original, TWaveData& karaoke, JobDialogs& dialogs,
+                   bool needOutputName = true);
+
 // Runs every check in order; on success the three files are open (the output
 // created with the original's format) and true is returned. On failure one
 // message has been shown, nothing is left open and false is returned.

@@ -1,0 +1,32 @@
+// Every message box of the window and its dialogs goes through here, so tests
+// can answer them without a display.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+class UiDialogs {
+public:
+    virtual ~UiDialogs() = default;
+    // Warning box, caption "警告", one "OK" button.
+    virtual void Warning(QWidget* parent, const QString& text) = 0;
+    // Confirmation, caption "確認", buttons "はい(&Y)" and "いいえ(&N)"; true
+    // only for Yes.
+    virtual bool Confirm(QWidget* parent, const QString& text) = 0;
+    // Error box with the stop icon, caption "Sonvelt", one "OK" button.
+    virtual void Error(QWidget* parent, const QString& text) = 0;
+
+    // The dialogs in use: the real message boxes unless a test set others.
+    static UiDialogs& Current();
+    // nullptr restores the real message boxes.
+    static void SetCurrent(UiDialogs* dialogs);
+};
+
+// The real message boxes.
+class MessageBoxDialogs : public UiDialogs {
+public:
+    void Warning(QWidget* parent, const QString& text) override;
+    bool Confirm(QWidget* parent, const QString& text) override;
+    void Error(QWidget* parent, const QString& text) override;
+};

@@ -1,0 +1,188 @@
+#include "FirUnit.h"
+
+#include "SampleMath.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace {
+
+// Output samples computed together in the fast kernel: eight AVX2 or four
+// AVX-512 accumulators per coefficient, enough independent additions to hide
+// their latency.
+constexpr int kLanes = 64;
+
+// out[i] = trunc(sum over j < taps of c[j] * w[i + taps - j]) for i < n, the sum
+// in single precision in order of ascending j. Each output keeps its own
+// accumulator, so computing many outputs side by side changes no rounding.
+SONVELT_KERNEL_CLONES
+void FirKernel(const float* c, int taps, const float* w, int n, int32_t* out)
+{
+    int i0 = 0;
+    for (; i0 + kLanes <= n; i0 += kLanes) {
+        float acc[kLanes] = {};
+        const float* base = w + i0 + taps;
+        for (int j = 0; j < taps; ++j) {
+            const float cj = c[j];
+            const float* x = base - j;
+            for (int l = 0; l < kLanes; ++l) acc[l] = acc[l] + cj * x[l];
+        }
+        for (int l = 0; l < kLanes; ++l) out[i0 + l] = TruncToInt32(acc[l]);
+    }
+    for (; i0 < n; ++i0) {
+        float sum = 0.0f;
+        const float* x = w + i0 + taps;
+        for (int j = 0; j < taps; ++j) sum = sum + c[j] * x[-j];
+        out[i0] = TruncToInt32(sum);
+    }
+}
+
+} // namespace
+
+CFIRUnit::CFIRUnit() = default;
+CFIRUnit::~CFIRUnit() = default;
+
+float CFIRUnit::KaiserBeta(float attenuationDb)
+{
+    const float a = attenuationDb;
+    if (a > 50.0f) return 0.1102f * (a - 8.7f);
+    if (a < 21.0f) return 0.0f;
+    const float d = a - 21.0f;
+    // 0.4 as the single-precision value, widened; the power and the linear term in double.
+    return static_cast<float>(0.5842f * std::pow(static_cast<double>(d), 0.4000000059604645) +
+                              0.07886 * static_cast<double>(d));
+}
+
+float CFIRUnit::BesselI0(float x)
+{
+    const float h = x / 2.0f;
+    float factorial = 1.0f;
+    float sum = 0.0f;
+    for (int k = 1; k <= 20; ++k) {
+        factorial = factorial * static_cast<float>(k);
+        const float q = static_cast<float>(std::pow(static_cast<double>(h), k) / factorial);
+        sum = sum + q * q;
+    }
+    return sum + 1.0f;
+}
+
+int CFIRUnit::RawOrder(float attenuationDb, float transitionWidth)
+{
+    const float quotient = (attenuationDb - 8.0f) / (2.285f * transitionWidth);
+    const float s = quotient + 1.0f;
+    if (!(s < 2147483647.0f)) return kMaxOrder;   // infinite, NaN or beyond int
+    if (s <= -2147483648.0f) return 0;
+    return static_cast<int>(s);
+}
+
+int CFIRUnit::Design(int sampleRate, int type, float attenuation, float high, float low)
+{
+    halfRate = static_cast<float>(sampleRate) * 0.5f;
+    edgeLow = low;
+    edgeHigh = high;
+    attenuationDb = attenuation;
+    filterType = type;
+
+    const float transition = (edgeHigh - edgeLow) / halfRate * kPi;
+    int order = RawOrder(attenuationDb, transition);
+    if (order % 2 != 0) ++order;
+    order = std::clamp(order, 0, kMaxOrder);
+    const int taps = order + 1;
+
+    tapCount = 0;
+    coeffs.reset(new (std::nothrow) float[taps]());
+    history.reset(new (std::nothrow) int32_t[taps]());
+    work_.reset(new (std::nothrow) float[taps + kSegment]);
+    if (!coeffs || !history || !work_) {
+        coeffs.reset();
+        history.reset();
+        work_.reset();
+        return 1;
+    }
+    tapCount = taps;
+
+    const int half = order / 2;
+    float wLow = edgeLow / halfRate * kPi;
+    float wHigh = edgeHigh / halfRate * kPi;
+    if (filterType == 1) {
+        // The low-pass prototype mirrored about half the sampling rate.
+        wLow = kPi - wLow;
+        wHigh = kPi - wHigh;
+    }
+    const float wc = (wLow + wHigh) * 0.5f;
+    const float beta = KaiserBeta(attenuationDb);
+    const float i0Beta = BesselI0(beta);
+
+    for (int i = -half; i <= half; ++i) {
+        const float r = half > 0 ? static_cast<float>(i) / static_cast<float>(half) : 0.0f;
+        const double r2 = static_cast<double>(r) * static_cast<double>(r);
+        const float inside = static_cast<float>(1.0 - r2);
+        const float x = static_cast<float>(static_cast<double>(beta) * std::sqrt(static_cast<double>(inside)));
+        const float window = BesselI0(x) / i0Beta;
+        const int m = i + half;
+        if (i != 0) {
+            const float arg = static_cast<float>(i) * wc;
+            const float den = static_cast<float>(i) * kPi;
+            coeffs[m] = static_cast<float>(std::sin(static_cast<double>(arg)) / den * window);
+        } else {
+            coeffs[m] = static_cast<float>(static_cast<double>(window) * wc / kPi);
+        }
+    }
+    if (filterType == 1) {
+        for (int m = 0; m <= order; m += 2) coeffs[m] = -coeffs[m];
+    }
+    return 0;
+}
+
+void CFIRUnit::Filter(const int32_t* in, int count, int32_t* out)
+{
+    if (count <= 0) return;
+    if (!Designed()) {
+        if (in != out) std::memmove(out, in, sizeof(int32_t) * static_cast<size_t>(count));
+        return;
+    }
+    for (int done = 0; done < count;) {
+        const int n = std::min(kSegment, count - done);
+        FilterSegment(in + done, n, out + done);
+        done += n;
+    }
+}
+
+void CFIRUnit::FilterSegment(const int32_t* in, int n, int32_t* out)
+{
+    const int taps = tapCount;
+    float* w = work_.get();
+    for (int j = 0; j < taps; ++j) w[j] = static_cast<float>(history[j]);
+    for (int i = 0; i < n; ++i) w[taps + i] = static_cast<float>(in[i]);
+    // The history moves on before out is written, since out may be in.
+    int32_t* h = history.get();
+    if (n >= taps) {
+        std::memcpy(h, in + (n - taps), sizeof(int32_t) * static_cast<size_t>(taps));
+    } else {
+        std::memmove(h, h + n, sizeof(int32_t) * static_cast<size_t>(taps - n));
+        std::memcpy(h + (taps - n), in, sizeof(int32_t) * static_cast<size_t>(n));
+    }
+    FirKernel(coeffs.get(), taps, w, n, out);
+}
+
+void CFIRUnit::FilterReference(const int32_t* in, int count, int32_t* out)
+{
+    if (count <= 0) return;
+    if (!Designed()) {
+        if (in != out) std::memmove(out, in, sizeof(int32_t) * static_cast<size_t>(count));
+        return;
+    }
+    const int taps = tapCount;
+    std::vector<int32_t> work(static_cast<size_t>(taps) + static_cast<size_t>(count));
+    std::copy(history.get(), history.get() + taps, work.begin());
+    std::copy(in, in + count, work.begin() + taps);
+    for (int i = 0; i < count; ++i) {
+        float sum = 0.0f;
+        for (int j = 0; j < taps; ++j) sum = sum + coeffs[j] * static_cast<float>(work[i + taps - j]);
+        out[i] = TruncToInt32(sum);
+    }
+    std::copy(work.begin() + count, work.end(), history.get());
+}

@@ -1,0 +1,265 @@
+#include "SearchKernels.h"
+
+#include "SampleMath.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace search {
+namespace {
+
+constexpr double kTermCap = 4294967295.0;          // largest gain-cost term
+constexpr uint64_t kTermCapInt = 4294967295u;
+
+// ---------------------------------------------------------------------------
+// Reference versions: one sample index at a time, the early stop after each.
+
+uint64_t ShiftCostReference(const MatchSet& m, Cost cost, int pos, uint64_t best)
+{
+    const bool slope = cost == Cost::AbsSlope;
+    uint64_t sum = 0;
+    int32_t prev[2] = {0, 0};
+    for (int i = 0; i < m.count; ++i) {
+        const int64_t idx = pos + static_cast<int64_t>(m.stride) * i;
+        for (int c = 0; c < m.pairs; ++c) {
+            const int32_t d = m.orig[c][i] - m.kar[c][idx];
+            sum += static_cast<uint32_t>(std::abs(d));
+            if (slope) {
+                sum += static_cast<uint32_t>(std::abs(prev[c] - d));
+                prev[c] = d;
+            }
+        }
+        if (sum > best) return sum;
+    }
+    return sum;
+}
+
+uint64_t GainCostReference(const MatchSet& m, int pos, double g, uint64_t best)
+{
+    uint64_t sum = 0;
+    for (int i = 0; i < m.count; ++i) {
+        const int64_t idx = pos + static_cast<int64_t>(m.stride) * i;
+        for (int c = 0; c < m.pairs; ++c) {
+            const double x = static_cast<double>(m.orig[c][i]) - static_cast<double>(m.kar[c][idx]) * g;
+            const double a = std::fabs(std::trunc(x));
+            sum += a < kTermCap ? static_cast<uint64_t>(a) : kTermCapInt;
+        }
+        if (sum > best) return sum;
+    }
+    return sum;
+}
+
+// ---------------------------------------------------------------------------
+// Fast versions. All terms are non-negative, so a running sum that exceeds the
+// best at some sample also exceeds it at the end of the block: testing once per
+// chunk instead of once per sample rejects exactly the same candidates. Within
+// a chunk the terms are summed in 32-bit lanes (at most 512 samples of two
+// pairs of terms below 3 * 2^18 each, far below 2^32) and then added to the
+// 64-bit total.
+
+constexpr int kShiftChunk = 512;
+
+SONVELT_ALWAYS_INLINE uint32_t AbsChunk(const int32_t* o, const int32_t* k, int a, int b)
+{
+    uint32_t s = 0;
+    for (int i = a; i < b; ++i) s += static_cast<uint32_t>(std::abs(o[i] - k[i]));
+    return s;
+}
+
+SONVELT_ALWAYS_INLINE uint32_t AbsChunkStrided(const int32_t* o, const int32_t* k, int stride, int a, int b)
+{
+    uint32_t s = 0;
+    for (int i = a; i < b; ++i) s += static_cast<uint32_t>(std::abs(o[i] - k[i * stride]));
+    return s;
+}
+
+// Needs a >= 1: the previous difference is read from index i - 1.
+SONVELT_ALWAYS_INLINE uint32_t SlopeChunk(const int32_t* o, const int32_t* k, int a, int b)
+{
+    uint32_t s = 0;
+    for (int i = a; i < b; ++i) {
+        const int32_t d = o[i] - k[i];
+        const int32_t p = o[i - 1] - k[i - 1];
+        s += static_cast<uint32_t>(std::abs(d)) + static_cast<uint32_t>(std::abs(p - d));
+    }
+    return s;
+}
+
+SONVELT_ALWAYS_INLINE uint32_t SlopeChunkStrided(const int32_t* o, const int32_t* k, int stride, int a, int b)
+{
+    uint32_t s = 0;
+    for (int i = a; i < b; ++i) {
+        const int32_t d = o[i] - k[i * stride];
+        const int32_t p = o[i - 1] - k[(i - 1) * stride];
+        s += static_cast<uint32_t>(std::abs(d)) + static_cast<uint32_t>(std::abs(p - d));
+    }
+    return s;
+}
+
+// k0 and k1 point at the candidate's first karaoke sample; o1 is null for one pair.
+SONVELT_KERNEL_CLONES
+uint64_t AbsCostFast(const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n,
+                     int stride, uint64_t best)
+{
+    uint64_t sum = 0;
+    for (int a = 0; a < n; a += kShiftChunk) {
+        const int b = std::min(n, a + kShiftChunk);
+        uint32_t s;
+        if (stride == 1) {
+            s = AbsChunk(o0, k0, a, b);
+            if (o1) s += AbsChunk(o1, k1, a, b);
+        } else {
+            s = AbsChunkStrided(o0, k0, stride, a, b);
+            if (o1) s += AbsChunkStrided(o1, k1, stride, a, b);
+        }
+        sum += s;
+        if (sum > best) return sum;
+    }
+    return sum;
+}
+
+SONVELT_KERNEL_CLONES
+uint64_t SlopeCostFast(const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n,
+                       int stride, uint64_t best)
+{
+    if (n <= 0) return 0;
+    // The first sample's previous difference is 0: it counts 2 |d_0|.
+    uint64_t sum = 2u * static_cast<uint64_t>(static_cast<uint32_t>(std::abs(o0[0] - k0[0])));
+    if (o1) sum += 2u * static_cast<uint64_t>(static_cast<uint32_t>(std::abs(o1[0] - k1[0])));
+    if (sum > best) return sum;
+    for (int a = 1; a < n; a += kShiftChunk) {
+        const int b = std::min(n, a + kShiftChunk);
+        uint32_t s;
+        if (stride == 1) {
+            s = SlopeChunk(o0, k0, a, b);
+            if (o1) s += SlopeChunk(o1, k1, a, b);
+        } else {
+            s = SlopeChunkStrided(o0, k0, stride, a, b);
+            if (o1) s += SlopeChunkStrided(o1, k1, stride, a, b);
+        }
+        sum += s;
+        if (sum > best) return sum;
+    }
+    return sum;
+}
+
+// Gain terms are whole numbers below 2^32, so a chunk of them sums exactly in
+// double (below 2^44) in any order; eight lanes keep the additions independent.
+constexpr int kGainChunk = 2048;
+constexpr int kGainLanes = 8;
+
+SONVELT_ALWAYS_INLINE double GainTerm(int32_t o, int32_t k, double g)
+{
+    const double x = static_cast<double>(o) - static_cast<double>(k) * g;
+    const double a = std::trunc(std::fabs(x));
+    return a < kTermCap ? a : kTermCap;  // NaN gives the cap
+}
+
+template <bool Contiguous>
+SONVELT_ALWAYS_INLINE double GainChunk(const int32_t* o, const int32_t* k, int stride, int a, int b, double g)
+{
+    if constexpr (Contiguous) stride = 1;
+    double lanes[kGainLanes] = {};
+    int i = a;
+    for (; i + kGainLanes <= b; i += kGainLanes) {
+        for (int l = 0; l < kGainLanes; ++l) lanes[l] += GainTerm(o[i + l], k[(i + l) * stride], g);
+    }
+    double s = 0.0;
+    for (; i < b; ++i) s += GainTerm(o[i], k[i * stride], g);
+    for (int l = 0; l < kGainLanes; ++l) s += lanes[l];
+    return s;
+}
+
+SONVELT_KERNEL_CLONES
+uint64_t GainCostFast(const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n,
+                      int stride, double g, uint64_t best)
+{
+    uint64_t sum = 0;
+    for (int a = 0; a < n; a += kGainChunk) {
+        const int b = std::min(n, a + kGainChunk);
+        double s;
+        if (stride == 1) {
+            s = GainChunk<true>(o0, k0, 1, a, b, g);
+            if (o1) s += GainChunk<true>(o1, k1, 1, a, b, g);
+        } else {
+            s = GainChunk<false>(o0, k0, stride, a, b, g);
+            if (o1) s += GainChunk<false>(o1, k1, stride, a, b, g);
+        }
+        sum += static_cast<uint64_t>(s);
+        if (sum > best) return sum;
+    }
+    return sum;
+}
+
+} // namespace
+
+uint64_t ShiftCost(const MatchSet& m, Cost cost, int pos, uint64_t best, Impl impl)
+{
+    if (m.count <= 0) return 0;
+    if (impl == Impl::Reference) return ShiftCostReference(m, cost, pos, best);
+    const int32_t* o1 = m.pairs > 1 ? m.orig[1] : nullptr;
+    const int32_t* k1 = m.pairs > 1 ? m.kar[1] + pos : nullptr;
+    if (cost == Cost::AbsSlope) return SlopeCostFast(m.orig[0], m.kar[0] + pos, o1, k1, m.count, m.stride, best);
+    return AbsCostFast(m.orig[0], m.kar[0] + pos, o1, k1, m.count, m.stride, best);
+}
+
+uint64_t GainCost(const MatchSet& m, int pos, double g, uint64_t best, Impl impl)
+{
+    if (m.count <= 0) return 0;
+    if (impl == Impl::Reference) return GainCostReference(m, pos, g, best);
+    const int32_t* o1 = m.pairs > 1 ? m.orig[1] : nullptr;
+    const int32_t* k1 = m.pairs > 1 ? m.kar[1] + pos : nullptr;
+    return GainCostFast(m.orig[0], m.kar[0] + pos, o1, k1, m.count, m.stride, g, best);
+}
+
+int FindShift(const MatchSet& m, Cost cost, int centre, int range, int step, Impl impl)
+{
+    uint64_t best = kNoCost;
+    int result = centre;
+    ForEachShiftCandidate(centre, range, step, [&](int64_t pos) {
+        if (!Fits(m, pos)) return;
+        const uint64_t sum = ShiftCost(m, cost, static_cast<int>(pos), best, impl);
+        if (sum < best) {
+            best = sum;
+            result = static_cast<int>(pos);
+        }
+    });
+    return result;
+}
+
+namespace {
+
+template <typename ForEach>
+double FindGain(const MatchSet& m, int pos, double centre, Impl impl, ForEach forEach)
+{
+    if (!Fits(m, pos)) return centre;
+    uint64_t best = kNoCost;
+    double result = centre;
+    forEach([&](double g) {
+        const uint64_t sum = GainCost(m, pos, g, best, impl);
+        if (sum < best) {
+            best = sum;
+            result = g;
+        }
+    });
+    return result;
+}
+
+} // namespace
+
+double FindGainCentreOut(const MatchSet& m, int pos, double step, double range, double centre, Impl impl)
+{
+    return FindGain(m, pos, centre, impl, [&](auto&& visit) {
+        ForEachGainCandidateCentreOut(step, range, centre, visit);
+    });
+}
+
+double FindGainAscending(const MatchSet& m, int pos, double step, double range, double centre, Impl impl)
+{
+    return FindGain(m, pos, centre, impl, [&](auto&& visit) {
+        ForEachGainCandidateAscending(step, range, centre, visit);
+    });
+}
+
+} // namespace search

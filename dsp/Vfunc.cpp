@@ -1,0 +1,347 @@
+#include "Vfunc.h"
+
+#include "SampleMath.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
+
+template <typename T>
+bool Allocate(SampleArray<T>& a, int64_t count)
+{
+    // calloc: zeroed, overflow-checked, and for large arrays backed by pages
+    // that cost nothing until they are used.
+    a.reset(static_cast<T*>(std::calloc(static_cast<size_t>(count), sizeof(T))));
+    return a != nullptr;
+}
+
+// Installed memory in bytes, or the largest value when it cannot be told.
+uint64_t PhysicalMemory()
+{
+#if defined(_SC_PHYS_PAGES) && defined(_SC_PAGESIZE)
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages > 0 && pageSize > 0) return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+#endif
+    return std::numeric_limits<uint64_t>::max();
+}
+
+} // namespace
+
+TVocalFunc::TVocalFunc() = default;
+
+TVocalFunc::~TVocalFunc()
+{
+    Release();
+}
+
+void TVocalFunc::Release()
+{
+    origPcm.reset();
+    karPcm.reset();
+    outPcm.reset();
+    for (int c = 0; c < 2; ++c) {
+        orig[c].reset();
+        kar[c].reset();
+        karOvsp[c].reset();
+        out[c].reset();
+    }
+    origMono.reset();
+    karMono.reset();
+    karMonoOvsp.reset();
+    filterScratch.reset();
+    ovspFraction_.reset();
+    blockLen = karaokeLen = 0;
+    origPcmBytes = karPcmBytes = outPcmBytes = 0;
+}
+
+int TVocalFunc::Setup(int channelCount, int rate, double blockSeconds, int factor)
+{
+    Release();
+    channels = channelCount;
+    sampleRate = rate;
+    ovspFactor = factor;
+    karaokeSign = 1;
+    if (channelCount < 1 || channelCount > 2 || rate < 1 || factor < 1) return 1;
+
+    const double frames = static_cast<double>(rate) * blockSeconds;
+    const double karaokeFrames = frames * 1.5;
+    // Also rejects NaN and infinities.
+    if (!(frames >= 1.0) || !(karaokeFrames < 2147483648.0)) return 1;
+    const int64_t block = static_cast<int64_t>(frames);
+    const int64_t karaoke = static_cast<int64_t>(karaokeFrames);
+    const int64_t pcmKaraokeBytes = karaoke * channelCount * 2;
+    const int64_t oversampled = karaoke * factor;
+    // Every array's size in bytes fits a 32-bit count, like the byte counts
+    // the buffer reports, so every index fits an int as well.
+    if (pcmKaraokeBytes > kInt32Max || karaoke * 4 > kInt32Max || oversampled * 4 > kInt32Max ||
+        int64_t(factor) * 8 > kInt32Max)
+        return 1;
+
+    // Everything below, in bytes: refuse what the machine cannot hold rather
+    // than fail later while the arrays are filled.
+    const uint64_t int32Entries = 2u * static_cast<uint64_t>(block) * 2u        // orig, out
+                                  + 2u * static_cast<uint64_t>(karaoke)          // kar
+                                  + 3u * static_cast<uint64_t>(oversampled)      // karOvsp, karMonoOvsp
+                                  + 2u * static_cast<uint64_t>(block)            // origMono, filterScratch
+                                  + static_cast<uint64_t>(karaoke);              // karMono
+    const uint64_t totalBytes = int32Entries * 4u + static_cast<uint64_t>(pcmKaraokeBytes) +
+                                2u * static_cast<uint64_t>(block * channelCount * 2) +
+                                static_cast<uint64_t>(factor) * sizeof(double);
+    if (totalBytes > PhysicalMemory()) return 1;
+
+    bool ok = true;
+    for (int c = 0; c < 2; ++c) {
+        ok = ok && Allocate(orig[c], block);
+        ok = ok && Allocate(kar[c], karaoke);
+        ok = ok && Allocate(karOvsp[c], oversampled);
+        ok = ok && Allocate(out[c], block);
+    }
+    ok = ok && Allocate(origPcm, block * channelCount);
+    ok = ok && Allocate(karPcm, karaoke * channelCount);
+    ok = ok && Allocate(outPcm, block * channelCount);
+    ok = ok && Allocate(origMono, block);
+    ok = ok && Allocate(karMono, karaoke);
+    ok = ok && Allocate(karMonoOvsp, oversampled);
+    ok = ok && Allocate(filterScratch, block);
+    ok = ok && Allocate(ovspFraction_, factor);
+    if (!ok) {
+        Release();
+        return 1;
+    }
+    for (int l = 0; l < factor; ++l) ovspFraction_[l] = static_cast<double>(l) / static_cast<double>(factor);
+
+    blockLen = static_cast<int32_t>(block);
+    karaokeLen = static_cast<int32_t>(karaoke);
+    origPcmBytes = outPcmBytes = static_cast<int32_t>(block * channelCount * 2);
+    karPcmBytes = static_cast<int32_t>(pcmKaraokeBytes);
+    return 0;
+}
+
+void TVocalFunc::SetKaraokeInvert(bool invert)
+{
+    karaokeSign = invert ? -1 : 1;
+}
+
+void TVocalFunc::ClearBuffers()
+{
+    if (blockLen <= 0) return;
+    const size_t block = static_cast<size_t>(blockLen);
+    const size_t karaoke = static_cast<size_t>(karaokeLen);
+    for (int c = 0; c < 2; ++c) {
+        std::memset(orig[c].get(), 0, block * sizeof(int32_t));
+        std::memset(kar[c].get(), 0, karaoke * sizeof(int32_t));
+    }
+    std::memset(origPcm.get(), 0, static_cast<size_t>(origPcmBytes));
+    std::memset(karPcm.get(), 0, static_cast<size_t>(karPcmBytes));
+    std::memset(origMono.get(), 0, block * sizeof(int32_t));
+    std::memset(karMono.get(), 0, karaoke * sizeof(int32_t));
+}
+
+void TVocalFunc::UnpackInput()
+{
+    const int ch = channels;
+    for (int i = 0; i < blockLen; ++i) {
+        orig[0][i] = origPcm[i * ch];
+        orig[1][i] = ch >= 2 ? origPcm[i * ch + 1] : 0;
+    }
+    const int32_t sign = karaokeSign;
+    for (int i = 0; i < karaokeLen; ++i) {
+        kar[0][i] = karPcm[i * ch] * sign;
+        kar[1][i] = ch >= 2 ? karPcm[i * ch + 1] * sign : 0;
+    }
+}
+
+void TVocalFunc::MakeSide()
+{
+    for (int i = 0; i < blockLen; ++i) origMono[i] = orig[0][i] - orig[1][i];
+    for (int i = 0; i < karaokeLen; ++i) karMono[i] = kar[0][i] - kar[1][i];
+}
+
+void TVocalFunc::MakeMid()
+{
+    for (int i = 0; i < blockLen; ++i) origMono[i] = orig[0][i] + orig[1][i];
+    for (int i = 0; i < karaokeLen; ++i) karMono[i] = kar[0][i] + kar[1][i];
+}
+
+int32_t TVocalFunc::KarAt(const SampleArray<int32_t>& a, int64_t idx, int64_t len) const
+{
+    return idx >= 0 && idx < len ? a[idx] : 0;
+}
+
+namespace {
+
+// Calls body(i, idx) for i < n with idx = shift + stride * i, telling the body
+// whether every idx lies inside 0 .. len - 1 (then it may read without checks).
+template <typename Body>
+void ForBlock(int n, int64_t shift, int stride, int64_t len, Body body)
+{
+    const bool inside = n <= 0 || (shift >= 0 && shift + static_cast<int64_t>(stride) * (n - 1) < len);
+    if (inside) {
+        for (int i = 0; i < n; ++i) body.template operator()<true>(i, shift + static_cast<int64_t>(stride) * i);
+    } else {
+        for (int i = 0; i < n; ++i) body.template operator()<false>(i, shift + static_cast<int64_t>(stride) * i);
+    }
+}
+
+} // namespace
+
+void TVocalFunc::SubtractStereo(int shift, double gain)
+{
+    const int64_t len = karaokeLen;
+    for (int c = 0; c < 2; ++c) {
+        const int32_t* o = orig[c].get();
+        int32_t* y = out[c].get();
+        const SampleArray<int32_t>& k = kar[c];
+        ForBlock(blockLen, shift, 1, len, [&]<bool Inside>(int i, int64_t idx) {
+            const int32_t kv = Inside ? k[idx] : KarAt(k, idx, len);
+            y[i] = TruncToInt32(static_cast<double>(o[i]) - static_cast<double>(kv) * gain);
+        });
+    }
+}
+
+void TVocalFunc::SubtractOvspStereo(int shift, double gain)
+{
+    const int64_t len = static_cast<int64_t>(karaokeLen) * ovspFactor;
+    for (int c = 0; c < 2; ++c) {
+        const int32_t* o = orig[c].get();
+        int32_t* y = out[c].get();
+        const SampleArray<int32_t>& k = karOvsp[c];
+        ForBlock(blockLen, shift, ovspFactor, len, [&]<bool Inside>(int i, int64_t idx) {
+            const int32_t kv = Inside ? k[idx] : KarAt(k, idx, len);
+            y[i] = TruncToInt32(static_cast<double>(o[i]) - static_cast<double>(kv) * gain);
+        });
+    }
+}
+
+namespace {
+
+SONVELT_ALWAYS_INLINE int32_t MidValue(int32_t o0, int32_t o1, int32_t k0, int32_t k1, double gain)
+{
+    const int32_t o = o0 + o1;
+    const int32_t k = k0 + k1;
+    return TruncToInt32((static_cast<double>(o) - static_cast<double>(k) * gain) * 0.5);
+}
+
+} // namespace
+
+void TVocalFunc::SubtractMid(int shift, double gain)
+{
+    const int64_t len = karaokeLen;
+    ForBlock(blockLen, shift, 1, len, [&]<bool Inside>(int i, int64_t idx) {
+        const int32_t k0 = Inside ? kar[0][idx] : KarAt(kar[0], idx, len);
+        const int32_t k1 = Inside ? kar[1][idx] : KarAt(kar[1], idx, len);
+        out[0][i] = out[1][i] = MidValue(orig[0][i], orig[1][i], k0, k1, gain);
+    });
+}
+
+void TVocalFunc::SubtractOvspMid(int shift, double gain)
+{
+    const int64_t len = static_cast<int64_t>(karaokeLen) * ovspFactor;
+    ForBlock(blockLen, shift, ovspFactor, len, [&]<bool Inside>(int i, int64_t idx) {
+        const int32_t k0 = Inside ? karOvsp[0][idx] : KarAt(karOvsp[0], idx, len);
+        const int32_t k1 = Inside ? karOvsp[1][idx] : KarAt(karOvsp[1], idx, len);
+        out[0][i] = out[1][i] = MidValue(orig[0][i], orig[1][i], k0, k1, gain);
+    });
+}
+
+void TVocalFunc::PackOutput()
+{
+    constexpr int32_t kKnee = 31129;
+    const int ch = channels;
+    for (int c = 0; c < std::min(ch, 2); ++c) {
+        const int32_t* y = out[c].get();
+        for (int i = 0; i < blockLen; ++i) {
+            int32_t v = y[i];
+            if (v > kKnee) v = kKnee + (v - kKnee) / 2;
+            if (v < -kKnee) v = -kKnee + (v + kKnee) / 2;
+            v = std::clamp(v, -32768, 32767);
+            outPcm[i * ch + c] = static_cast<int16_t>(v);
+        }
+    }
+}
+
+namespace {
+
+// dst[k * f + l] = trunc(src[k] + (l / f) * (src[k + 1] - src[k])) for k < n - 1.
+void Interpolate(const int32_t* src, int n, int f, const double* fraction, int32_t* dst)
+{
+    int64_t j = 0;
+    for (int k = 0; k + 1 < n; ++k) {
+        const double base = src[k];
+        const double diff = static_cast<double>(src[k + 1]) - base;
+        for (int l = 0; l < f; ++l) dst[j + l] = TruncToInt32(base + fraction[l] * diff);
+        j += f;
+    }
+}
+
+} // namespace
+
+void TVocalFunc::OversampleKaraoke()
+{
+    for (int c = 0; c < std::min(channels, 2); ++c)
+        Interpolate(kar[c].get(), karaokeLen, ovspFactor, ovspFraction_.get(), karOvsp[c].get());
+}
+
+void TVocalFunc::OversampleKaraokeMono()
+{
+    Interpolate(karMono.get(), karaokeLen, ovspFactor, ovspFraction_.get(), karMonoOvsp.get());
+}
+
+int TVocalFunc::SetupLowPass(float attenuationDb, float cutoffHz)
+{
+    int result = 0;
+    const float stopEdge = cutoffHz * 1.2f;
+    for (int c = 0; c < std::min(channels, 2); ++c)
+        result |= lowPass[c].Design(sampleRate, 0, attenuationDb, stopEdge, cutoffHz);
+    return result != 0 ? 1 : 0;
+}
+
+int TVocalFunc::SetupHighPass(float attenuationDb, float cutoffHz)
+{
+    int result = 0;
+    const float stopEdge = cutoffHz * 0.75f;
+    for (int c = 0; c < std::min(channels, 2); ++c)
+        result |= highPass[c].Design(sampleRate, 1, attenuationDb, cutoffHz, stopEdge);
+    return result != 0 ? 1 : 0;
+}
+
+void TVocalFunc::ApplyFilter(CFIRUnit* filters, int start, int count, bool negate)
+{
+    const int64_t from = std::clamp<int64_t>(start, 0, blockLen);
+    const int64_t to = std::clamp<int64_t>(static_cast<int64_t>(start) + count, from, blockLen);
+    const int n = static_cast<int>(to - from);
+    if (n <= 0) return;
+    int32_t* scratch = filterScratch.get();
+    for (int c = 0; c < std::min(channels, 2); ++c) {
+        if (!filters[c].Designed()) continue;
+        int32_t* y = out[c].get() + from;
+        if (impl_ == search::Impl::Reference)
+            filters[c].FilterReference(y, n, scratch);
+        else
+            filters[c].Filter(y, n, scratch);
+        if (negate) {
+            for (int j = 0; j < n; ++j) y[j] = NegateInt32(scratch[j]);
+        } else {
+            std::memcpy(y, scratch, sizeof(int32_t) * static_cast<size_t>(n));
+        }
+    }
+}
+
+void TVocalFunc::ApplyLowPass(int start, int count)
+{
+    ApplyFilter(lowPass, start, count, false);
+}
+
+void TVocalFunc::ApplyHighPass(int start, int count)
+{
+    ApplyFilter(highPass, start, count, true);
+}

@@ -1,0 +1,144 @@
+// The processing buffer of one extraction run or analysis pass: the 16-bit
+// blocks read from and written to the files, the per-channel 32-bit working
+// arrays, and the operations on them (unpacking, mid and side, oversampling,
+// subtraction, packing with the soft limiter, shift and gain searches, FIR
+// filters).
+//
+// The engine sizes the object once with Setup and then drives it block by
+// block; nothing is allocated after Setup except by the filter designs. All
+// per-channel arrays exist for both channels, also for one-channel recordings;
+// per-channel operations visit only c < channels unless said otherwise.
+//
+// Karaoke indices are shifts: kar[c][shift + i] is the karaoke sample aligned
+// with orig[c][i]. The searches skip candidates that would read outside the
+// karaoke arrays, and the subtractions read karaoke samples outside them as 0.
+#pragma once
+
+#include "FirUnit.h"
+#include "SearchKernels.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+using SampleArray = std::unique_ptr<T[], FreeDeleter>;
+
+class TVocalFunc {
+public:
+    TVocalFunc();
+    virtual ~TVocalFunc();
+    TVocalFunc(const TVocalFunc&) = delete;
+    TVocalFunc& operator=(const TVocalFunc&) = delete;
+
+    // Sizes the buffer for blocks of trunc(sampleRate * blockSeconds) frames and
+    // karaoke blocks of trunc(sampleRate * blockSeconds * 1.5) frames, the
+    // karaoke arrays oversampled by ovspFactor. Returns 0, or 1 when the arrays
+    // cannot be allocated: arguments out of range (channels other than 1 or 2,
+    // a rate or factor below 1, a block under one frame), an array of more
+    // than 2^31 - 1 bytes, more memory in all than the machine has, or a
+    // failed allocation. After a failure the object holds no arrays and stays
+    // safe to destroy or to set up again. Arrays start zeroed.
+    int Setup(int channels, int sampleRate, double blockSeconds, int ovspFactor);
+    // karaokeSign -1 when invert, else +1; applies from the next UnpackInput.
+    void SetKaraokeInvert(bool invert);
+
+    // Zeroes orig, kar (both channels), origPcm, karPcm, origMono and karMono.
+    void ClearBuffers();
+    // origPcm and karPcm to orig and kar (kar times karaokeSign); the second
+    // channel is 0 for one-channel recordings.
+    void UnpackInput();
+    // origMono = orig[0] - orig[1], karMono = kar[0] - kar[1].
+    void MakeSide();
+    // origMono = orig[0] + orig[1], karMono = kar[0] + kar[1] (no halving).
+    void MakeMid();
+    // out[c][i] = trunc(orig[c][i] - kar[c][shift + i] * gain) for both channels.
+    // SubtractStereo(0, 0.0) copies the original to the output.
+    void SubtractStereo(int shift, double gain);
+    // out[0][i] = out[1][i] = trunc(((orig[0] + orig[1]) - (kar[0] + kar[1]) * gain) * 0.5).
+    void SubtractMid(int shift, double gain);
+    // As above, reading karOvsp at shift + ovspFactor * i.
+    void SubtractOvspStereo(int shift, double gain);
+    void SubtractOvspMid(int shift, double gain);
+    // out to outPcm: beyond +-31129 the excess is halved, then the result
+    // saturates at the 16-bit limits. Channel 1 only for two channels.
+    void PackOutput();
+    // Linear interpolation kar[c] -> karOvsp[c] (c < channels) and
+    // karMono -> karMonoOvsp: (karaokeLen - 1) * ovspFactor entries; the last
+    // ovspFactor entries keep their contents.
+    void OversampleKaraoke();
+    void OversampleKaraokeMono();
+
+    // Treble and bass cut on the output channels (c < channels). The low-pass
+    // has its pass-band edge at cutoffHz and its stop-band edge at 1.2 times it,
+    // the high-pass its stop-band edge at 0.75 times it. Return 0, or 1 when a
+    // filter's arrays cannot be allocated.
+    int SetupLowPass(float attenuationDb, float cutoffHz);
+    int SetupHighPass(float attenuationDb, float cutoffHz);
+    // Filter out[c][start .. start + count) in place through filterScratch; the
+    // high-pass result is negated. The range is clipped to the block; channels
+    // whose filter is not designed are left alone.
+    void ApplyLowPass(int start, int count);
+    void ApplyHighPass(int start, int count);
+
+    // Shift searches: the best karaoke position among centre, centre + step,
+    // centre - step, ... up to range away (none below 0); ties go to the
+    // candidate tried first. Positions are karaoke indices (oversampled indices
+    // for the Ovsp searches). Plain scores |d|; the others |d| plus the change
+    // of d from the previous sample.
+    int FindShiftPlain(int centre, int range, int step) const;        // origMono vs karMono
+    int FindShiftStereo(int centre, int range, int step) const;       // orig vs kar, per channel
+    int FindShiftMono(int centre, int range, int step) const;         // origMono vs karMono
+    int FindShiftMonoN(int centre, int range, int count, int step) const;  // over count samples
+    int FindShiftOvspStereo(int centre, int range, int step) const;   // orig vs karOvsp
+    int FindShiftOvspMono(int centre, int range, int step) const;     // origMono vs karMonoOvsp
+
+    // Gain searches at a fixed shift: the factor g on the karaoke that minimises
+    // the sum of |trunc(orig - kar * g)|. The plain ones try centre, centre +
+    // step, centre - step, ... with the offset built by repeated addition while
+    // at most range; the Ovsp ones ascend from centre - range to centre + range.
+    double FindGainStereo(int shift, double step, double range, double centre) const;
+    double FindGainMono(int shift, double step, double range, double centre) const;
+    double FindGainOvspStereo(int shift, double step, double range, double centre) const;
+    double FindGainOvspMono(int shift, double step, double range, double centre) const;
+
+    // Selects the plain reference loops or the fast kernels for the searches
+    // and the filters (the default). Both give the same results.
+    void UseReferenceKernels(bool on) { impl_ = on ? search::Impl::Reference : search::Impl::Fast; }
+
+    int32_t channels = 0;
+    int32_t sampleRate = 0;
+    int32_t ovspFactor = 1;
+    CFIRUnit lowPass[2];
+    CFIRUnit highPass[2];
+    int32_t karaokeSign = 1;
+    SampleArray<int16_t> origPcm;
+    SampleArray<int32_t> orig[2];
+    SampleArray<int32_t> origMono;
+    SampleArray<int16_t> karPcm;
+    SampleArray<int32_t> kar[2];
+    SampleArray<int32_t> karMono;
+    SampleArray<int32_t> karMonoOvsp;
+    SampleArray<int32_t> karOvsp[2];
+    SampleArray<int16_t> outPcm;
+    SampleArray<int32_t> out[2];
+    SampleArray<int32_t> filterScratch;
+    int32_t blockLen = 0;
+    int32_t karaokeLen = 0;
+    int32_t origPcmBytes = 0;
+    int32_t karPcmBytes = 0;
+    int32_t outPcmBytes = 0;
+
+private:
+    void Release();
+    void ApplyFilter(CFIRUnit* filters, int start, int count, bool negate);
+    search::MatchSet StereoSet(bool oversampled) const;
+    search::MatchSet MonoSet(bool oversampled, int count) const;
+    int32_t KarAt(const SampleArray<int32_t>& a, int64_t idx, int64_t len) const;
+
+    SampleArray<double> ovspFraction_;   // l / ovspFactor for l < ovspFactor
+    search::Impl impl_ = search::Impl::Fast;
+};

@@ -272,13 +272,18 @@ void TVocalFunc::PackOutput()
 namespace {
 
 // dst[k * f + l] = trunc(src[k] + (l / f) * (src[k + 1] - src[k])) for k < n - 1.
+// Every value lies between two int32 samples (rounding can only reach past the
+// lower one by a fraction, which truncation removes), so the plain conversion
+// cannot overflow.
+SONVELT_KERNEL_CLONES
 void Interpolate(const int32_t* src, int n, int f, const double* fraction, int32_t* dst)
 {
     int64_t j = 0;
     for (int k = 0; k + 1 < n; ++k) {
         const double base = src[k];
         const double diff = static_cast<double>(src[k + 1]) - base;
-        for (int l = 0; l < f; ++l) dst[j + l] = TruncToInt32(base + fraction[l] * diff);
+        int32_t* d = dst + j;
+        for (int l = 0; l < f; ++l) d[l] = static_cast<int32_t>(base + fraction[l] * diff);
         j += f;
     }
 }

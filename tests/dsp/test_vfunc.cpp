@@ -391,3 +391,22 @@ TEST(VocalFuncOversample, FactorOneCopiesAllButTheLastSample)
     for (int i = 0; i + 1 < vf.karaokeLen; ++i) ASSERT_EQ(vf.karOvsp[0][i], i * 37 - 1000);
     EXPECT_EQ(vf.karOvsp[0][vf.karaokeLen - 1], 99);
 }
+
+TEST(VocalFuncOversample, InterpolatedValuesStayBetweenTheirNeighbours)
+{
+    // Even the widest 32-bit steps give values between the two samples.
+    TVocalFunc vf;
+    ASSERT_EQ(vf.Setup(1, kRate, kSeconds, 7), 0);
+    const int32_t big = std::numeric_limits<int32_t>::max(), small = std::numeric_limits<int32_t>::min();
+    for (int i = 0; i < vf.karaokeLen; ++i) vf.kar[0][i] = i % 3 == 0 ? big : i % 3 == 1 ? small : small + 1;
+    vf.OversampleKaraoke();
+    for (int k = 0; k + 1 < vf.karaokeLen; ++k) {
+        const int64_t a = vf.kar[0][k], b = vf.kar[0][k + 1];
+        for (int l = 0; l < 7; ++l) {
+            const int32_t v = vf.karOvsp[0][k * 7 + l];
+            ASSERT_GE(v, std::min(a, b));
+            ASSERT_LE(v, std::max(a, b));
+            ASSERT_EQ(v, int32_t(std::trunc(double(a) + (l / 7.0) * double(b - a))));
+        }
+    }
+}

@@ -1,9 +1,11 @@
 // Timings of the processing buffer's hot loops: the per-block shift and gain
 // searches, oversampling and the longest FIR filter, each with the plain
-// reference loops and with the fast kernels.
+// reference loops (kernel:0) and with the fast kernels built for the baseline
+// x86-64 (kernel:1), AVX2 (kernel:2) and AVX-512 (kernel:3).
 //
 //   build/<dir>/bench/bench_dsp [--benchmark_filter=...]
 #include "FirUnit.h"
+#include "SampleMath.h"
 #include "Vfunc.h"
 
 #include <benchmark/benchmark.h>
@@ -16,6 +18,27 @@
 namespace {
 
 constexpr int kRate = 44100;
+
+// Selects the kernels for state.range(0); false when this CPU cannot run them.
+bool SelectKernels(benchmark::State& state, bool& reference)
+{
+    const int k = int(state.range(0));
+    reference = k == 0;
+    const Isa isa = k <= 1 ? Isa::Baseline : k == 2 ? Isa::Avx2 : Isa::Avx512;
+    if (static_cast<int>(isa) > static_cast<int>(DetectedIsa())) {
+        state.SkipWithError("not supported by this CPU");
+        return false;
+    }
+    ForceIsa(isa);
+    state.SetLabel(reference ? "reference" : IsaName(isa));
+    return true;
+}
+
+void KernelArgs(benchmark::internal::Benchmark* b)
+{
+    b->ArgName("kernel");
+    for (int k = 0; k <= 3; ++k) b->Arg(k);
+}
 
 // A few partials under a slow envelope with some noise: music-like material,
 // different in each channel.
@@ -66,22 +89,25 @@ struct Block {
 void BM_FindShiftStereo(benchmark::State& state)
 {
     Block b;
-    b.vf.UseReferenceKernels(state.range(0) == 0);
+    bool reference = false;
+    if (!SelectKernels(state, reference)) return;
+    b.vf.UseReferenceKernels(reference);
     for (auto _ : state) {
         const int found = b.vf.FindShiftStereo(b.range, b.range, 1);
         if (found != b.shift) state.SkipWithError("wrong shift");
         benchmark::DoNotOptimize(found);
     }
-    state.SetLabel(state.range(0) == 0 ? "reference" : "fast");
     state.SetItemsProcessed(state.iterations() * (2 * b.range + 1));  // candidates
 }
-BENCHMARK(BM_FindShiftStereo)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FindShiftStereo)->Apply(KernelArgs)->Unit(benchmark::kMicrosecond);
 
 void BM_FindShiftOvspStereo(benchmark::State& state)
 {
     const int f = int(state.range(1));
     Block b(f);
-    b.vf.UseReferenceKernels(state.range(0) == 0);
+    bool reference = false;
+    if (!SelectKernels(state, reference)) return;
+    b.vf.UseReferenceKernels(reference);
     for (auto _ : state) {
         // Coarse then fine, as per block in the oversampled waveform merge.
         const int coarse = b.vf.FindShiftOvspStereo(b.range * f, b.range * f, f);
@@ -90,36 +116,38 @@ void BM_FindShiftOvspStereo(benchmark::State& state)
         if (std::abs(fine - b.shift * f) >= f) state.SkipWithError("wrong shift");
         benchmark::DoNotOptimize(fine);
     }
-    state.SetLabel(state.range(0) == 0 ? "reference" : "fast");
 }
 BENCHMARK(BM_FindShiftOvspStereo)
-    ->ArgsProduct({{0, 1}, {8, 32}})
-    ->ArgNames({"fast", "factor"})
+    ->ArgsProduct({{0, 1, 2, 3}, {8, 32}})
+    ->ArgNames({"kernel", "factor"})
     ->Unit(benchmark::kMicrosecond);
 
 void BM_FindGainStereo(benchmark::State& state)
 {
     Block b;
-    b.vf.UseReferenceKernels(state.range(0) == 0);
+    bool reference = false;
+    if (!SelectKernels(state, reference)) return;
+    b.vf.UseReferenceKernels(reference);
     for (auto _ : state) {
         const double g1 = b.vf.FindGainStereo(b.shift, 0.02, 0.2, 1.0);
         const double g2 = b.vf.FindGainStereo(b.shift, 0.002, 0.03, g1);
         benchmark::DoNotOptimize(g2);
     }
-    state.SetLabel(state.range(0) == 0 ? "reference" : "fast");
 }
-BENCHMARK(BM_FindGainStereo)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FindGainStereo)->Apply(KernelArgs)->Unit(benchmark::kMicrosecond);
 
 void BM_OversampleKaraoke32(benchmark::State& state)
 {
     Block b(32);
+    bool reference = false;
+    if (!SelectKernels(state, reference)) return;
     for (auto _ : state) {
         b.vf.OversampleKaraoke();
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * 2 * int64_t(b.vf.karaokeLen) * 32);
 }
-BENCHMARK(BM_OversampleKaraoke32)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_OversampleKaraoke32)->ArgName("kernel")->DenseRange(1, 3)->Unit(benchmark::kMicrosecond);
 
 // A 1001-tap high-pass (60 dB at 230 Hz) over one second of stereo.
 void BM_HighPass1001(benchmark::State& state)
@@ -131,7 +159,8 @@ void BM_HighPass1001(benchmark::State& state)
         in[c] = Music(kRate, 30 + unsigned(c), 20000.0);
     }
     if (filters[0].tapCount != 1001) state.SkipWithError("expected 1001 taps");
-    const bool reference = state.range(0) == 0;
+    bool reference = false;
+    if (!SelectKernels(state, reference)) return;
     for (auto _ : state) {
         for (int c = 0; c < 2; ++c) {
             if (reference)
@@ -141,9 +170,8 @@ void BM_HighPass1001(benchmark::State& state)
             benchmark::DoNotOptimize(out.data());
         }
     }
-    state.SetLabel(reference ? "reference" : "fast");
     state.SetItemsProcessed(state.iterations() * 2 * kRate);
 }
-BENCHMARK(BM_HighPass1001)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HighPass1001)->Apply(KernelArgs)->Unit(benchmark::kMillisecond);
 
 } // namespace

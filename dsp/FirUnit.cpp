@@ -18,8 +18,7 @@ constexpr int kLanes = 64;
 // out[i] = trunc(sum over j < taps of c[j] * w[i + taps - j]) for i < n, the sum
 // in single precision in order of ascending j. Each output keeps its own
 // accumulator, so computing many outputs side by side changes no rounding.
-SONVELT_KERNEL_CLONES
-void FirKernel(const float* c, int taps, const float* w, int n, int32_t* out)
+SONVELT_ALWAYS_INLINE void FirKernelBody(const float* c, int taps, const float* w, int n, int32_t* out)
 {
     int i0 = 0;
     for (; i0 + kLanes <= n; i0 += kLanes) {
@@ -39,6 +38,10 @@ void FirKernel(const float* c, int taps, const float* w, int n, int32_t* out)
         out[i0] = TruncToInt32(sum);
     }
 }
+
+SONVELT_MULTI_ISA(void, FirKernel,
+                  (const float* c, int taps, const float* w, int n, int32_t* out),
+                  (c, taps, w, n, out))
 
 } // namespace
 

@@ -1,6 +1,5 @@
-// Small helpers shared by the sample kernels: saturating truncation to int32
-// and the attribute that builds a kernel for several instruction sets with
-// run-time selection.
+// Small helpers shared by the sample kernels: saturating truncation to int32,
+// and building a kernel for several instruction sets with run-time selection.
 #pragma once
 
 #include <cstdint>
@@ -25,20 +24,38 @@ inline int32_t NegateInt32(int32_t v)
     return v == std::numeric_limits<int32_t>::min() ? std::numeric_limits<int32_t>::max() : -v;
 }
 
-// Kernels marked SONVELT_KERNEL_CLONES are compiled for the baseline x86-64, AVX2
-// and AVX-512 and the loader picks the best one for the running CPU. Other
-// platforms and compilers get the plain build.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__has_attribute)
-#if __has_attribute(target_clones)
-#define SONVELT_KERNEL_CLONES __attribute__((target_clones("default", "avx2", "avx512f")))
-#endif
-#endif
-#ifndef SONVELT_KERNEL_CLONES
-#define SONVELT_KERNEL_CLONES
-#endif
-
 #if defined(__GNUC__)
 #define SONVELT_ALWAYS_INLINE inline __attribute__((always_inline))
 #else
 #define SONVELT_ALWAYS_INLINE inline
+#endif
+
+// Instruction-set levels a kernel is built for. The best one the CPU supports
+// is used unless a lower one is forced (tests and benchmarks compare them).
+enum class Isa { Baseline, Avx2, Avx512 };
+
+Isa DetectedIsa();                // best level this CPU supports
+Isa ActiveIsa();                  // level the kernels use now
+void ForceIsa(Isa isa);           // use isa, or the detected level if that is lower
+const char* IsaName(Isa isa);
+
+// SONVELT_MULTI_ISA(ret, Name, (params), (args)) defines Name(params), which
+// runs NameBody(args) compiled for the active level. NameBody must be declared
+// SONVELT_ALWAYS_INLINE so that each copy is compiled for its own level.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define SONVELT_MULTI_ISA(ret, name, params, args)                                  \
+    __attribute__((target("avx512f"))) ret name##Avx512 params { return name##Body args; } \
+    __attribute__((target("avx2"))) ret name##Avx2 params { return name##Body args; }     \
+    ret name##Baseline params { return name##Body args; }                               \
+    ret name params                                                                     \
+    {                                                                                   \
+        switch (ActiveIsa()) {                                                          \
+        case Isa::Avx512: return name##Avx512 args;                                     \
+        case Isa::Avx2: return name##Avx2 args;                                         \
+        default: return name##Baseline args;                                            \
+        }                                                                               \
+    }
+#else
+#define SONVELT_MULTI_ISA(ret, name, params, args) \
+    ret name params { return name##Body args; }
 #endif

@@ -98,8 +98,7 @@ SONVELT_ALWAYS_INLINE uint32_t SlopeChunkStrided(const int32_t* o, const int32_t
 }
 
 // k0 and k1 point at the candidate's first karaoke sample; o1 is null for one pair.
-SONVELT_KERNEL_CLONES
-uint64_t AbsCostFast(const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n,
+SONVELT_ALWAYS_INLINE uint64_t AbsCostFastBody(const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n,
                      int stride, uint64_t best)
 {
     uint64_t sum = 0;
@@ -119,8 +118,11 @@ uint64_t AbsCostFast(const int32_t* o0, const int32_t* k0, const int32_t* o1, co
     return sum;
 }
 
-SONVELT_KERNEL_CLONES
-uint64_t SlopeCostFast(const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n,
+SONVELT_MULTI_ISA(uint64_t, AbsCostFast,
+                  (const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n, int stride, uint64_t best),
+                  (o0, k0, o1, k1, n, stride, best))
+
+SONVELT_ALWAYS_INLINE uint64_t SlopeCostFastBody(const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n,
                        int stride, uint64_t best)
 {
     if (n <= 0) return 0;
@@ -143,6 +145,10 @@ uint64_t SlopeCostFast(const int32_t* o0, const int32_t* k0, const int32_t* o1, 
     }
     return sum;
 }
+
+SONVELT_MULTI_ISA(uint64_t, SlopeCostFast,
+                  (const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n, int stride, uint64_t best),
+                  (o0, k0, o1, k1, n, stride, best))
 
 // Gain terms are whole numbers below 2^32, so a chunk of them sums exactly in
 // double (below 2^44) in any order; eight lanes keep the additions independent.
@@ -171,8 +177,7 @@ SONVELT_ALWAYS_INLINE double GainChunk(const int32_t* o, const int32_t* k, int s
     return s;
 }
 
-SONVELT_KERNEL_CLONES
-uint64_t GainCostFast(const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n,
+SONVELT_ALWAYS_INLINE uint64_t GainCostFastBody(const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n,
                       int stride, double g, uint64_t best)
 {
     uint64_t sum = 0;
@@ -191,6 +196,10 @@ uint64_t GainCostFast(const int32_t* o0, const int32_t* k0, const int32_t* o1, c
     }
     return sum;
 }
+
+SONVELT_MULTI_ISA(uint64_t, GainCostFast,
+                  (const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n, int stride, double g, uint64_t best),
+                  (o0, k0, o1, k1, n, stride, g, best))
 
 } // namespace
 

@@ -275,8 +275,7 @@ namespace {
 // Every value lies between two int32 samples (rounding can only reach past the
 // lower one by a fraction, which truncation removes), so the plain conversion
 // cannot overflow.
-SONVELT_KERNEL_CLONES
-void Interpolate(const int32_t* src, int n, int f, const double* fraction, int32_t* dst)
+SONVELT_ALWAYS_INLINE void InterpolateBody(const int32_t* src, int n, int f, const double* fraction, int32_t* dst)
 {
     int64_t j = 0;
     for (int k = 0; k + 1 < n; ++k) {
@@ -287,6 +286,10 @@ void Interpolate(const int32_t* src, int n, int f, const double* fraction, int32
         j += f;
     }
 }
+
+SONVELT_MULTI_ISA(void, Interpolate,
+                  (const int32_t* src, int n, int f, const double* fraction, int32_t* dst),
+                  (src, n, f, fraction, dst))
 
 } // namespace
 

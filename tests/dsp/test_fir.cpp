@@ -2,6 +2,7 @@
 // streaming across calls, the fast kernel against the reference loop, and the
 // buffer's treble and bass cut.
 #include "FirUnit.h"
+#include "IsaLevels.h"
 #include "Vfunc.h"
 
 #include <gtest/gtest.h>
@@ -252,24 +253,26 @@ TEST(FirFilter, FastKernelEqualsReference)
         {44100, kHighPass, 60.0f, 649.0f, 32768},   {48000, kLowPass, 80.0f, 2000.0f, 2000000000},
         {44100, kHighPass, 60.0f, 50.0f, 2147483647}, {8000, kLowPass, 80.0f, 3000.0f, 100},
     };
-    unsigned seed = 100;
-    for (const Row& r : rows) {
-        CFIRUnit fast, ref;
-        DesignLike(fast, r.rate, r.type, r.db, r.cutoff);
-        DesignLike(ref, r.rate, r.type, r.db, r.cutoff);
-        for (int block : {10000, 37, 4096}) {
-            const std::vector<int32_t> in = Noise(block, r.amplitude, seed++);
-            std::vector<int32_t> a(in.size()), b(in.size());
-            fast.Filter(in.data(), block, a.data());
-            ref.FilterReference(in.data(), block, b.data());
-            ASSERT_EQ(a, b) << "taps " << fast.tapCount << " amplitude " << r.amplitude << " block " << block;
+    ForEachIsa([&] {
+        unsigned seed = 100;
+        for (const Row& r : rows) {
+            CFIRUnit fast, ref;
+            DesignLike(fast, r.rate, r.type, r.db, r.cutoff);
+            DesignLike(ref, r.rate, r.type, r.db, r.cutoff);
+            for (int block : {10000, 37, 4096}) {
+                const std::vector<int32_t> in = Noise(block, r.amplitude, seed++);
+                std::vector<int32_t> a(in.size()), b(in.size());
+                fast.Filter(in.data(), block, a.data());
+                ref.FilterReference(in.data(), block, b.data());
+                ASSERT_EQ(a, b) << "taps " << fast.tapCount << " amplitude " << r.amplitude << " block " << block;
+            }
+            // In place gives the same as into another array.
+            std::vector<int32_t> x = Noise(5000, r.amplitude, seed++), y(x.size());
+            fast.Filter(x.data(), int(x.size()), y.data());
+            ref.Filter(x.data(), int(x.size()), x.data());
+            EXPECT_EQ(x, y);
         }
-        // In place gives the same as into another array.
-        std::vector<int32_t> x = Noise(5000, r.amplitude, seed++), y(x.size());
-        fast.Filter(x.data(), int(x.size()), y.data());
-        ref.Filter(x.data(), int(x.size()), x.data());
-        EXPECT_EQ(x, y);
-    }
+    });
 }
 
 TEST(FirFilter, UndesignedFilterPassesInputThrough)

@@ -1,5 +1,6 @@
 // Shift and gain searches: candidate order, planted matches in every variant,
 // gain candidate sets, and the fast kernels against the reference loops.
+#include "IsaLevels.h"
 #include "SearchKernels.h"
 #include "Vfunc.h"
 
@@ -410,41 +411,43 @@ TEST(SearchKernels, FastEqualsReference)
         {Data::Music, 1, 1, 3, 3, 1},           {Data::Music, 2, 1, 3, 3, 1},
         {Data::Music, 513, 1, 3, 3, 1},
     };
-    unsigned seed = 1;
-    for (const Row& r : rows) {
-        const int64_t karLen = int64_t(r.stride) * (r.count + 2 * r.range + 2);
-        const Arrays a = MakeData(r.data, r.count, karLen, seed++);
-        for (int pairs : {1, 2}) {
-            const MatchSet m = Bind(a, pairs, r.count, r.stride);
-            SCOPED_TRACE(testing::Message() << "data " << int(r.data) << " count " << r.count << " stride "
-                                            << r.stride << " pairs " << pairs);
-            for (Cost cost : {Cost::Abs, Cost::AbsSlope}) {
-                EXPECT_EQ(search::FindShift(m, cost, r.centre, r.range, r.step, Impl::Fast),
-                          search::FindShift(m, cost, r.centre, r.range, r.step, Impl::Reference));
-                // The complete costs agree exactly, and an abandoned evaluation
-                // is abandoned by both.
-                for (int pos = 0; pos < 2 * r.range; pos += 7) {
-                    const uint64_t full = search::ShiftCost(m, cost, pos, search::kNoCost, Impl::Reference);
-                    ASSERT_EQ(search::ShiftCost(m, cost, pos, search::kNoCost, Impl::Fast), full);
-                    if (full == 0) continue;
-                    const uint64_t bar = full / 2;
-                    EXPECT_GT(search::ShiftCost(m, cost, pos, bar, Impl::Fast), bar);
-                    EXPECT_GT(search::ShiftCost(m, cost, pos, bar, Impl::Reference), bar);
+    ForEachIsa([&] {
+        unsigned seed = 1;
+        for (const Row& r : rows) {
+            const int64_t karLen = int64_t(r.stride) * (r.count + 2 * r.range + 2);
+            const Arrays a = MakeData(r.data, r.count, karLen, seed++);
+            for (int pairs : {1, 2}) {
+                const MatchSet m = Bind(a, pairs, r.count, r.stride);
+                SCOPED_TRACE(testing::Message() << "data " << int(r.data) << " count " << r.count << " stride "
+                                                << r.stride << " pairs " << pairs);
+                for (Cost cost : {Cost::Abs, Cost::AbsSlope}) {
+                    EXPECT_EQ(search::FindShift(m, cost, r.centre, r.range, r.step, Impl::Fast),
+                              search::FindShift(m, cost, r.centre, r.range, r.step, Impl::Reference));
+                    // The complete costs agree exactly, and an abandoned evaluation
+                    // is abandoned by both.
+                    for (int pos = 0; pos < 2 * r.range; pos += 7) {
+                        const uint64_t full = search::ShiftCost(m, cost, pos, search::kNoCost, Impl::Reference);
+                        ASSERT_EQ(search::ShiftCost(m, cost, pos, search::kNoCost, Impl::Fast), full);
+                        if (full == 0) continue;
+                        const uint64_t bar = full / 2;
+                        EXPECT_GT(search::ShiftCost(m, cost, pos, bar, Impl::Fast), bar);
+                        EXPECT_GT(search::ShiftCost(m, cost, pos, bar, Impl::Reference), bar);
+                    }
+                }
+                for (double centre : {1.0, 0.9}) {
+                    EXPECT_EQ(search::FindGainCentreOut(m, r.range, 0.02, 0.2, centre, Impl::Fast),
+                              search::FindGainCentreOut(m, r.range, 0.02, 0.2, centre, Impl::Reference));
+                    EXPECT_EQ(search::FindGainAscending(m, r.range, 0.002, 0.03, centre, Impl::Fast),
+                              search::FindGainAscending(m, r.range, 0.002, 0.03, centre, Impl::Reference));
+                }
+                for (double g : {0.0, 0.8, 1.0, 1.234567, -3.5, 1e12, std::nan("")}) {
+                    EXPECT_EQ(search::GainCost(m, 1, g, search::kNoCost, Impl::Fast),
+                              search::GainCost(m, 1, g, search::kNoCost, Impl::Reference))
+                        << g;
                 }
             }
-            for (double centre : {1.0, 0.9}) {
-                EXPECT_EQ(search::FindGainCentreOut(m, r.range, 0.02, 0.2, centre, Impl::Fast),
-                          search::FindGainCentreOut(m, r.range, 0.02, 0.2, centre, Impl::Reference));
-                EXPECT_EQ(search::FindGainAscending(m, r.range, 0.002, 0.03, centre, Impl::Fast),
-                          search::FindGainAscending(m, r.range, 0.002, 0.03, centre, Impl::Reference));
-            }
-            for (double g : {0.0, 0.8, 1.0, 1.234567, -3.5, 1e12, std::nan("")}) {
-                EXPECT_EQ(search::GainCost(m, 1, g, search::kNoCost, Impl::Fast),
-                          search::GainCost(m, 1, g, search::kNoCost, Impl::Reference))
-                    << g;
-            }
         }
-    }
+    });
 }
 
 TEST(SearchKernels, BufferSearchesUseTheReferenceOrFastKernelsAlike)
@@ -469,9 +472,10 @@ TEST(SearchKernels, BufferSearchesUseTheReferenceOrFastKernelsAlike)
                 vf.FindGainOvspStereo(121, 0.02, 0.2, 1.0),   vf.FindGainOvspMono(119, 0.002, 0.03, 1.0),
             };
         };
-        const auto fast = all();
         vf.UseReferenceKernels(true);
-        EXPECT_EQ(all(), fast) << ch << " channels";
+        const auto reference = all();
+        vf.UseReferenceKernels(false);
+        ForEachIsa([&] { EXPECT_EQ(all(), reference) << ch << " channels"; });
     }
 }
 

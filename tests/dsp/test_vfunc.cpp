@@ -1,5 +1,6 @@
 // The processing buffer: sizing, unpacking, mid/side, subtraction, packing and
 // oversampling.
+#include "IsaLevels.h"
 #include "Vfunc.h"
 
 #include <gtest/gtest.h>
@@ -399,14 +400,17 @@ TEST(VocalFuncOversample, InterpolatedValuesStayBetweenTheirNeighbours)
     ASSERT_EQ(vf.Setup(1, kRate, kSeconds, 7), 0);
     const int32_t big = std::numeric_limits<int32_t>::max(), small = std::numeric_limits<int32_t>::min();
     for (int i = 0; i < vf.karaokeLen; ++i) vf.kar[0][i] = i % 3 == 0 ? big : i % 3 == 1 ? small : small + 1;
-    vf.OversampleKaraoke();
-    for (int k = 0; k + 1 < vf.karaokeLen; ++k) {
-        const int64_t a = vf.kar[0][k], b = vf.kar[0][k + 1];
-        for (int l = 0; l < 7; ++l) {
-            const int32_t v = vf.karOvsp[0][k * 7 + l];
-            ASSERT_GE(v, std::min(a, b));
-            ASSERT_LE(v, std::max(a, b));
-            ASSERT_EQ(v, int32_t(std::trunc(double(a) + (l / 7.0) * double(b - a))));
+    ForEachIsa([&] {
+        std::fill_n(vf.karOvsp[0].get(), vf.karaokeLen * 7, 0);
+        vf.OversampleKaraoke();
+        for (int k = 0; k + 1 < vf.karaokeLen; ++k) {
+            const int64_t a = vf.kar[0][k], b = vf.kar[0][k + 1];
+            for (int l = 0; l < 7; ++l) {
+                const int32_t v = vf.karOvsp[0][k * 7 + l];
+                ASSERT_GE(v, std::min(a, b));
+                ASSERT_LE(v, std::max(a, b));
+                ASSERT_EQ(v, int32_t(std::trunc(double(a) + (l / 7.0) * double(b - a))));
+            }
         }
-    }
+    });
 }

@@ -98,8 +98,8 @@ SONVELT_ALWAYS_INLINE uint32_t SlopeChunkStrided(const int32_t* o, const int32_t
 }
 
 // k0 and k1 point at the candidate's first karaoke sample; o1 is null for one pair.
-SONVELT_ALWAYS_INLINE uint64_t AbsCostFastBody(const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n,
-                     int stride, uint64_t best)
+SONVELT_ALWAYS_INLINE uint64_t AbsCostFastBody(const int32_t* o0, const int32_t* k0, const int32_t* o1,
+                                               const int32_t* k1, int n, int stride, uint64_t best)
 {
     uint64_t sum = 0;
     for (int a = 0; a < n; a += kShiftChunk) {
@@ -119,11 +119,12 @@ SONVELT_ALWAYS_INLINE uint64_t AbsCostFastBody(const int32_t* o0, const int32_t*
 }
 
 SONVELT_MULTI_ISA(uint64_t, AbsCostFast,
-                  (const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n, int stride, uint64_t best),
+                  (const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n, int stride,
+                   uint64_t best),
                   (o0, k0, o1, k1, n, stride, best))
 
-SONVELT_ALWAYS_INLINE uint64_t SlopeCostFastBody(const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n,
-                       int stride, uint64_t best)
+SONVELT_ALWAYS_INLINE uint64_t SlopeCostFastBody(const int32_t* o0, const int32_t* k0, const int32_t* o1,
+                                                 const int32_t* k1, int n, int stride, uint64_t best)
 {
     if (n <= 0) return 0;
     // The first sample's previous difference is 0: it counts 2 |d_0|.
@@ -147,7 +148,8 @@ SONVELT_ALWAYS_INLINE uint64_t SlopeCostFastBody(const int32_t* o0, const int32_
 }
 
 SONVELT_MULTI_ISA(uint64_t, SlopeCostFast,
-                  (const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n, int stride, uint64_t best),
+                  (const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n, int stride,
+                   uint64_t best),
                   (o0, k0, o1, k1, n, stride, best))
 
 // Gain terms are whole numbers below 2^32, so a chunk of them sums exactly in
@@ -177,8 +179,8 @@ SONVELT_ALWAYS_INLINE double GainChunk(const int32_t* o, const int32_t* k, int s
     return s;
 }
 
-SONVELT_ALWAYS_INLINE uint64_t GainCostFastBody(const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n,
-                      int stride, double g, uint64_t best)
+SONVELT_ALWAYS_INLINE uint64_t GainCostFastBody(const int32_t* o0, const int32_t* k0, const int32_t* o1,
+                                                const int32_t* k1, int n, int stride, double g, uint64_t best)
 {
     uint64_t sum = 0;
     for (int a = 0; a < n; a += kGainChunk) {
@@ -198,7 +200,8 @@ SONVELT_ALWAYS_INLINE uint64_t GainCostFastBody(const int32_t* o0, const int32_t
 }
 
 SONVELT_MULTI_ISA(uint64_t, GainCostFast,
-                  (const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n, int stride, double g, uint64_t best),
+                  (const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n, int stride,
+                   double g, uint64_t best),
                   (o0, k0, o1, k1, n, stride, g, best))
 
 } // namespace

@@ -309,7 +309,8 @@ TEST_P(BufferFilters, ApplyFiltersTheRangeOfTheDesignedChannels)
         f.FilterReference(x0.data() + start, count, expected.data());
         for (int i = 0; i < vf.blockLen; ++i) {
             const bool inside = i >= start && i < start + count;
-            const int32_t want = inside ? (high ? -expected[size_t(i - start)] : expected[size_t(i - start)]) : x0[size_t(i)];
+            const int32_t filtered = inside ? expected[size_t(i - start)] : 0;
+            const int32_t want = inside ? (high ? -filtered : filtered) : x0[size_t(i)];
             ASSERT_EQ(vf.out[0][i], want) << i;
             // Channel 1 of a one-channel buffer is never filtered.
             if (ch == 1) {

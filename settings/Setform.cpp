@@ -1,0 +1,454 @@
+#include "Setform.h"
+
+#include "UiDialogs.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QSlider>
+#include <QStyle>
+#include <QTabWidget>
+#include <QToolButton>
+
+#include <algorithm>
+
+namespace {
+
+QFont WindowFont() {
+    QFont f;
+    f.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("Noto Sans CJK SC"),
+                   QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Droid Sans Fallback")});
+    f.setPixelSize(12);
+    return f;
+}
+
+QLabel* Label(const QString& text, QWidget* parent, int left, int top) {
+    auto* l = new QLabel(text, parent);
+    l->move(left, top);
+    l->adjustSize();
+    return l;
+}
+
+// A label for a derived value, wide enough for its longest text.
+QLabel* ValueLabel(QWidget* parent, int left, int top, int width, Qt::Alignment align) {
+    auto* l = new QLabel(parent);
+    l->setGeometry(left, top, width, 16);
+    l->setAlignment(align | Qt::AlignVCenter);
+    return l;
+}
+
+QSlider* TrackBar(QWidget* parent, int left, int top, int width) {
+    auto* t = new QSlider(Qt::Horizontal, parent);
+    t->setRange(0, 20);
+    t->setSingleStep(1);
+    t->setPageStep(1);
+    t->setTickInterval(1);
+    t->setTickPosition(QSlider::TicksBothSides);
+    t->setGeometry(left, top, width, 30);
+    return t;
+}
+
+QComboBox* NumberBox(const QStringList& items, QWidget* parent, int left, int top, int width) {
+    auto* c = new QComboBox(parent);
+    c->setEditable(true);
+    c->addItems(items);
+    c->setInsertPolicy(QComboBox::NoInsert);
+    c->lineEdit()->setMaxLength(3);
+    c->setGeometry(left, top, width, 22);
+    return c;
+}
+
+// The length limit is for typing only: a stored value longer than the limit
+// is shown whole, so that OK never shortens what the user did not touch.
+void SetLimitedText(QLineEdit* edit, const QString& text, int limit) {
+    edit->setMaxLength(std::max<int>(limit, int(text.size())));
+    edit->setText(text);
+}
+
+QString Num(int32_t v) { return QString::number(v); }
+
+std::string DecimalPoint() { return QLocale().decimalPoint().toStdString(); }
+
+int32_t TextToInt(const QString& text, int32_t committed) {
+    return ParseIniInt(text.toStdString(), committed);
+}
+
+} // namespace
+
+// --- RadioGroup --------------------------------------------------------------
+
+RadioGroup::RadioGroup(const QString& title, const QStringList& items, QWidget* parent)
+    : QGroupBox(title, parent), group_(new QButtonGroup(this)) {
+    for (int i = 0; i < items.size(); ++i) {
+        auto* b = new QRadioButton(items[i], this);
+        group_->addButton(b, i);
+        items_.append(b);
+    }
+    PlaceItems(10, 22, 22, 110);
+}
+
+int RadioGroup::ItemIndex() const { return group_->checkedId(); }
+
+void RadioGroup::SetItemIndex(int index) {
+    if (items_.isEmpty()) return;
+    if (index >= Count()) index = Count() - 1;
+    if (index < 0) {
+        group_->setExclusive(false);
+        for (QRadioButton* b : items_) b->setChecked(false);
+        group_->setExclusive(true);
+        return;
+    }
+    items_[index]->setChecked(true);
+}
+
+void RadioGroup::PlaceItems(int left, int top, int step, int width) {
+    for (int i = 0; i < Count(); ++i) items_[i]->setGeometry(left, top + i * step, width, 18);
+}
+
+// --- UpDown -------------------------------------------------------------------
+
+UpDown::UpDown(QLineEdit* associate, int min, int max, QWidget* parent)
+    : QWidget(parent), associate_(associate), min_(min), max_(max), position_(min) {
+    UpButton = new QToolButton(this);
+    UpButton->setArrowType(Qt::UpArrow);
+    DownButton = new QToolButton(this);
+    DownButton->setArrowType(Qt::DownArrow);
+    for (QToolButton* b : {UpButton, DownButton}) {
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setAutoRepeat(true);
+    }
+    connect(UpButton, &QToolButton::clicked, this, [this] { Step(1); });
+    connect(DownButton, &QToolButton::clicked, this, [this] { Step(-1); });
+    associate_->installEventFilter(this);
+    const QRect r = associate_->geometry();
+    setGeometry(r.right() + 1, r.top(), 16, r.height());
+    UpButton->setGeometry(0, 0, 16, r.height() / 2);
+    DownButton->setGeometry(0, r.height() / 2, 16, r.height() - r.height() / 2);
+}
+
+void UpDown::SetPosition(int value) {
+    position_ = std::clamp(value, min_, max_);
+    associate_->setText(QString::number(position_));
+}
+
+void UpDown::Step(int delta) {
+    bool ok = false;
+    const int shown = associate_->text().trimmed().toInt(&ok);
+    SetPosition((ok ? std::clamp(shown, min_, max_) : position_) + delta);
+}
+
+bool UpDown::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == associate_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Up || key == Qt::Key_Down) {
+            Step(key == Qt::Key_Up ? 1 : -1);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// --- TSetForm1 ------------------------------------------------------------------
+
+TSetForm1::TSetForm1(const QString& programFile, const QString& dataFolder, QWidget* parent)
+    : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Sonvelt设定"));
+    // A title and nothing else: no system menu, no close box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setFont(WindowFont());
+    setFixedSize(506, 337);
+
+    // Created in tab order: OK, Cancel, the pages, Reset.
+    OkBitBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), this);
+    OkBitBtn->setGeometry(336, 304, 75, 25);
+    OkBitBtn->setDefault(true);
+    connect(OkBitBtn, &QPushButton::clicked, this, &QDialog::accept);
+
+    CanBitBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
+                                QStringLiteral("キャンセル"), this);
+    CanBitBtn->setGeometry(423, 304, 75, 25);
+    connect(CanBitBtn, &QPushButton::clicked, this, &QDialog::reject);
+
+    PageControl = new QTabWidget(this);
+    PageControl->setGeometry(8, 8, 490, 288);
+    auto* page1 = new QWidget;
+    auto* page2 = new QWidget;
+    auto* page3 = new QWidget;
+    PageControl->addTab(page1, QStringLiteral("处理方法"));
+    PageControl->addTab(page2, QStringLiteral("高级设置"));
+    PageControl->addTab(page3, QStringLiteral("辅助功能"));
+    BuildPage1(page1);
+    BuildPage2(page2);
+    BuildPage3(page3);
+    PageControl->setCurrentIndex(0);
+
+    ResetButton = new QPushButton(QStringLiteral("复位"), this);
+    ResetButton->setGeometry(8, 304, 75, 25);
+    connect(ResetButton, &QPushButton::clicked, this, &TSetForm1::ResetButtonClick);
+
+    connect(CfocusTrackBar, &QSlider::valueChanged, this, &TSetForm1::CfocusTrackBarChange);
+    connect(KvolTrackBar, &QSlider::valueChanged, this, &TSetForm1::KvolTrackBarChange);
+    connect(KlvlTrackBar, &QSlider::valueChanged, this, &TSetForm1::KlvlTrackBarChange);
+    connect(LPFTrackBar, &QSlider::valueChanged, this, &TSetForm1::LPFTrackBarChange);
+    connect(HPFTrackBar, &QSlider::valueChanged, this, &TSetForm1::HPFTrackBarChange);
+
+    model_.Initialise(programFile.toStdString(), dataFolder.toStdString());
+}
+
+TSetForm1::~TSetForm1() = default;
+
+void TSetForm1::BuildPage1(QWidget* page) {
+    IntroRadioGroup = new RadioGroup(QStringLiteral("前奏分析"),
+                                     {QStringLiteral("自动"), QStringLiteral("正常"),
+                                      QStringLiteral("细节"), QStringLiteral("无")},
+                                     page);
+    IntroRadioGroup->setGeometry(6, 6, 150, 116);
+
+    AdptLvlGroupBox = new QGroupBox(QStringLiteral("校正时间位移"), page);
+    AdptLvlGroupBox->setGeometry(6, 128, 150, 124);
+    AdptAutoButton = new QRadioButton(QStringLiteral("自动"), AdptLvlGroupBox);
+    AdptAutoButton->setGeometry(10, 22, 110, 18);
+    AdptManualButton = new QRadioButton(QStringLiteral("手动"), AdptLvlGroupBox);
+    AdptManualButton->setGeometry(10, 44, 110, 18);
+    auto* adptGroup = new QButtonGroup(AdptLvlGroupBox);
+    adptGroup->addButton(AdptAutoButton, 0);
+    adptGroup->addButton(AdptManualButton, 1);
+    StaticText6 = Label(QStringLiteral("修正范围"), AdptLvlGroupBox, 12, 80);
+    AdptEdit = new QLineEdit(AdptLvlGroupBox);
+    AdptEdit->setMaxLength(3);
+    AdptEdit->setGeometry(68, 77, 40, 20);
+    AdptUpDown = new UpDown(AdptEdit, 0, 999, AdptLvlGroupBox);
+
+    MergeRadioGroup = new RadioGroup(QStringLiteral("提取方法"),
+                                     {QStringLiteral("频率合成"), QStringLiteral("波形合成")}, page);
+    MergeRadioGroup->setGeometry(162, 6, 316, 246);
+    MergeRadioGroup->Item(0)->setGeometry(10, 26, 72, 18);
+    MergeRadioGroup->Item(1)->setGeometry(10, 140, 72, 18);
+    Panel1 = new QFrame(MergeRadioGroup);
+    Panel1->setFrameShape(QFrame::HLine);
+    Panel1->setFrameShadow(QFrame::Sunken);
+    Panel1->setGeometry(6, 124, 304, 2);
+
+    // Upper half: what the frequency merge uses.
+    SoundQtyGroup = new RadioGroup(QStringLiteral("音质调整"),
+                                   {QStringLiteral("音质优先"), QStringLiteral("提取优先")}, MergeRadioGroup);
+    SoundQtyGroup->setGeometry(86, 16, 222, 102);
+    SoundQtyGroup->PlaceItems(8, 28, 26, 74);
+    StaticText1 = Label(QStringLiteral("提取的水平"), SoundQtyGroup, 122, 18);
+    KvolTrackBar = TrackBar(SoundQtyGroup, 96, 34, 116);
+    Label(QStringLiteral("弱"), SoundQtyGroup, 98, 66);
+    Label(QStringLiteral("强"), SoundQtyGroup, 200, 66);
+    KvolText = ValueLabel(SoundQtyGroup, 124, 80, 60, Qt::AlignHCenter);
+
+    // Lower half: what the waveform merge uses.
+    LevelRadioGroup = new RadioGroup(QStringLiteral("误差修正等级调整"),
+                                     {QStringLiteral("自动（平均）"), QStringLiteral("自动（适应）"),
+                                      QStringLiteral("手动"), QStringLiteral("无")},
+                                     MergeRadioGroup);
+    LevelRadioGroup->setGeometry(86, 130, 222, 110);
+    LevelRadioGroup->PlaceItems(8, 22, 21, 96);
+    KlvlTrackBar = TrackBar(LevelRadioGroup, 106, 36, 108);
+    KlvlText = ValueLabel(LevelRadioGroup, 130, 70, 60, Qt::AlignHCenter);
+}
+
+void TSetForm1::BuildPage2(QWidget* page) {
+    DataRadioGroup = new RadioGroup(QStringLiteral("处理方式"),
+                                    {QStringLiteral("正常"), QStringLiteral("左右区分"),
+                                     QStringLiteral("单声道化")},
+                                    page);
+    DataRadioGroup->setGeometry(6, 6, 130, 96);
+
+    PhaseRadioGroup = new RadioGroup(QStringLiteral("卡拉OK相位"),
+                                     {QStringLiteral("自动"), QStringLiteral("正相"), QStringLiteral("逆相")},
+                                     page);
+    PhaseRadioGroup->setGeometry(6, 110, 130, 96);
+
+    FilterGroupBox = new QGroupBox(QStringLiteral("过滤处理"), page);
+    FilterGroupBox->setGeometry(142, 6, 336, 132);
+    auto row = [this](const QString& caption, int top, QCheckBox*& box, QSlider*& bar, QLabel*& label) {
+        box = new QCheckBox(caption, FilterGroupBox);
+        box->setGeometry(8, top, 100, 18);
+        bar = TrackBar(FilterGroupBox, 124, top - 6, 144);
+        label = ValueLabel(FilterGroupBox, 286, top + 1, 46, Qt::AlignLeft);
+    };
+    row(QStringLiteral("中置声道提取"), 24, CfocusCheckBox, CfocusTrackBar, CfocusText);
+    Label(QStringLiteral("弱"), FilterGroupBox, 110, 26);
+    Label(QStringLiteral("强"), FilterGroupBox, 270, 26);
+    row(QStringLiteral("高音削减"), 62, LPFCheckBox, LPFTrackBar, LPFLabel);
+    row(QStringLiteral("低音削减"), 100, HPFCheckBox, HPFTrackBar, HPFLabel);
+
+    OvspGroupBox = new QGroupBox(QStringLiteral("采样率"), page);
+    OvspGroupBox->setGeometry(142, 144, 180, 108);
+    OvspCheckBox = new QCheckBox(QStringLiteral("使用"), OvspGroupBox);
+    OvspCheckBox->setGeometry(10, 26, 52, 18);
+    OvspComboBox = NumberBox({QStringLiteral("8"), QStringLiteral("16"), QStringLiteral("32"),
+                              QStringLiteral("64"), QStringLiteral("128")},
+                             OvspGroupBox, 64, 24, 60);
+    Label(QStringLiteral("倍"), OvspGroupBox, 130, 28);
+    Label(QStringLiteral("只有波形合成模式有效"), OvspGroupBox, 10, 66);
+
+    BsizeGroupBox = new QGroupBox(QStringLiteral("处理模块尺寸"), page);
+    BsizeGroupBox->setGeometry(328, 144, 150, 108);
+    BsizeComboBox = NumberBox({QStringLiteral("50"), QStringLiteral("100"), QStringLiteral("200"),
+                               QStringLiteral("400"), QStringLiteral("800")},
+                              BsizeGroupBox, 12, 24, 64);
+    Label3 = Label(QStringLiteral("毫秒"), BsizeGroupBox, 82, 28);
+}
+
+void TSetForm1::BuildPage3(QWidget* page) {
+    FileAutoGroupBox = new QGroupBox(QStringLiteral("文件名设置功能"), page);
+    FileAutoGroupBox->setGeometry(6, 6, 472, 112);
+    KnameCheckBox = new QCheckBox(QStringLiteral("卡拉OK文件自动搜索"), FileAutoGroupBox);
+    KnameCheckBox->setGeometry(12, 24, 300, 18);
+    VnameCheckBox = new QCheckBox(QStringLiteral("人声的文件名自动设置"), FileAutoGroupBox);
+    VnameCheckBox->setGeometry(12, 50, 300, 18);
+    StaticText8 = Label(QStringLiteral("追加文字列"), FileAutoGroupBox, 32, 82);
+    VnameEdit = new QLineEdit(FileAutoGroupBox);
+    VnameEdit->setMaxLength(32);
+    VnameEdit->setGeometry(104, 79, 220, 20);
+}
+
+void TSetForm1::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (event->spontaneous()) return;
+    if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+    FormShow();
+}
+
+void TSetForm1::ShowAdptMode(int32_t mode) {
+    (mode == 0 ? AdptAutoButton : AdptManualButton)->setChecked(true);
+}
+
+void TSetForm1::FormShow() {
+    const CommittedOptions& o = model_.Options;
+    const std::string dp = DecimalPoint();
+    DataRadioGroup->SetItemIndex(o.ProcMode);
+    MergeRadioGroup->SetItemIndex(o.MergeMode);
+    OvspCheckBox->setChecked(o.OvspFlg != 0);
+    SetLimitedText(OvspComboBox->lineEdit(), Num(o.OvspMx), 3);
+    SetLimitedText(BsizeComboBox->lineEdit(), Num(o.BlkSize), 3);
+    SetLimitedText(AdptEdit, Num(o.AdptNum), 3);
+    ShowAdptMode(o.AdptMode);
+    AdptUpDown->SetPosition(o.AdptNum);
+    CfocusCheckBox->setChecked(o.CntrFlg != 0);
+    CfocusTrackBar->setValue(o.CntrPos);
+    CfocusText->setText(QString::fromStdString(::CntrGainText(o.CntrGain, dp)));
+    IntroRadioGroup->SetItemIndex(o.IntroMode);
+    LevelRadioGroup->SetItemIndex(o.LevelAdpt);
+    LPFCheckBox->setChecked(o.LPFFlg != 0);
+    LPFTrackBar->setValue(o.LPFPos);
+    HPFCheckBox->setChecked(o.HPFFlg != 0);
+    HPFTrackBar->setValue(o.HPFPos);
+    LPFLabel->setText(QString::fromStdString(::LPFText(o.LPFFreq, dp)));
+    HPFLabel->setText(QString::fromStdString(::HPFText(o.HPFFreq)));
+    KvolTrackBar->setValue(o.KvolPos);
+    KvolText->setText(QString::fromStdString(::KvolText(o.Kvol, dp)));
+    KlvlTrackBar->setValue(o.KlvlPos);
+    KlvlText->setText(QString::fromStdString(::KlvlText(o.Klvl, dp)));
+    KnameCheckBox->setChecked(o.KnameFlg != 0);
+    VnameCheckBox->setChecked(o.VnameFlg != 0);
+    SetLimitedText(VnameEdit, QString::fromStdString(o.VnameTxt), 32);
+    PhaseRadioGroup->SetItemIndex(o.KrkPhase);
+    SoundQtyGroup->SetItemIndex(o.SoundQty);
+}
+
+void TSetForm1::ResetButtonClick() {
+    model_.SetDefaults();
+    const ProcessingOptions& e = model_.EditedOptions;
+    DataRadioGroup->SetItemIndex(e.ProcMode);
+    MergeRadioGroup->SetItemIndex(e.MergeMode);
+    OvspCheckBox->setChecked(e.OvspFlg != 0);
+    SetLimitedText(OvspComboBox->lineEdit(), Num(e.OvspMx), 3);
+    SetLimitedText(BsizeComboBox->lineEdit(), Num(e.BlkSize), 3);
+    ShowAdptMode(e.AdptMode);
+    SetLimitedText(AdptEdit, Num(e.AdptNum), 3);
+    AdptUpDown->SetPosition(e.AdptNum);
+    CfocusCheckBox->setChecked(e.CntrFlg != 0);
+    CfocusTrackBar->setValue(e.CntrPos);
+    IntroRadioGroup->SetItemIndex(e.IntroMode);
+    LevelRadioGroup->SetItemIndex(e.LevelAdpt);
+    LPFCheckBox->setChecked(e.LPFFlg != 0);
+    LPFTrackBar->setValue(e.LPFPos);
+    HPFCheckBox->setChecked(e.HPFFlg != 0);
+    HPFTrackBar->setValue(e.HPFPos);
+    KvolTrackBar->setValue(e.KvolPos);
+    KlvlTrackBar->setValue(e.KlvlPos);
+    PhaseRadioGroup->SetItemIndex(e.KrkPhase);
+    SoundQtyGroup->SetItemIndex(e.SoundQty);
+    update();
+}
+
+bool TSetForm1::FormClose(int result) {
+    if (result != QDialog::Accepted) return true;
+    ProcessingOptions& e = model_.EditedOptions;
+    const CommittedOptions& o = model_.Options;
+    e.ProcMode = DataRadioGroup->ItemIndex();
+    e.MergeMode = MergeRadioGroup->ItemIndex();
+    e.IntroMode = IntroRadioGroup->ItemIndex();
+    e.LevelAdpt = LevelRadioGroup->ItemIndex();
+    e.KrkPhase = PhaseRadioGroup->ItemIndex();
+    e.SoundQty = SoundQtyGroup->ItemIndex();
+    e.OvspFlg = OvspCheckBox->isChecked() ? 1 : 0;
+    e.CntrFlg = CfocusCheckBox->isChecked() ? 1 : 0;
+    e.LPFFlg = LPFCheckBox->isChecked() ? 1 : 0;
+    e.HPFFlg = HPFCheckBox->isChecked() ? 1 : 0;
+    e.KnameFlg = KnameCheckBox->isChecked() ? 1 : 0;
+    e.VnameFlg = VnameCheckBox->isChecked() ? 1 : 0;
+    e.AdptMode = AdptAutoButton->isChecked() ? 0 : 1;
+    e.CntrPos = CfocusTrackBar->value();
+    e.LPFPos = LPFTrackBar->value();
+    e.HPFPos = HPFTrackBar->value();
+    e.KvolPos = KvolTrackBar->value();
+    e.KlvlPos = KlvlTrackBar->value();
+    e.VnameTxt = VnameEdit->text().toStdString();
+    e.OvspMx = TextToInt(OvspComboBox->currentText(), o.OvspMx);
+    e.BlkSize = TextToInt(BsizeComboBox->currentText(), o.BlkSize);
+    e.AdptNum = TextToInt(AdptEdit->text(), o.AdptNum);
+
+    model_.CommitOptions();
+    if (model_.SaveOptions() != 0) {
+        // The new options are in force already; the dialog stays open so
+        // the user can try OK again or leave with Cancel.
+        UiDialogs::Current().Error(this, QString::fromStdString(IniWriteErrorText(model_.IniPath)));
+        return false;
+    }
+    return true;
+}
+
+void TSetForm1::done(int result) {
+    if (!FormClose(result)) {
+        setResult(0);
+        return;
+    }
+    QDialog::done(result);
+}
+
+void TSetForm1::CfocusTrackBarChange() {
+    CfocusText->setText(QString::fromStdString(::CntrGainText(CntrGainFor(CfocusTrackBar->value()), DecimalPoint())));
+}
+
+void TSetForm1::KvolTrackBarChange() {
+    KvolText->setText(QString::fromStdString(::KvolText(KvolFor(KvolTrackBar->value()), DecimalPoint())));
+}
+
+void TSetForm1::KlvlTrackBarChange() {
+    KlvlText->setText(QString::fromStdString(::KlvlText(KlvlFor(KlvlTrackBar->value()), DecimalPoint())));
+}
+
+void TSetForm1::LPFTrackBarChange() {
+    LPFLabel->setText(QString::fromStdString(::LPFText(LPFFreqFor(LPFTrackBar->value()), DecimalPoint())));
+}
+
+void TSetForm1::HPFTrackBarChange() {
+    HPFLabel->setText(QString::fromStdString(::HPFText(HPFFreqFor(HPFTrackBar->value()))));
+}

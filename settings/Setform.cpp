@@ -16,7 +16,6 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QSlider>
-#include <QStyle>
 #include <QTabWidget>
 #include <QToolButton>
 
@@ -169,13 +168,12 @@ TSetForm1::TSetForm1(const QString& programFile, const QString& dataFolder, QWid
     setFixedSize(506, 337);
 
     // Created in tab order: OK, Cancel, the pages, Reset.
-    OkBitBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), this);
+    OkBitBtn = new QPushButton(QStringLiteral("OK"), this);
     OkBitBtn->setGeometry(336, 304, 75, 25);
     OkBitBtn->setDefault(true);
     connect(OkBitBtn, &QPushButton::clicked, this, &QDialog::accept);
 
-    CanBitBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
-                                QStringLiteral("キャンセル"), this);
+    CanBitBtn = new QPushButton(QStringLiteral("キャンセル"), this);
     CanBitBtn->setGeometry(423, 304, 75, 25);
     connect(CanBitBtn, &QPushButton::clicked, this, &QDialog::reject);
 

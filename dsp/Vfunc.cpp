@@ -45,6 +45,7 @@ TVocalFunc::~TVocalFunc()
 
 void TVocalFunc::Release()
 {
+    ReleaseSpectral();  // the workers stop before any array is freed
     origPcm.reset();
     karPcm.reset();
     outPcm.reset();

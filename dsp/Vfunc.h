@@ -14,12 +14,17 @@
 // karaoke arrays, and the subtractions read karaoke samples outside them as 0.
 #pragma once
 
+#include "Cntrfocus.h"
+#include "Events.h"
 #include "FirUnit.h"
 #include "SearchKernels.h"
+#include "Thvofft.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
@@ -84,6 +89,32 @@ public:
     void ApplyLowPass(int start, int count);
     void ApplyHighPass(int start, int count);
 
+    // Frequency merge on the spectral workers, one thread per channel. Starts
+    // the workers if they are not running and configures them for frames of
+    // 8192 samples, hop 1024; mode 0 = quality first, 1 = extraction first.
+    // Returns 0, or 1 when a worker cannot be started or its arrays cannot be
+    // allocated (the workers are then stopped). A new Setup stops the workers.
+    int SetupSpectral(int mode, float strength);
+    // Streams orig[c][start .. start + count) against kar[c][shift + start ..]
+    // through worker c (c < channels, in parallel) into out[c][start ..]; the
+    // output lags by 7168 samples across successive calls. The range is
+    // clipped to the block; karaoke samples outside the karaoke block count as
+    // 0. Returns once every worker has finished: an expired wait is waited out
+    // rather than leaving a worker writing into arrays being read. Does
+    // nothing unless SetupSpectral succeeded.
+    void SpectralSubtractStereo(int start, int count, double gain, int shift);
+    // Averages the channels in place (orig[0][i], kar[0][shift + i] for i in
+    // the range, truncating), streams the average through worker 0 and copies
+    // out[0] to out[1] over the range.
+    void SpectralSubtractMid(int start, int count, double gain, int shift);
+
+    // Centre focus on out[0] (left) and out[1] (right), in place; a stream
+    // lagging by 7168 samples. SetupCenterFocus returns 0, or 1 when its arrays
+    // cannot be allocated; ApplyCenterFocus clips the range to the block and
+    // does nothing unless SetupCenterFocus succeeded.
+    int SetupCenterFocus(float strength);
+    void ApplyCenterFocus(int start, int count);
+
     // Shift searches: the best karaoke position among centre, centre + step,
     // centre - step, ... up to range away (none below 0); ties go to the
     // candidate tried first. Positions are karaoke indices (oversampled indices
@@ -112,9 +143,17 @@ public:
     int32_t channels = 0;
     int32_t sampleRate = 0;
     int32_t ovspFactor = 1;
+    CenterFocus centerFocus;
     CFIRUnit lowPass[2];
     CFIRUnit highPass[2];
     int32_t karaokeSign = 1;
+    // The spectral workers' hand-over: the events and the lock are declared
+    // before the workers so that they outlive them.
+    AutoResetEvent wakeEvents[2];
+    ManualResetEvent doneEvent;
+    int32_t pending = 0;       // guarded by lock
+    std::mutex lock;
+    std::unique_ptr<ThVocalFFT> workers[2];
     SampleArray<int16_t> origPcm;
     SampleArray<int32_t> orig[2];
     SampleArray<int32_t> origMono;
@@ -132,13 +171,22 @@ public:
     int32_t karPcmBytes = 0;
     int32_t outPcmBytes = 0;
 
+    // How long one wait for the workers lasts before it is counted as expired
+    // and waited again (10 s), and how many waits have expired so far.
+    std::chrono::milliseconds spectralWaitSlice{10000};
+    int64_t expiredSpectralWaits = 0;
+
 private:
     void Release();
+    void ReleaseSpectral();
+    void WaitForWorkers();
+    const int32_t* StageKaraoke(int c, int64_t from, int count);
     void ApplyFilter(CFIRUnit* filters, int start, int count, bool negate);
     search::MatchSet StereoSet(bool oversampled) const;
     search::MatchSet MonoSet(bool oversampled, int count) const;
     int32_t KarAt(const SampleArray<int32_t>& a, int64_t idx, int64_t len) const;
 
     SampleArray<double> ovspFraction_;   // l / ovspFactor for l < ovspFactor
+    SampleArray<int32_t> spectralKar_[2];  // karaoke stretches that reach outside kar
     search::Impl impl_ = search::Impl::Fast;
 };

@@ -1,0 +1,57 @@
+// Centre-channel focus: a streaming stereo processor that keeps what sits in
+// the middle of the stereo image (equal level and phase in both channels) and
+// attenuates what differs between the channels.
+//
+// Per frame and bin (see spectral::CentreBinsReference): the louder channel is
+// pulled down to the quieter one plus levelMix of their difference, and a bin
+// whose channels differ in phase by more than the bin's threshold fades along
+// a raised cosine to silence a further pi / (2c) radians on. Larger strength c
+// gives tighter thresholds, a steeper fade and stronger level equalisation.
+// The output lags the input by n - hop samples (7168).
+#pragma once
+
+#include "FFT.h"
+
+#include <cstdint>
+
+class CenterFocus {
+public:
+    CenterFocus() = default;
+    virtual ~CenterFocus() = default;
+    CenterFocus(const CenterFocus&) = delete;
+    CenterFocus& operator=(const CenterFocus&) = delete;
+
+    // Sizes and zeroes the stream: frames of n (a power of two, 4 .. 2^24),
+    // hop n / overlap, strength c. levelMix = max(0.4 - 0.1 c, 0). Returns 0,
+    // or 1 when the arguments are not allowed or the arrays cannot be
+    // allocated; the processor is then unconfigured and Process does nothing.
+    int Configure(int n, int overlapCount, float strengthValue);
+
+    // Runs count samples of both channels. Each input sample is read before
+    // the output sample of the same index is written, so the outputs may be
+    // the inputs (in place).
+    void Process(const int32_t* inL, const int32_t* inR, int32_t* outR, int32_t* outL, int count);
+
+    // The literal per-bin rule (two atan2 calls per bin) and the
+    // complex-transform frame path.
+    void UseReferenceKernels(bool on);
+
+    int32_t frameSize = 0;
+    int32_t hop = 0;
+    float strength = 0.0f;
+    float levelMix = 0.0f;
+    int32_t overlap = 0;
+    AlignedArray<float> phaseThreshold;  // n/2
+    bool configured = false;
+
+    // The frame state: window, histories (A left, B right), accumulators, the
+    // two spectra and the read and write positions.
+    FrameStream stream;
+
+private:
+    void Release();
+
+    AlignedArray<double> cosThreshold_;  // phase thresholds for the dot-product test
+    AlignedArray<double> cosFadeEnd_;    // ends of the fade for the dot-product test
+    bool reference_ = false;
+};

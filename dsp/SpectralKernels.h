@@ -1,0 +1,46 @@
+// Per-bin work of the frequency merge and of the centre focus, on interleaved
+// complex spectra (bin j: element 2j real, 2j + 1 imaginary), bins 0 .. bins - 1.
+//
+// Each rule has a plain reference version that takes both phases with atan2
+// and a fast one that decides the phase tests on the dot product of the two
+// bins against the cosine of the threshold (for vectors u, v at angle d in
+// [0, pi]: d < T exactly when u.v > cos(T) |u| |v|, for T in [0, pi]). A bin
+// whose two parts are exactly zero counts as phase 0, so the fast versions
+// stand it in by the unit vector (1, 0). The fast decisions differ from the
+// reference only for angles within rounding error of a threshold.
+#pragma once
+
+#include <cstdint>
+
+namespace spectral {
+
+// Extraction with the phase test (quality first). For each bin, with
+// magnitudes and phases taken before the subtraction:
+//   o = o - g k; then o = 0 when |k| * cappedStrength > |o| and the phase
+//   distance of o and k is below threshold[j].
+void QualityBinsReference(float* o, const float* k, int bins, double g, float cappedStrength, const float* threshold);
+// The same; cosThreshold from PhaseTestCosines(threshold).
+void QualityBinsFast(float* o, const float* k, int bins, double g, float cappedStrength, const double* cosThreshold);
+
+// Extraction without the phase test (extraction first):
+//   o = o - g k; then o = 0 when |k| * strength > |o|.
+void ExtractionBins(float* o, const float* k, int bins, double g, float strength);
+// The same as one plain loop, built for the baseline instruction set only.
+void ExtractionBinsReference(float* o, const float* k, int bins, double g, float strength);
+
+// Centre focus. Per bin with magnitudes mL, mR and phase distance d:
+// both zero -> both bins zero; else the louder channel is scaled to
+// quieter + levelMix * |mL - mR|, and when d > threshold[j] both are scaled by
+// F = 0.5 + 0.5 cos(E), E = (d - threshold[j]) * 2c, or 0 once E >= pi.
+void CentreBinsReference(float* l, float* r, int bins, float c, float levelMix, const float* threshold);
+// The same; cosines from PhaseTestCosines(threshold) and of the end of the
+// fade, PhaseTestCosines(threshold + pi / (2c)).
+void CentreBinsFast(float* l, float* r, int bins, float c, float levelMix, const float* threshold,
+                    const double* cosThreshold, const double* cosFadeEnd);
+
+// Test values for the dot-product form: cos(T) for T in [0, pi]; below 0 a
+// value that every angle passes as "above T" (2), above pi one that no angle
+// does (-2). The test "d < T" is then dot > c |u||v|, "d > T" is dot < c |u||v|.
+double PhaseTestCosine(double threshold);
+
+} // namespace spectral

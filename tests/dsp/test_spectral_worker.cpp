@@ -1,0 +1,445 @@
+// The frequency merge: the per-bin rules (gain caps, the strict magnitude
+// test, the phase test and its thresholds, all-zero bins), the fast rules
+// against the literal ones, and the worker threads with their hand-over.
+#include "IsaLevels.h"
+#include "SpectralKernels.h"
+#include "SpectralSignals.h"
+#include "Thvofft.h"
+#include "Vfunc.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <vector>
+
+using namespace spectraltest;
+
+namespace {
+
+constexpr int kBins = kFrame / 2;
+
+// A worker with its own hand-over objects, for calling its parts directly.
+struct LoneWorker {
+    AutoResetEvent wake;
+    ManualResetEvent done;
+    std::mutex lock;
+    int32_t pending = 0;
+    ThVocalFFT worker{&wake, &lock, &pending, &done};
+
+    // Runs one job on the worker thread and waits for it.
+    bool Job(const int32_t* orig, const int32_t* kar, double gain, int32_t* out, int count)
+    {
+        done.Reset();
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            pending = 1;
+        }
+        worker.SetJob(orig, kar, gain, out, count);
+        wake.Set();
+        return done.WaitFor(std::chrono::seconds(60));
+    }
+};
+
+struct Bin {
+    float re, im;
+};
+
+// Spectra of kBins zero bins except bin j.
+struct Spectra {
+    std::vector<float> o = std::vector<float>(2 * kBins, 0.0f);
+    std::vector<float> k = std::vector<float>(2 * kBins, 0.0f);
+    Spectra(int j, Bin ob, Bin kb)
+    {
+        o[2 * j] = ob.re;
+        o[2 * j + 1] = ob.im;
+        k[2 * j] = kb.re;
+        k[2 * j + 1] = kb.im;
+    }
+};
+
+std::vector<double> Cosines(const float* threshold)
+{
+    std::vector<double> c(kBins);
+    for (int j = 0; j < kBins; ++j) c[j] = spectral::PhaseTestCosine(threshold[j]);
+    return c;
+}
+
+} // namespace
+
+TEST(SpectralWorker, PhaseThresholdsRiseFromTheFloorToPiTimesStrength)
+{
+    LoneWorker w;
+    ASSERT_TRUE(w.worker.Started());
+    ASSERT_EQ(w.worker.Configure(kFrame, 8, 0, 2.0f), 0);
+    EXPECT_EQ(w.worker.hop, kHop);
+    EXPECT_FLOAT_EQ(w.worker.cappedStrength, 1.5f);
+    const float* t = w.worker.phaseThreshold.get();
+    EXPECT_FLOAT_EQ(t[0], 0.15f * 2.0f);
+    EXPECT_FLOAT_EQ(t[194], 0.15f * 2.0f);  // pi * 195 / 4096 is still below the floor
+    EXPECT_FLOAT_EQ(t[195], static_cast<float>(std::numbers::pi * 196 / 4096) * 2.0f);
+    EXPECT_FLOAT_EQ(t[kBins - 1], static_cast<float>(std::numbers::pi) * 2.0f);
+    EXPECT_EQ(w.worker.Configure(6000, 8, 0, 1.0f), 1);
+    EXPECT_FALSE(w.worker.configured);
+}
+
+struct BinCase {
+    const char* what;
+    int mode;
+    float strength;
+    double gain;  // already capped
+    int bin;
+    Bin o, k, expected;
+};
+
+TEST(SpectralWorker, BinRules)
+{
+    const BinCase cases[] = {
+        // Equal magnitudes: the test |k| * s > |o| is strict.
+        {"equal magnitudes, strength 1.0 keeps the difference", 1, 1.0f, 1.0, 100, {0, 5}, {5, 0}, {-5, 5}},
+        {"equal magnitudes, strength 1.2 silences", 1, 1.2f, 1.0, 100, {0, 5}, {5, 0}, {0, 0}},
+        {"identical bins, strength 1.0, mode 0 keeps the difference", 0, 1.0f, 0.5, 100, {3, 4}, {3, 4}, {1.5f, 2}},
+        {"identical bins, strength 1.2, mode 0 silences", 0, 1.2f, 0.5, 100, {3, 4}, {3, 4}, {0, 0}},
+        // Mode 0 also asks for agreement in phase.
+        {"opposite phase at a low bin is kept in mode 0", 0, 1.2f, 1.0, 0, {1, 0}, {-2, 0}, {3, 0}},
+        {"opposite phase at a low bin is silenced in mode 1", 1, 1.2f, 1.0, 0, {1, 0}, {-2, 0}, {0, 0}},
+        {"opposite phase at the top bin (threshold above pi) is silenced", 0, 1.2f, 1.0, kBins - 1,
+         {1, 0}, {-2, 0}, {0, 0}},
+        {"quarter turn beyond the low threshold is kept", 0, 1.2f, 1.0, 10, {0, 1}, {2, 0}, {-2, 1}},
+        {"quarter turn within the high threshold is silenced", 0, 1.2f, 1.0, 3000, {0, 1}, {2, 0}, {0, 0}},
+        // Exact zeros count as phase 0.
+        {"both zero stays zero", 0, 1.2f, 1.0, 5, {0, 0}, {0, 0}, {0, 0}},
+        {"both zero stays zero (mode 1)", 1, 1.2f, 1.0, 5, {0, 0}, {0, 0}, {0, 0}},
+        {"zero original against karaoke at phase 0 is silenced", 0, 1.0f, 0.8, 5, {0, 0}, {1, 0}, {0, 0}},
+        {"zero original against karaoke at phase pi is kept", 0, 1.0f, 0.8, 5, {0, 0}, {-1, 0}, {0.8f, 0}},
+        {"negative zeros are zeros", 0, 1.0f, 0.8, 5, {-0.0f, -0.0f}, {-1, -0.0f}, {0.8f, 0}},
+        {"silent karaoke keeps the original", 0, 4.8f, 1.0, 5, {-2, 7}, {0, 0}, {-2, 7}},
+    };
+    for (const BinCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        LoneWorker w;
+        ASSERT_EQ(w.worker.Configure(kFrame, 8, c.mode, c.strength), 0);
+        const float* t = w.worker.phaseThreshold.get();
+        const std::vector<double> cosines = Cosines(t);
+        for (int version = 0; version < 2; ++version) {
+            SCOPED_TRACE(version == 0 ? "reference" : "fast");
+            ForEachIsa([&] {
+                Spectra s(c.bin, c.o, c.k);
+                if (c.mode == 0 && version == 0)
+                    spectral::QualityBinsReference(s.o.data(), s.k.data(), kBins, c.gain, w.worker.cappedStrength, t);
+                else if (c.mode == 0)
+                    spectral::QualityBinsFast(s.o.data(), s.k.data(), kBins, c.gain, w.worker.cappedStrength,
+                                              cosines.data());
+                else if (version == 0)
+                    spectral::ExtractionBinsReference(s.o.data(), s.k.data(), kBins, c.gain, c.strength);
+                else
+                    spectral::ExtractionBins(s.o.data(), s.k.data(), kBins, c.gain, c.strength);
+                EXPECT_FLOAT_EQ(s.o[2 * c.bin], c.expected.re);
+                EXPECT_FLOAT_EQ(s.o[2 * c.bin + 1], c.expected.im);
+                EXPECT_EQ(std::count(s.o.begin(), s.o.end(), 0.0f), 2 * kBins - 2 + (c.expected.re == 0) +
+                                                                        (c.expected.im == 0));
+            });
+        }
+    }
+}
+
+// Random bins, plus bins built to sit on the phase threshold and the awkward
+// ones (zeros, axis directions, exact opposites).
+void FillAwkwardSpectra(std::vector<float>& o, std::vector<float>& k, const float* threshold, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::normal_distribution<float> u(0.0f, 1000.0f);
+    std::uniform_int_distribution<int> pick(0, 9);
+    for (int j = 0; j < kBins; ++j) {
+        float ore = u(rng), oim = u(rng), kre = u(rng), kim = u(rng);
+        switch (pick(rng)) {
+        case 0: {  // karaoke louder and turned by the threshold itself
+            const double a = std::atan2(oim, ore) + (j % 2 ? 1 : -1) * static_cast<double>(threshold[j]);
+            const double m = 1.3 * std::hypot(ore, oim);
+            kre = static_cast<float>(m * std::cos(a));
+            kim = static_cast<float>(m * std::sin(a));
+            break;
+        }
+        case 1: ore = oim = 0.0f; break;
+        case 2: kre = kim = 0.0f; break;
+        case 3: oim = 0.0f; kim = -0.0f; break;
+        case 4: kre = -ore * 1.5f; kim = -oim * 1.5f; break;
+        case 5: kre = ore * 2.0f; kim = oim * 2.0f; break;
+        default: break;
+        }
+        o[2 * j] = ore;
+        o[2 * j + 1] = oim;
+        k[2 * j] = kre;
+        k[2 * j + 1] = kim;
+    }
+}
+
+TEST(SpectralWorker, FastPhaseTestDiffersOnlyOnTheThreshold)
+{
+    for (float strength : {0.6f, 1.0f, 1.2f, 2.0f, 4.8f}) {
+        SCOPED_TRACE(strength);
+        LoneWorker w;
+        ASSERT_EQ(w.worker.Configure(kFrame, 8, 0, strength), 0);
+        const float* t = w.worker.phaseThreshold.get();
+        const std::vector<double> cosines = Cosines(t);
+        const float cs = w.worker.cappedStrength;
+        for (unsigned seed = 1; seed <= 4; ++seed) {
+            std::vector<float> o(2 * kBins), k(2 * kBins);
+            FillAwkwardSpectra(o, k, t, seed);
+            std::vector<float> ref = o;
+            spectral::QualityBinsReference(ref.data(), k.data(), kBins, 0.9, cs, t);
+            ForEachIsa([&] {
+                std::vector<float> fast = o;
+                spectral::QualityBinsFast(fast.data(), k.data(), kBins, 0.9, cs, cosines.data());
+                int silenced = 0;
+                for (int j = 0; j < kBins; ++j) {
+                    silenced += ref[2 * j] == 0.0f && ref[2 * j + 1] == 0.0f;
+                    if (fast[2 * j] == ref[2 * j] && fast[2 * j + 1] == ref[2 * j + 1]) continue;
+                    // A different decision: only where the phase distance is
+                    // the threshold up to rounding.
+                    double pd = std::fabs(std::atan2(double(o[2 * j + 1]), double(o[2 * j])) -
+                                          std::atan2(double(k[2 * j + 1]), double(k[2 * j])));
+                    if (pd > std::numbers::pi) pd = 2.0 * std::numbers::pi - pd;
+                    EXPECT_NEAR(pd, t[j], 1e-6) << "bin " << j;
+                }
+                EXPECT_GT(silenced, kBins / 20);
+                EXPECT_LT(silenced, kBins);
+            });
+        }
+    }
+}
+
+TEST(SpectralWorker, ExtractionRuleIsTheSameOnEveryInstructionSet)
+{
+    LoneWorker w;
+    ASSERT_EQ(w.worker.Configure(kFrame, 8, 1, 1.2f), 0);
+    std::vector<float> o(2 * kBins), k(2 * kBins);
+    FillAwkwardSpectra(o, k, w.worker.phaseThreshold.get(), 9);
+    std::vector<float> ref = o;
+    spectral::ExtractionBinsReference(ref.data(), k.data(), kBins, 1.1, 1.2f);
+    ForEachIsa([&] {
+        std::vector<float> fast = o;
+        spectral::ExtractionBins(fast.data(), k.data(), kBins, 1.1, 1.2f);
+        EXPECT_EQ(fast, ref);
+    });
+}
+
+struct CapCase {
+    int mode;
+    double jobGain;
+    float strength;
+    double used;
+};
+
+TEST(SpectralWorker, SubtractedGainIsCappedByStrengthAndInModeZeroBy1_5)
+{
+    // Karaoke a tenth of the original and in phase: never silenced (the
+    // karaoke cannot outweigh the original by the strength), so the output is
+    // the original times 1 - 0.1 g, with g the gain actually used.
+    const int total = kLatency + 3 * kFrame;
+    const double amplitude = 10000.0;
+    std::vector<int32_t> x(total);
+    for (int i = 0; i < total; ++i) x[i] = static_cast<int32_t>(std::lround(amplitude * std::sin(i / 23.7)));
+    const auto kar = Scaled(x, 0.1);
+    const CapCase cases[] = {
+        {0, 1.2, 1.0f, 1.0}, {0, 1.2, 4.8f, 1.2}, {0, 1.7, 2.0f, 1.5}, {1, 1.7, 2.0f, 1.7}, {1, 1.2, 1.0f, 1.0},
+    };
+    for (const CapCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "mode " << c.mode << " gain " << c.jobGain << " strength " << c.strength);
+        LoneWorker w;
+        ASSERT_EQ(w.worker.Configure(kFrame, 8, c.mode, c.strength), 0);
+        std::vector<int32_t> y(total);
+        ASSERT_TRUE(w.Job(x.data(), kar.data(), c.jobGain, y.data(), total));
+        const double factor = 1.0 - 0.1 * c.used;
+        for (int t = kLatency + kFrame; t < total; ++t)
+            ASSERT_NEAR(y[t], x[t - kLatency] * factor, 0.0075 * amplitude * factor + 0.001 * amplitude) << t;
+    }
+}
+
+TEST(SpectralWorker, JobOfCountZeroCountsDownAndTouchesNothing)
+{
+    for (bool configure : {true, false}) {
+        SCOPED_TRACE(configure ? "configured" : "unconfigured");
+        LoneWorker w;
+        if (configure) {
+            ASSERT_EQ(w.worker.Configure(kFrame, 8, 0, 1.0f), 0);
+        }
+        std::vector<int32_t> in(100, 1234), out(100, -7);
+        // An unconfigured worker must not run a stream even when given samples.
+        ASSERT_TRUE(w.Job(in.data(), in.data(), 1.0, out.data(), configure ? 0 : 100));
+        EXPECT_EQ(w.pending, 0);
+        EXPECT_TRUE(w.done.IsSet());
+        EXPECT_EQ(out, std::vector<int32_t>(100, -7));
+        if (configure) {
+            EXPECT_EQ(w.worker.stream.writePos, kLatency);
+            EXPECT_EQ(w.worker.stream.readPos, 0);
+        }
+    }
+}
+
+namespace {
+
+// A stereo buffer of 0.5 s blocks with different material per channel.
+struct SpectralBuffer {
+    TVocalFunc f;
+    std::vector<int32_t> orig[2], kar[2];
+
+    explicit SpectralBuffer(int channels = 2)
+    {
+        if (f.Setup(channels, 44100, 0.5, 1) != 0) return;
+        for (int c = 0; c < 2; ++c) {
+            const auto accomp = Music(f.karaokeLen, 20 + c, 8000.0);
+            const auto voice = Music(f.blockLen, 30 + c, 3000.0);
+            kar[c] = accomp;
+            orig[c].resize(f.blockLen);
+            for (int i = 0; i < f.blockLen; ++i) orig[c][i] = accomp[i + 100] + voice[i];
+        }
+    }
+    void Load()
+    {
+        for (int c = 0; c < 2; ++c) {
+            std::copy(orig[c].begin(), orig[c].end(), f.orig[c].get());
+            std::copy(kar[c].begin(), kar[c].end(), f.kar[c].get());
+            std::fill(f.out[c].get(), f.out[c].get() + f.blockLen, -1);
+        }
+    }
+};
+
+// One channel through a worker run on the calling thread, in one piece.
+std::vector<int32_t> Direct(int mode, float strength, const int32_t* orig, const int32_t* kar, double gain, int count)
+{
+    LoneWorker w;
+    std::vector<int32_t> y(count);
+    if (w.worker.Configure(kFrame, 8, mode, strength) != 0) return {};
+    w.worker.Run(orig, kar, gain, y.data(), count);
+    return y;
+}
+
+} // namespace
+
+TEST(SpectralWorker, StereoRunsBothChannelsInParallelAsSeparateStreams)
+{
+    for (int mode : {0, 1}) {
+        SCOPED_TRACE(mode);
+        SpectralBuffer b;
+        ASSERT_EQ(b.f.SetupSpectral(mode, 1.2f), 0);
+        b.Load();
+        // Jobs cut as the engine cuts them: a quarter block, then halves.
+        const int n = b.f.blockLen;
+        const int cuts[][2] = {{0, n / 4}, {n / 4, n / 2}, {n / 4 + n / 2, n - n / 4 - n / 2}};
+        for (const auto& cut : cuts) b.f.SpectralSubtractStereo(cut[0], cut[1], 0.95, 100);
+        for (int c = 0; c < 2; ++c) {
+            SCOPED_TRACE(c);
+            const auto expected = Direct(mode, 1.2f, b.orig[c].data(), b.kar[c].data() + 100, 0.95, n);
+            ASSERT_EQ(std::vector<int32_t>(b.f.out[c].get(), b.f.out[c].get() + n), expected);
+            EXPECT_NE(std::count(expected.begin(), expected.end(), 0), n);
+        }
+        EXPECT_EQ(b.f.pending, 0);
+    }
+}
+
+TEST(SpectralWorker, ExpiredWaitIsWaitedOutBeforeTheOutputIsRead)
+{
+    SpectralBuffer b;
+    ASSERT_EQ(b.f.SetupSpectral(0, 1.0f), 0);
+    b.f.spectralWaitSlice = std::chrono::milliseconds(0);  // every wait expires unless the job is done
+    // The same block again and again (the streams continue) until a wait has
+    // expired; a job normally outlasts the first wait, so that is at once.
+    const int n = b.f.blockLen;
+    std::vector<int32_t> got[2];
+    int blocks = 0;
+    while (b.f.expiredSpectralWaits == 0 && blocks < 20) {
+        b.Load();
+        b.f.SpectralSubtractStereo(0, n, 1.0, 0);
+        for (int c = 0; c < 2; ++c) got[c].insert(got[c].end(), b.f.out[c].get(), b.f.out[c].get() + n);
+        ++blocks;
+    }
+    EXPECT_GT(b.f.expiredSpectralWaits, 0);
+    for (int c = 0; c < 2; ++c) {
+        std::vector<int32_t> orig, kar;
+        for (int k = 0; k < blocks; ++k) {
+            orig.insert(orig.end(), b.orig[c].begin(), b.orig[c].end());
+            kar.insert(kar.end(), b.kar[c].begin(), b.kar[c].begin() + n);
+        }
+        EXPECT_EQ(got[c], Direct(0, 1.0f, orig.data(), kar.data(), 1.0, blocks * n));
+    }
+}
+
+TEST(SpectralWorker, MidAveragesBothChannelsAndCopiesTheResult)
+{
+    SpectralBuffer b;
+    ASSERT_EQ(b.f.SetupSpectral(1, 1.0f), 0);
+    b.Load();
+    const int start = 1000, count = 20000, shift = 37;
+    b.f.SpectralSubtractMid(start, count, 0.9, shift);
+
+    std::vector<int32_t> o(count), k(count);
+    for (int i = 0; i < count; ++i) {
+        o[i] = (b.orig[0][start + i] + b.orig[1][start + i]) / 2;
+        k[i] = (b.kar[0][start + shift + i] + b.kar[1][start + shift + i]) / 2;
+        ASSERT_EQ(b.f.orig[0][start + i], o[i]);
+        ASSERT_EQ(b.f.kar[0][start + shift + i], k[i]);
+    }
+    const auto expected = Direct(1, 1.0f, o.data(), k.data(), 0.9, count);
+    for (int c = 0; c < 2; ++c)
+        EXPECT_EQ(std::vector<int32_t>(b.f.out[c].get() + start, b.f.out[c].get() + start + count), expected);
+    EXPECT_EQ(b.f.out[0][start - 1], -1);  // outside the range: untouched
+    EXPECT_EQ(b.f.out[1][start + count], -1);
+    EXPECT_EQ(b.f.orig[0][start - 1], b.orig[0][start - 1]);
+}
+
+TEST(SpectralWorker, KaraokeOutsideItsBlockCountsAsSilence)
+{
+    // Shifts reaching past either end of the karaoke block, and a range
+    // beyond the block, are served without reading or writing outside.
+    SpectralBuffer b(1);
+    ASSERT_EQ(b.f.SetupSpectral(1, 1.0f), 0);
+    b.Load();
+    const int n = b.f.blockLen;
+    const int shift = b.f.karaokeLen - n / 2;
+    b.f.SpectralSubtractStereo(0, n + 5000, 1.0, shift);
+    std::vector<int32_t> k(n, 0);
+    std::copy(b.kar[0].begin() + shift, b.kar[0].end(), k.begin());
+    EXPECT_EQ(std::vector<int32_t>(b.f.out[0].get(), b.f.out[0].get() + n), Direct(1, 1.0f, b.orig[0].data(), k.data(), 1.0, n));
+    EXPECT_EQ(b.f.out[1][0], -1);  // one channel: the second is left alone
+
+    b.f.SpectralSubtractStereo(0, 1000, 1.0, -1000000);
+    b.f.SpectralSubtractMid(n - 10, 1000, 1.0, 2000000000);
+    b.f.SpectralSubtractStereo(-50, 0, 1.0, 0);
+    EXPECT_EQ(b.f.pending, 0);
+}
+
+TEST(SpectralWorker, StartAndStopWithoutHangsOrLeaks)
+{
+    for (int round = 0; round < 10; ++round) {
+        TVocalFunc f;  // never sized: nothing to stop
+        if (round % 3 == 0) continue;
+        ASSERT_EQ(f.Setup(2, 8000, 0.5, 1), 0);
+        ASSERT_EQ(f.SetupSpectral(round % 2, 1.0f), 0);
+        std::fill(f.out[0].get(), f.out[0].get() + f.blockLen, -1);
+        if (round % 3 == 1) {
+            // Destroyed right after a job.
+            f.SpectralSubtractStereo(0, f.blockLen, 1.0, 0);
+            EXPECT_NE(f.out[0][0], -1);
+        }
+    }
+
+    // A new Setup stops the workers; the frequency merge then does nothing
+    // until it is set up again.
+    TVocalFunc f;
+    ASSERT_EQ(f.Setup(2, 8000, 0.5, 1), 0);
+    ASSERT_EQ(f.SetupSpectral(0, 1.0f), 0);
+    ASSERT_EQ(f.Setup(2, 8000, 0.5, 1), 0);
+    EXPECT_FALSE(f.workers[0]);
+    std::fill(f.out[0].get(), f.out[0].get() + f.blockLen, -1);
+    f.SpectralSubtractStereo(0, f.blockLen, 1.0, 0);
+    f.SpectralSubtractMid(0, f.blockLen, 1.0, 0);
+    EXPECT_EQ(f.out[0][0], -1);
+    ASSERT_EQ(f.SetupSpectral(1, 1.0f), 0);
+    ASSERT_EQ(f.SetupSpectral(0, 2.0f), 0);  // configured again while running
+    f.SpectralSubtractStereo(0, f.blockLen, 1.0, 0);
+    EXPECT_EQ(f.out[0][0], 0);  // the stream's first output
+    EXPECT_EQ(f.expiredSpectralWaits, 0);
+}

@@ -1,0 +1,95 @@
+// The extraction engine: one run from two open input files to the finished
+// output file, with the analyses that align the karaoke to the original.
+#pragma once
+
+#include "Host.h"
+#include "Options.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TWaveData;
+class TVocalFunc;
+
+namespace EngineText {
+inline constexpr const char* kNoMemory = "内存不足，无法处理。\u3000\u3000\u3000\u3000";
+inline constexpr const char* kWriteFailed = "创建文件的过程中发生错误。\u3000\u3000\u3000\u3000\u3000\u3000";
+inline constexpr const char* kAnalysing = "自动分析中";
+inline constexpr const char* kPreliminary = "初步处理中";
+inline constexpr const char* kTitle = "Sonvelt";
+} // namespace EngineText
+
+class TVocalMain {
+public:
+    // Run results.
+    static constexpr int kDone = 0, kNoMemory = 1, kWriteFailed = 2;
+    // AutoAnalyse: nothing is on automatic.
+    static constexpr int kNothingToAnalyse = 3;
+
+    // The files, the options and the host this engine works with. The engine
+    // owns none of them.
+    void Attach(EngineHost* host, CommittedOptions* options, TWaveData* original, TWaveData* karaoke,
+                TWaveData* output);
+
+    // mode 0: extract the voice; mode 1: pass the original alone through the
+    // finishing stages. Shows its own message when the run fails.
+    void Run(int mode);
+    // The automatic analysis alone, as a run would start it; 0 or kNoMemory.
+    int Analyse();
+    int ExtractVoice();
+    int FilterOriginal();
+    void PassThrough(int count, bool readKaraoke);
+
+    int FindOnsetOffset(bool inverted);
+    int FindEnvelopeOffset(bool useMid, bool inverted);
+    int MeasureAlignment(int offset, int drift, bool estimateLevel, bool inverted, double seconds, int range);
+    int FindIntroOffset();
+    int AutoAnalyse();
+
+    void ShowProgress();
+    void StartStatus(const std::string& text);
+    void StopStatus();
+
+    int32_t Channels = 0;
+    int64_t Progress = 0;      // bytes of the original consumed
+    std::string StatusText;
+    int32_t StatusStep = 0;
+    double Vol = 0, Ofs = 0, Voc = 0, Org = 0, Bnsn = 0; // last analysis pass
+    int32_t BaseOfs = 0;       // drift per block, frames
+    int32_t Range = 0;         // half-width of the per-block shift search
+    int32_t IntroOffset = 0;   // karaoke position minus original position
+    double SavedVol = 0;       // karaoke gain for the extraction
+    bool KaraokeInverted = false;
+    bool StatusTimerRunning = false;
+    // The pair whose analysis is cached, known by name, size and modification
+    // time so that a file replaced under the same name is analysed again.
+    struct FileKey {
+        std::string name;
+        int64_t size = -1;
+        int64_t mtime = 0;
+        bool operator==(const FileKey&) const = default;
+    };
+    FileKey CachedOriginal, CachedKaraoke;
+    int32_t CachedProcMode = 0;
+    double CachedBlkSec = 0;
+    volatile int32_t Cancel = 0; // stop request, set by the front end
+
+private:
+    void DebugPrint(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void LogRange(int range);
+    void Pump();
+    int SampleRate() const;
+    void ProgressStep(int& counter);
+    static FileKey KeyOf(const TWaveData& w);
+
+    EngineHost* host_ = nullptr;
+    CommittedOptions* options_ = nullptr;
+    TWaveData* original_ = nullptr;
+    TWaveData* karaoke_ = nullptr;
+    TWaveData* output_ = nullptr;
+    int64_t progressMax_ = 0;
+    TVocalFunc* func_ = nullptr; // the extraction's buffer, for PassThrough
+    std::vector<int64_t> shiftCounts_; // per-pass histogram of block shifts
+    std::vector<int64_t> gainCounts_;  // per-pass histogram of gain estimates
+};

@@ -1,0 +1,281 @@
+#include "EngineFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace testutil;
+
+namespace {
+
+constexpr int kRate = 44100;
+
+class Engine : public ::testing::Test {
+protected:
+    TempDir dir;
+    ProcessingOptions edited;
+    CommittedOptions options;
+    RecordingHost host;
+    TVocalMain engine;
+    TWaveData original, karaoke, output;
+
+    void SetUp() override {
+        // Every choice manual unless a test says otherwise: no analysis.
+        edited.MergeMode = 1;
+        edited.IntroMode = 3;
+        edited.AdptMode = 1;
+        edited.AdptNum = 0;
+        edited.KrkPhase = 1;
+        edited.LevelAdpt = 3;
+    }
+
+    void Write(const std::string& name, int channels, const std::vector<int16_t>& s) {
+        WriteFile(dir / name, Wave16(uint16_t(channels), kRate, s));
+    }
+
+    // Opens the pair, creates the output and runs the engine in `mode`.
+    void RunEngine(const std::string& orig, const std::string& kar, int mode = 0) {
+        CommitOptions(edited, options);
+        ASSERT_EQ(original.OpenRead(dir / orig), 0);
+        ASSERT_EQ(karaoke.OpenRead(dir / kar), 0);
+        output.Format = original.Format;
+        ASSERT_EQ(output.CreateWrite(dir / "out.wav"), 0);
+        engine.Attach(&host, &options, &original, &karaoke, &output);
+        engine.Run(mode);
+        original.Close();
+        karaoke.Close();
+        output.Close();
+    }
+
+    std::vector<int16_t> Output() { return ReadSamples(dir / "out.wav"); }
+};
+
+} // namespace
+
+TEST_F(Engine, OriginalAloneIsWrittenInWholeBlocks) {
+    struct Case {
+        size_t frames;
+        size_t written;
+    } cases[] = {{44100, 44100}, {45000, 6 * 8820}, {100, 8820}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.frames);
+        const auto song = Accompaniment(c.frames, 2, 1);
+        Write("song.wav", 2, song);
+        host = RecordingHost{};
+        RunEngine("song.wav", "song.wav", 1);
+        const auto out = Output();
+        ASSERT_EQ(out.size(), c.written * 2);
+        // Without finishing stages the original passes unchanged, then zeros.
+        EXPECT_TRUE(std::equal(song.begin(), song.end(), out.begin()));
+        EXPECT_TRUE(std::all_of(out.begin() + long(song.size()), out.end(), [](int16_t v) { return v == 0; }));
+        EXPECT_TRUE(host.warnings.empty());
+        EXPECT_EQ(host.maximum, int64_t(c.frames * 4));
+        EXPECT_EQ(host.position, 0);
+        EXPECT_EQ(host.titles.back(), "Sonvelt");
+        EXPECT_EQ(host.statuses.back(), "");
+    }
+}
+
+TEST_F(Engine, ProgressIsShownEveryTwelveBlocks) {
+    Write("song.wav", 2, Accompaniment(8820 * 30, 2, 2));
+    RunEngine("song.wav", "song.wav", 1);
+    // After blocks 12 and 24 of 30.
+    std::vector<std::string> percents;
+    for (const auto& t : host.titles)
+        if (t != "Sonvelt") percents.push_back(t);
+    EXPECT_EQ(percents, (std::vector<std::string>{"40%-Sonvelt", "80%-Sonvelt"}));
+    EXPECT_EQ(host.maxPositionSeen, int64_t(8820) * 24 * 4);
+    EXPECT_EQ(host.pumps, 30);
+}
+
+TEST_F(Engine, EmptyDataChangesNothing) {
+    Write("song.wav", 2, Accompaniment(1000, 2, 3));
+    Write("empty.wav", 2, {});
+    RunEngine("song.wav", "empty.wav");
+    EXPECT_EQ(host.maximum, -1);
+    EXPECT_TRUE(host.titles.empty());
+    EXPECT_TRUE(host.warnings.empty());
+    EXPECT_TRUE(Output().empty());
+}
+
+TEST_F(Engine, StopEndsTheRunAfterTheCurrentBlockWithoutAMessage) {
+    Write("song.wav", 2, Accompaniment(8820 * 20, 2, 4));
+    host.onPump = [&](int n) {
+        if (n == 3) engine.Cancel = 1;
+    };
+    RunEngine("song.wav", "song.wav", 1);
+    EXPECT_EQ(Output().size(), size_t(3 * 8820 * 2));
+    EXPECT_TRUE(host.warnings.empty());
+    EXPECT_EQ(host.titles.back(), "Sonvelt");
+}
+
+TEST_F(Engine, MonoOriginalForcesNormalChannelsAndNoCentreFocus) {
+    edited.ProcMode = 2;
+    edited.CntrFlg = 1;
+    Write("song.wav", 1, Accompaniment(20000, 1, 5));
+    RunEngine("song.wav", "song.wav", 1);
+    EXPECT_EQ(options.ProcMode, 0);
+    EXPECT_EQ(options.CntrFlg, 0);
+    EXPECT_EQ(edited.ProcMode, 2);
+}
+
+TEST_F(Engine, WaveformMergeRemovesAnAlignedKaraokeExactly) {
+    // Karaoke identical to the accompaniment: after the first quarter block
+    // the output is the voice itself, sample for sample.
+    const size_t frames = 3 * kRate;
+    const auto accomp = Accompaniment(frames, 2, 6);
+    const auto voice = Voice(frames, 2, kRate);
+    Write("song.wav", 2, Mix(accomp, voice));
+    Write("kar.wav", 2, accomp);
+    RunEngine("song.wav", "kar.wav");
+    const auto out = Output();
+    const size_t quarter = 8820 / 4, half = 8820 / 2;
+    ASSERT_EQ((out.size() / 2 - quarter) % half, 0u);
+    ASSERT_GT(out.size() / 2, frames - 8820);
+    const auto mixed = Mix(accomp, voice);
+    for (size_t i = 0; i < quarter * 2; ++i)
+        ASSERT_EQ(out[i], int16_t(std::trunc(mixed[i] - accomp[i] * 0.95))) << i;
+    for (size_t i = quarter * 2; i < out.size(); ++i) ASSERT_EQ(out[i], i < voice.size() ? voice[i] : 0) << i;
+    EXPECT_TRUE(host.log.empty());
+}
+
+TEST_F(Engine, LeadInPassesTheOriginalUntilTheKaraokeStarts) {
+    // The original has one second more lead-in than the karaoke: the onset
+    // analysis finds -44100 and the first range + 44100 frames pass untouched.
+    edited.IntroMode = 1;
+    edited.AdptNum = 5; // range 5 at BlkSize 100
+    const size_t frames = 3 * kRate;
+    const auto accomp = Accompaniment(frames, 2, 7);
+    const auto voice = Voice(frames, 2, kRate);
+    const auto song = Delay(Mix(accomp, voice), kRate, 2);
+    Write("song.wav", 2, song);
+    Write("kar.wav", 2, accomp);
+    RunEngine("song.wav", "kar.wav");
+    const auto out = Output();
+    const size_t lead = 44105;
+    ASSERT_GT(out.size(), (lead + 8820) * 2);
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + long(lead * 2), song.begin()));
+    // Once the blocks run, the voice comes out exactly.
+    const size_t from = (lead + 8820 / 4) * 2;
+    for (size_t i = from; i < song.size(); ++i) ASSERT_EQ(out[i], song[i] - accomp[i - kRate * 2]) << i;
+    // Past the end of the original only silence comes out.
+    for (size_t i = song.size(); i < out.size(); ++i) ASSERT_EQ(out[i], 0) << i;
+}
+
+TEST_F(Engine, AutomaticAnalysisFindsOffsetPhaseAndGainThenCaches) {
+    edited = ProcessingOptions{};
+    edited.MergeMode = 1;
+    const size_t frames = 8 * kRate;
+    const auto accomp = Accompaniment(frames, 2, 8);
+    const auto voice = Voice(frames, 2, kRate, 1500);
+    // Karaoke: 0.3 s later, inverted, at 0.8 of the level.
+    std::vector<int16_t> kar = Delay(accomp, 13230, 2);
+    for (auto& v : kar) v = int16_t(std::lround(-0.8 * v));
+    Write("song.wav", 2, Mix(accomp, voice));
+    Write("kar.wav", 2, kar);
+    RunEngine("song.wav", "kar.wav");
+    EXPECT_EQ(engine.IntroOffset, 13230);
+    EXPECT_TRUE(engine.KaraokeInverted);
+    EXPECT_EQ(engine.BaseOfs, 0);
+    EXPECT_NEAR(engine.SavedVol, 1.25, 0.03);
+    EXPECT_NE(host.log.find("确定初始的偏移\u3000\u3000:13230 \u3000相位1\n"), std::string::npos);
+    EXPECT_NE(host.log.find("Selected BaseOfs:0 Range:"), std::string::npos);
+    EXPECT_EQ(host.timestamps, 1);
+    EXPECT_EQ(host.timerStarts, 1);
+    EXPECT_FALSE(host.timerRunning);
+
+    // Same pair, same channel handling and block length: no second analysis.
+    host = RecordingHost{};
+    RunEngine("song.wav", "kar.wav");
+    EXPECT_EQ(host.log, "");
+    EXPECT_EQ(host.timerStarts, 0);
+
+    // Another block length analyses again.
+    edited.BlkSize = 200;
+    host = RecordingHost{};
+    RunEngine("song.wav", "kar.wav");
+    EXPECT_NE(host.log.find("Selected BaseOfs:"), std::string::npos);
+
+    // A file replaced under the same name is not taken from the cache.
+    Write("kar.wav", 2, Delay(accomp, 100, 2));
+    host = RecordingHost{};
+    RunEngine("song.wav", "kar.wav");
+    EXPECT_EQ(engine.IntroOffset, 100);
+    EXPECT_FALSE(engine.KaraokeInverted);
+}
+
+TEST_F(Engine, IdenticalRecordingsNeedOneCandidate) {
+    edited = ProcessingOptions{};
+    edited.MergeMode = 1;
+    const auto song = Accompaniment(4 * kRate, 2, 9);
+    Write("song.wav", 2, song);
+    Write("copy.wav", 2, song);
+    RunEngine("song.wav", "copy.wav");
+    EXPECT_EQ(engine.IntroOffset, 0);
+    EXPECT_FALSE(engine.KaraokeInverted);
+    const std::string& log = host.log;
+    EXPECT_EQ(log.rfind("简易分析     Voc:0.000000 Org:", 0), 0u) << log;
+    EXPECT_EQ(log.find("详细分析"), std::string::npos);
+    EXPECT_NE(log.find("确定初始的偏移\u3000\u3000:0 \u3000相位0\n"), std::string::npos);
+}
+
+TEST_F(Engine, OnsetAnalysisOfAKaraokeOneSecondLate) {
+    const auto accomp = Accompaniment(3 * kRate, 2, 10);
+    Write("song.wav", 2, accomp);
+    Write("kar.wav", 2, Delay(accomp, kRate, 2));
+    CommitOptions(edited, options);
+    ASSERT_EQ(original.OpenRead(dir / "song.wav"), 0);
+    ASSERT_EQ(karaoke.OpenRead(dir / "kar.wav"), 0);
+    engine.Attach(&host, &options, &original, &karaoke, &output);
+    engine.Channels = 2;
+    EXPECT_EQ(engine.FindOnsetOffset(false), kRate);
+    EXPECT_EQ(engine.FindEnvelopeOffset(true, false), kRate);
+    EXPECT_EQ(engine.FindEnvelopeOffset(false, false), kRate);
+}
+
+TEST_F(Engine, NothingAutomaticMeansNoAnalysis) {
+    edited.MergeMode = 0; // frequency merge with the fallback gain
+    const auto accomp = Accompaniment(kRate, 2, 11);
+    Write("song.wav", 2, accomp);
+    Write("kar.wav", 2, accomp);
+    RunEngine("song.wav", "kar.wav");
+    EXPECT_EQ(host.log, "");
+    EXPECT_EQ(host.timerStarts, 0);
+    EXPECT_TRUE(host.warnings.empty());
+}
+
+TEST_F(Engine, ImpossibleBlockSizeGivesTheMemoryMessage) {
+    edited.BlkSize = 2000000000;
+    Write("song.wav", 2, Accompaniment(1000, 2, 12));
+    RunEngine("song.wav", "song.wav", 1);
+    EXPECT_EQ(host.warnings, (std::vector<std::string>{EngineText::kNoMemory}));
+    EXPECT_TRUE(Output().empty());
+}
+
+// A disk that fills up: the write failure is reported once and the file
+// holds whole frames of what was written.
+TEST_F(Engine, FullDiskReportsOnceAndLeavesAValidFile) {
+    Write("song.wav", 2, Accompaniment(8820 * 20, 2, 13));
+    const std::string out = dir / "out.wav";
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim{100001, 100001};
+        ::setrlimit(RLIMIT_FSIZE, &lim);
+        RunEngine("song.wav", "song.wav", 1);
+        ::_exit(host.warnings == std::vector<std::string>{EngineText::kWriteFailed} ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    TWaveData w;
+    ASSERT_EQ(w.OpenRead(out), 0);
+    EXPECT_GT(w.DataBytes, 0u);
+    EXPECT_EQ(w.DataBytes % 4, 0u);
+    EXPECT_EQ(int64_t(w.DataBytes) + 46, int64_t(std::filesystem::file_size(out)));
+}

@@ -1,5 +1,6 @@
 // sonvelt-cli: the command-line front end.
 #include "CliOptions.h"
+#include "Commands.h"
 #include "Settings.h"
 #include "Twave.h"
 #include "WaveCheck.h"
@@ -13,9 +14,6 @@
 #include <vector>
 
 namespace {
-
-constexpr int kExitUsage = 1;
-constexpr int kExitRejected = 2;
 
 template <typename T>
 std::string Shortest(T v) {
@@ -73,6 +71,25 @@ int main(int argc, char** argv) {
     CLI::App* settings = app.add_subcommand("settings", "Show the processing options and their derived values");
     settingsSource.AddTo(*settings);
 
+    ExtractArgs extractArgs;
+    CLI::App* extract = app.add_subcommand(
+        "extract", "Extract the voice: ORIGINAL [KARAOKE]; without KARAOKE it is searched beside the original");
+    extract->add_option("FILES", extractArgs.inputs, "ORIGINAL [KARAOKE], or several originals with -j")->required();
+    extract->add_option("-o,--output", extractArgs.output, "Output WAVE file (default: named after the original)");
+    extract->add_flag("-y,--yes", extractArgs.yes, "Overwrite an existing output file");
+    extract->add_flag("--log", extractArgs.log, "Write the debug log next to the original (.txt)");
+    CLI::Option* jobsOpt = extract->add_option("-j,--jobs", extractArgs.jobs,
+                                               "Extract several originals, N at a time")->check(CLI::Range(1, 64));
+    extract->add_flag("-q,--quiet", extractArgs.quiet, "Print nothing but errors");
+    extractArgs.options.AddTo(*extract);
+
+    AnalyseArgs analyseArgs;
+    CLI::App* analyse = app.add_subcommand("analyse", "Find offset, phase, drift, range and gain of a pair");
+    analyse->add_option("ORIGINAL", analyseArgs.original)->required();
+    analyse->add_option("KARAOKE", analyseArgs.karaoke)->required();
+    analyse->add_flag("--json", analyseArgs.json, "Print the result as JSON");
+    analyseArgs.options.AddTo(*analyse);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -81,5 +98,10 @@ int main(int argc, char** argv) {
     }
     if (info->parsed()) return RunInfo(infoFiles);
     if (settings->parsed()) return RunSettings(settingsSource);
+    if (extract->parsed()) {
+        extractArgs.originalsOnly = jobsOpt->count() > 0;
+        return RunExtract(extractArgs);
+    }
+    if (analyse->parsed()) return RunAnalyse(analyseArgs);
     return kExitUsage;
 }

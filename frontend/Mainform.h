@@ -1,0 +1,122 @@
+// The main window: the three file names, Start/Stop, progress, and the
+// buttons for settings, preview, help and About.
+#pragma once
+
+#include "DebugLog.h"
+#include "Host.h"
+#include "Twave.h"
+#include "Vocalmain.h"
+
+#include <QWidget>
+#include <QString>
+#include <functional>
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class QToolButton;
+struct CommittedOptions;
+
+namespace MainText {
+inline const QString kLabel1 = QStringLiteral("输入WAVE文件（原唱）");
+inline const QString kLabel2 = QStringLiteral("输入WAVE文件（伴奏）");
+inline const QString kLabel3 = QStringLiteral("输出WAVE文件（路径）");
+inline const QString kStartFirst = QStringLiteral("开始生成");
+inline const QString kStartAgain = QStringLiteral("开始创建");
+inline const QString kStop = QStringLiteral("终止处理");
+inline const QString kSettings = QStringLiteral("设定   ");
+inline const QString kHelp = QStringLiteral("帮助(&H)");
+inline const QString kAboutHint = QStringLiteral("更新信息");
+inline const QString kClose = QStringLiteral("退出");
+inline const QString kOpenFilter =
+    QStringLiteral("WAVE文件\u3000\u3000 (*.wav);;所有文件\u3000\u3000\u3000\u3000 (*.*)");
+inline const QString kSaveFilter = QStringLiteral("WAVE文件\u3000\u3000 (*.wav)");
+inline const QString kNotWave = QStringLiteral("请先删除该WAVE文件\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000");
+inline const QString kConfirmStop = QStringLiteral("确定终止处理过程\u3000\u3000");
+inline const QString kConfirmClose = QStringLiteral("是否确定终止处理。\u3000");
+inline const QString kDebugOn = QStringLiteral("一个调试模式\u3000 ON");
+inline const QString kDebugOff = QStringLiteral("一个调试模式\u3000 OFF");
+inline const QString kHelpMissing = QStringLiteral("帮助文件未找到\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000");
+inline const QString kHelpFailed = QStringLiteral("在显示帮助时发生错误。\u3000\u3000\u3000\u3000\u3000\u3000");
+inline const QString kHelpFile = QStringLiteral("SonveltHelp.pdf");
+inline const QString kTitle = QStringLiteral("Sonvelt");
+} // namespace MainText
+
+// The engine shared by the whole program.
+extern TVocalMain VocalMain;
+
+class TForm1 : public QWidget, public EngineHost {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The committed options, held by the settings dialog.
+    void SetOptions(CommittedOptions* options) { options_ = options; }
+    // What the settings, About and preview buttons open.
+    std::function<void()> showSettings, showAbout;
+    std::function<void(const QString& path)> playFile;
+    // Where the help document is looked for (the program's folder).
+    QString helpFolder;
+
+    // Controls, named by their role.
+    QFrame *Bevel1, *Bevel2, *Bevel3, *Bevel4;
+    QLabel *Label1, *Label2, *Label3, *WformLbl1, *WformLbl2, *InfoLabel;
+    QLineEdit *Edit1, *Edit2, *Edit3;
+    QToolButton *BitBtn1, *BitBtn2, *BitBtn3, *PlayBtn1, *PlayBtn2, *PlayBtn3, *AboutBtn;
+    QPushButton *StartBtn, *SetBitBtn, *HelpBtn, *CloseBtn;
+    QWidget* DbgPanel;
+    QProgressBar* ProgBar1;
+
+    int32_t Running = 0;
+    class DebugLog Log; // DebugMode, LogFile, LogStart
+    TWaveData WaveOriginal, WaveKaraoke, WaveOutput;
+
+    // Handlers, also driven directly by tests.
+    void BitBtn1Click();
+    void BitBtn2Click();
+    void BitBtn3Click();
+    void Edit1KeyPress();
+    void Edit2KeyPress();
+    void StartBtnClick();
+    void DbgPanelDblClick();
+    void HelpBtnClick();
+    int CheckWaveFile(const QString& path, QLabel* label);
+    void AutoFillFromOriginal(const QString& path);
+    // A drop of `path` at `pos` in client coordinates.
+    void DropFile(const QString& path, const QPoint& pos);
+
+    // EngineHost
+    void SetProgressRange(int64_t maximum) override;
+    void SetProgressPosition(int64_t position) override;
+    void SetStatusText(const std::string& text) override;
+    void SetTitle(const std::string& title) override;
+    void ProcessMessages() override;
+    void ShowWarning(const std::string& text) override;
+    void DebugLog(const std::string& text) override { Log.Write(text); }
+    void LogTimestamp() override { Log.WriteLogTimestamp(); }
+    void StartStatusTimer(int intervalMs, std::function<void()> tick) override;
+    void StopStatusTimer() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void SelectOriginal(const QString& path);
+    void SetLocked(bool locked);
+    QString OpenFileName();
+
+    CommittedOptions* options_ = nullptr;
+    QTimer* statusTimer_ = nullptr;
+    std::function<void()> statusTick_;
+    int progressShift_ = 0; // the bar counts in units of 2^shift bytes
+};
+
+// The 16 x 16 pictures of the picture buttons, with their disabled look.
+QIcon ButtonPicture(const QString& which);

@@ -1,0 +1,316 @@
+#include "Mainform.h"
+#include "Options.h"
+#include "TestUtil.h"
+#include "UiDialogs.h"
+#include "../engine/EngineFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+
+#include <deque>
+
+using namespace testutil;
+
+namespace {
+
+struct ScriptedDialogs : UiDialogs {
+    QStringList warnings, questions, errors;
+    std::deque<bool> answers; // for the confirmations, in order; No when empty
+    std::function<void()> onConfirm;
+    void Warning(QWidget*, const QString& t) override { warnings << t; }
+    bool Confirm(QWidget*, const QString& t) override {
+        questions << t;
+        if (onConfirm) onConfirm();
+        if (answers.empty()) return false;
+        bool a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    void Error(QWidget*, const QString& t) override { errors << t; }
+};
+
+class Window : public ::testing::Test {
+protected:
+    TempDir dir;
+    ScriptedDialogs dialogs;
+    CommittedOptions options;
+    std::unique_ptr<TForm1> form;
+
+    void SetUp() override {
+        UiDialogs::SetCurrent(&dialogs);
+        ProcessingOptions e;
+        e.MergeMode = 1;
+        e.IntroMode = 3;
+        e.AdptMode = 1;
+        e.KrkPhase = 1;
+        e.LevelAdpt = 3;
+        CommitOptions(e, options);
+        form = std::make_unique<TForm1>();
+        form->SetOptions(&options);
+        VocalMain = TVocalMain{};
+        VocalMain.Attach(form.get(), &options, &form->WaveOriginal, &form->WaveKaraoke, &form->WaveOutput);
+    }
+    void TearDown() override {
+        form.reset();
+        UiDialogs::SetCurrent(nullptr);
+    }
+    QString P(const std::string& name) { return QString::fromStdString(dir / name); }
+    void MakePair(size_t frames) {
+        const auto accomp = Accompaniment(frames, 2, 21);
+        WriteFile(dir / "01 Song.wav", Wave16(2, 44100, Mix(accomp, Voice(frames, 2, 44100))));
+        WriteFile(dir / "02 Song (off vocal).wav", Wave16(2, 44100, accomp));
+    }
+    void Type(QLineEdit* e, const QString& t) { e->setText(t); }
+};
+
+} // namespace
+
+TEST_F(Window, ControlsSitWhereTheyBelongWithTheirCaptions) {
+    EXPECT_EQ(form->windowTitle(), "Sonvelt");
+    EXPECT_EQ(form->size(), QSize(569, 294));
+    struct Case {
+        QWidget* w;
+        QRect rect;
+    } cases[] = {
+        {form->Edit1, {24, 48, 337, 20}},   {form->BitBtn1, {376, 46, 25, 25}}, {form->PlayBtn1, {416, 46, 25, 25}},
+        {form->Edit2, {24, 120, 337, 20}},  {form->Edit3, {24, 208, 337, 20}},  {form->BitBtn3, {376, 206, 25, 25}},
+        {form->StartBtn, {464, 16, 89, 57}}, {form->SetBitBtn, {464, 152, 89, 25}},
+        {form->HelpBtn, {464, 192, 89, 25}}, {form->AboutBtn, {464, 232, 25, 25}},
+        {form->CloseBtn, {490, 232, 63, 25}}, {form->DbgPanel, {9, 256, 8, 8}},
+        {form->ProgBar1, {8, 270, 447, 17}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.w->geometry(), c.rect) << c.w->metaObject()->className();
+    EXPECT_EQ(form->Label1->text(), "输入WAVE文件（原唱）");
+    EXPECT_EQ(form->Label1->pos(), QPoint(16, 24));
+    EXPECT_EQ(form->Label3->text(), "输出WAVE文件（路径）");
+    EXPECT_EQ(form->StartBtn->text(), "开始生成");
+    EXPECT_EQ(form->SetBitBtn->text(), "设定   ");
+    EXPECT_EQ(form->HelpBtn->text(), "帮助(&H)");
+    EXPECT_EQ(form->CloseBtn->text(), "退出");
+    EXPECT_EQ(form->AboutBtn->toolTip(), "更新信息");
+    EXPECT_EQ(form->Edit1->maxLength(), 260);
+
+    // Tab order as a user walks it.
+    QWidget* expected[] = {form->Edit1, form->BitBtn1, form->PlayBtn1, form->Edit2, form->BitBtn2, form->PlayBtn2,
+                           form->Edit3, form->BitBtn3, form->PlayBtn3, form->StartBtn, form->SetBitBtn,
+                           form->HelpBtn, form->AboutBtn, form->CloseBtn, form->ProgBar1, form->DbgPanel};
+    auto nextTabStop = [](QWidget* w) {
+        do w = w->nextInFocusChain();
+        while (!(w->focusPolicy() & Qt::TabFocus));
+        return w;
+    };
+    for (size_t i = 0; i + 1 < std::size(expected); ++i) EXPECT_EQ(nextTabStop(expected[i]), expected[i + 1]) << i;
+    // Pictures with a disabled look of their own.
+    const QIcon icon = form->PlayBtn1->icon();
+    EXPECT_NE(icon.pixmap(16, QIcon::Normal).toImage(), icon.pixmap(16, QIcon::Disabled).toImage());
+}
+
+TEST_F(Window, ChoosingTheOriginalFindsTheKaraokeAndNamesTheOutput) {
+    MakePair(20000);
+    Type(form->Edit1, P("01 Song.wav"));
+    form->Edit1KeyPress();
+    EXPECT_TRUE(dialogs.warnings.isEmpty());
+    EXPECT_EQ(form->WformLbl1->text(), "44.100kHz 16位\u3000\u3000 立体声\u3000");
+    EXPECT_EQ(form->Edit2->text(), P("02 Song (off vocal).wav"));
+    EXPECT_EQ(form->WformLbl2->text(), "44.100kHz 16位\u3000\u3000 立体声\u3000");
+    EXPECT_EQ(form->Edit3->text(), P("01 Song_vo.wav"));
+
+    // Enter in the output box checks the original again and rewrites the others.
+    Type(form->Edit2, "");
+    Type(form->Edit3, "elsewhere.wav");
+    form->Edit3->setFocus();
+    QMetaObject::invokeMethod(form->Edit3, "returnPressed");
+    EXPECT_EQ(form->Edit2->text(), P("02 Song (off vocal).wav"));
+    EXPECT_EQ(form->Edit3->text(), P("01 Song_vo.wav"));
+
+    // With naming off the boxes are left alone.
+    options.KnameFlg = 0;
+    options.VnameFlg = 0;
+    Type(form->Edit2, "x");
+    Type(form->Edit3, "y");
+    form->Edit1KeyPress();
+    EXPECT_EQ(form->Edit2->text(), "x");
+    EXPECT_EQ(form->Edit3->text(), "y");
+}
+
+TEST_F(Window, ARejectedFileWarnsAndClearsItsLabel) {
+    WriteFile(dir / "bad.wav", Bytes(20, 1));
+    form->WformLbl2->setText("old");
+    Type(form->Edit2, P("bad.wav"));
+    form->Edit2KeyPress();
+    ASSERT_EQ(dialogs.warnings.size(), 1);
+    EXPECT_TRUE(dialogs.warnings[0].startsWith("\"bad.wav\"\n这是不能被处理的文件格式"));
+    EXPECT_EQ(form->WformLbl2->text(), "");
+    EXPECT_EQ(form->Edit2->text(), P("bad.wav"));
+}
+
+TEST_F(Window, DropsLandByPosition) {
+    MakePair(20000);
+    struct Case {
+        QPoint at;
+        QLineEdit* changed; // nullptr: nothing changes
+    } cases[] = {
+        {{8, 8}, form->Edit1},      {{456, 89}, form->Edit1}, {{100, 90}, form->Edit2}, {{100, 168}, form->Edit2},
+        {{100, 169}, form->Edit3},  {{456, 264}, form->Edit3}, {{100, 265}, nullptr},   {{457, 50}, nullptr},
+        {{7, 50}, nullptr},         {{500, 100}, nullptr},
+    };
+    const QString file = P("02 Song (off vocal).wav");
+    for (const Case& c : cases) {
+        for (QLineEdit* e : {form->Edit1, form->Edit2, form->Edit3}) e->setText("-");
+        options.KnameFlg = options.VnameFlg = 0;
+        form->DropFile(file, c.at);
+        for (QLineEdit* e : {form->Edit1, form->Edit2, form->Edit3})
+            EXPECT_EQ(e->text(), e == c.changed ? file : "-") << c.at.x() << "," << c.at.y();
+    }
+    EXPECT_TRUE(dialogs.warnings.isEmpty());
+    form->DropFile(P("song.mp3"), {100, 50});
+    EXPECT_EQ(dialogs.warnings, QStringList{"请先删除该WAVE文件\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000"});
+}
+
+TEST_F(Window, StartChecksBeforeAnythingRuns) {
+    MakePair(20000);
+    WriteFile(dir / "48k.wav", Wave16(2, 48000, {1, 2}));
+    struct Case {
+        QString orig, kar, out, message;
+    } cases[] = {
+        {"", P("02 Song (off vocal).wav"), P("v.wav"), "一定要指定输入和输出文件名"},
+        {P("01 Song.wav"), P("02 Song (off vocal).wav"), P("02 Song (off vocal).wav"), "输入文件和输出文件名称重复"},
+        {P("01 Song.wav"), P("48k.wav"), P("v.wav"), "请确保输入文件的通道数的采样率是相同条件的"},
+    };
+    for (const Case& c : cases) {
+        dialogs.warnings.clear();
+        Type(form->Edit1, c.orig);
+        Type(form->Edit2, c.kar);
+        Type(form->Edit3, c.out);
+        form->StartBtnClick();
+        ASSERT_EQ(dialogs.warnings.size(), 1);
+        EXPECT_TRUE(dialogs.warnings[0].startsWith(c.message)) << dialogs.warnings[0].toStdString();
+        EXPECT_FALSE(form->WaveOriginal.IsOpen() || form->WaveKaraoke.IsOpen() || form->WaveOutput.IsOpen());
+        EXPECT_EQ(form->StartBtn->text(), "开始生成");
+    }
+    // An .mp3 name becomes .wav in the box; an existing file needs a Yes.
+    WriteFile(dir / "take1.wav", Bytes{'k', 'e', 'e', 'p'});
+    Type(form->Edit1, P("01 Song.wav"));
+    Type(form->Edit2, P("02 Song (off vocal).wav"));
+    Type(form->Edit3, P("take1.mp3"));
+    dialogs.warnings.clear();
+    form->StartBtnClick();
+    EXPECT_EQ(form->Edit3->text(), P("take1.wav"));
+    EXPECT_EQ(dialogs.questions,
+              QStringList{"\"take1.wav\"\n有一个具有相同名称的文件。是否覆盖保存？\u3000\u3000\u3000"});
+    EXPECT_TRUE(dialogs.warnings.isEmpty());
+    EXPECT_EQ(ReadFile(dir / "take1.wav"), (Bytes{'k', 'e', 'e', 'p'}));
+}
+
+TEST_F(Window, ARunLocksTheWindowAndLeavesItReady) {
+    MakePair(3 * 44100);
+    Type(form->Edit1, P("01 Song.wav"));
+    Type(form->Edit2, P("02 Song (off vocal).wav"));
+    Type(form->Edit3, P("voice.wav"));
+    bool lockedDuringRun = false;
+    QString captionDuringRun;
+    QTimer::singleShot(0, [&] {
+        lockedDuringRun = !form->Edit1->isEnabled() && !form->SetBitBtn->isEnabled() && !form->HelpBtn->isEnabled() &&
+                          form->StartBtn->isEnabled() && form->CloseBtn->isEnabled();
+        captionDuringRun = form->StartBtn->text();
+    });
+    form->StartBtnClick();
+    EXPECT_TRUE(lockedDuringRun);
+    EXPECT_EQ(captionDuringRun, "终止处理");
+    EXPECT_EQ(form->StartBtn->text(), "开始创建");
+    for (QWidget* w : {(QWidget*)form->Edit1, (QWidget*)form->Edit2, (QWidget*)form->Edit3,
+                       (QWidget*)form->SetBitBtn, (QWidget*)form->HelpBtn, (QWidget*)form->AboutBtn,
+                       (QWidget*)form->BitBtn1, (QWidget*)form->PlayBtn3})
+        EXPECT_TRUE(w->isEnabled());
+    EXPECT_FALSE(form->WaveOriginal.IsOpen() || form->WaveKaraoke.IsOpen() || form->WaveOutput.IsOpen());
+    EXPECT_EQ(form->windowTitle(), "Sonvelt");
+    EXPECT_EQ(form->ProgBar1->value(), 0);
+    EXPECT_EQ(form->InfoLabel->text(), "");
+    EXPECT_TRUE(dialogs.warnings.isEmpty());
+    const auto out = ReadSamples(dir / "voice.wav");
+    EXPECT_GT(out.size(), size_t(2 * 44100 * 2));
+}
+
+TEST_F(Window, StopAsksAndYesEndsTheRunEarly) {
+    MakePair(20 * 44100);
+    Type(form->Edit1, P("01 Song.wav"));
+    Type(form->Edit2, P("02 Song (off vocal).wav"));
+    Type(form->Edit3, P("voice.wav"));
+    dialogs.answers = {false, true};
+    int clicks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (form->Running && clicks < 2) {
+            ++clicks;
+            form->StartBtnClick(); // the nested click asks to stop
+        }
+    });
+    timer.start(0);
+    form->StartBtnClick();
+    timer.stop();
+    EXPECT_EQ(clicks, 2);
+    EXPECT_EQ(dialogs.questions, (QStringList{"确定终止处理过程\u3000\u3000", "确定终止处理过程\u3000\u3000"}));
+    EXPECT_EQ(form->StartBtn->text(), "开始创建");
+    TWaveData out;
+    ASSERT_EQ(out.OpenRead(dir / "voice.wav"), 0);
+    EXPECT_LT(out.DataBytes, uint32_t(19 * 44100 * 4));
+    EXPECT_TRUE(dialogs.warnings.isEmpty());
+}
+
+TEST_F(Window, ClosingDuringARunAsksThenClosesTheFiles) {
+    MakePair(20 * 44100);
+    Type(form->Edit1, P("01 Song.wav"));
+    Type(form->Edit2, P("02 Song (off vocal).wav"));
+    Type(form->Edit3, P("voice.wav"));
+    form->show();
+    dialogs.answers = {false, true};
+    bool firstRefused = false;
+    int attempts = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (!form->Running || attempts >= 2) return;
+        ++attempts;
+        const bool closed = form->close();
+        if (attempts == 1) firstRefused = !closed && form->Running;
+    });
+    timer.start(0);
+    form->StartBtnClick();
+    timer.stop();
+    EXPECT_TRUE(firstRefused);
+    EXPECT_EQ(attempts, 2);
+    EXPECT_EQ(dialogs.questions.size(), 2);
+    EXPECT_EQ(dialogs.questions[0], "是否确定终止处理。\u3000");
+    EXPECT_FALSE(form->isVisible());
+    TWaveData out;
+    ASSERT_EQ(out.OpenRead(dir / "voice.wav"), 0); // a valid file with what was written
+    EXPECT_LT(out.DataBytes, uint32_t(19 * 44100 * 4));
+    EXPECT_TRUE(dialogs.warnings.isEmpty());
+}
+
+TEST_F(Window, DebugSwitchAndItsLog) {
+    MakePair(44100);
+    form->DbgPanelDblClick();
+    form->DbgPanelDblClick();
+    EXPECT_EQ(dialogs.warnings, (QStringList{"一个调试模式\u3000 ON", "一个调试模式\u3000 OFF"}));
+    form->DbgPanelDblClick();
+    Type(form->Edit1, P("01 Song.wav"));
+    Type(form->Edit2, P("02 Song (off vocal).wav"));
+    Type(form->Edit3, P("voice.wav"));
+    form->StartBtnClick();
+    const std::string log = ReadText(dir / "01 Song.txt");
+    EXPECT_NE(log.find("二阶段\n"), std::string::npos);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2); // first and last timestamp
+}
+
+TEST_F(Window, HelpWarnsWhenTheDocumentIsMissing) {
+    form->helpFolder = QString::fromStdString(dir.path().string());
+    form->HelpBtnClick();
+    EXPECT_EQ(dialogs.warnings, QStringList{"帮助文件未找到\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000"});
+}

@@ -17,6 +17,7 @@ void CenterFocus::Release()
     phaseThreshold.reset();
     cosThreshold_.reset();
     cosFadeEnd_.reset();
+    binScratch_.reset();
 }
 
 int CenterFocus::Configure(int n, int overlapCount, float strengthValue)
@@ -32,7 +33,8 @@ int CenterFocus::Configure(int n, int overlapCount, float strengthValue)
     const int half = n / 2;
     if (!AllocateAligned(phaseThreshold, static_cast<size_t>(half)) ||
         !AllocateAligned(cosThreshold_, static_cast<size_t>(half)) ||
-        !AllocateAligned(cosFadeEnd_, static_cast<size_t>(half))) {
+        !AllocateAligned(cosFadeEnd_, static_cast<size_t>(half)) ||
+        !AllocateAligned(binScratch_, 3 * static_cast<size_t>(half))) {
         Release();
         return 1;
     }
@@ -62,8 +64,9 @@ void CenterFocus::Process(const int32_t* inL, const int32_t* inR, int32_t* outR,
     } else {
         const double* cosines = cosThreshold_.get();
         const double* ends = cosFadeEnd_.get();
+        double* scratch = binScratch_.get();
         stream.Run(inL, inR, outL, outR, count, [&](float* l, float* r, int bins) {
-            spectral::CentreBinsFast(l, r, bins, c, k, threshold, cosines, ends);
+            spectral::CentreBinsFast(l, r, bins, c, k, threshold, cosines, ends, scratch);
         });
     }
 }

@@ -53,5 +53,6 @@ private:
 
     AlignedArray<double> cosThreshold_;  // phase thresholds for the dot-product test
     AlignedArray<double> cosFadeEnd_;    // ends of the fade for the dot-product test
+    AlignedArray<double> binScratch_;    // 3 * n/2 values for the per-bin passes
     bool reference_ = false;
 };

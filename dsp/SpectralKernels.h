@@ -19,7 +19,7 @@ namespace spectral {
 //   o = o - g k; then o = 0 when |k| * cappedStrength > |o| and the phase
 //   distance of o and k is below threshold[j].
 void QualityBinsReference(float* o, const float* k, int bins, double g, float cappedStrength, const float* threshold);
-// The same; cosThreshold from PhaseTestCosines(threshold).
+// The same; cosThreshold[j] = PhaseTestCosine(threshold[j]).
 void QualityBinsFast(float* o, const float* k, int bins, double g, float cappedStrength, const double* cosThreshold);
 
 // Extraction without the phase test (extraction first):
@@ -33,10 +33,11 @@ void ExtractionBinsReference(float* o, const float* k, int bins, double g, float
 // quieter + levelMix * |mL - mR|, and when d > threshold[j] both are scaled by
 // F = 0.5 + 0.5 cos(E), E = (d - threshold[j]) * 2c, or 0 once E >= pi.
 void CentreBinsReference(float* l, float* r, int bins, float c, float levelMix, const float* threshold);
-// The same; cosines from PhaseTestCosines(threshold) and of the end of the
-// fade, PhaseTestCosines(threshold + pi / (2c)).
+// The same; cosines from PhaseTestCosine(threshold) and of the end of the
+// fade, PhaseTestCosine(threshold + pi / (2c)); scratch holds 3 * bins values.
+// l, r and scratch must not overlap.
 void CentreBinsFast(float* l, float* r, int bins, float c, float levelMix, const float* threshold,
-                    const double* cosThreshold, const double* cosFadeEnd);
+                    const double* cosThreshold, const double* cosFadeEnd, double* scratch);
 
 // Test values for the dot-product form: cos(T) for T in [0, pi]; below 0 a
 // value that every angle passes as "above T" (2), above pi one that no angle

@@ -1,0 +1,157 @@
+// Frame rates of the spectral stages: one ThVocalFFT stream in each mode, the
+// centre focus, the stereo frequency merge on both worker threads, and the
+// per-bin rules alone. kernel:0 is the literal reference (atan2 per bin,
+// complex transforms), kernel:1 the default. items_per_second is frames per
+// second (one frame per 1024 samples and channel).
+//
+//   build/<dir>/bench/bench_spectral [--benchmark_filter=...]
+#include "Cntrfocus.h"
+#include "SpectralKernels.h"
+#include "Thvofft.h"
+#include "Vfunc.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr int kFrame = 8192;
+constexpr int kHop = 1024;
+constexpr int kFramesPerIteration = 32;
+constexpr int kSamples = kFramesPerIteration * kHop;
+
+std::vector<int32_t> Music(int n, unsigned seed, double amplitude)
+{
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> noise(0.0, 0.02);
+    std::uniform_real_distribution<double> phase(0.0, 2.0 * std::numbers::pi);
+    const double periods[] = {401.3, 97.7, 33.1, 11.9, 5.3};
+    const double amps[] = {0.4, 0.25, 0.15, 0.1, 0.05};
+    double ph[5];
+    for (double& p : ph) p = phase(rng);
+    std::vector<int32_t> v(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        double s = noise(rng);
+        for (int k = 0; k < 5; ++k) s += amps[k] * std::sin(2.0 * std::numbers::pi * i / periods[k] + ph[k]);
+        v[static_cast<size_t>(i)] = static_cast<int32_t>(s * amplitude);
+    }
+    return v;
+}
+
+// The original: accompaniment plus a voice; the karaoke: the accompaniment.
+struct Material {
+    std::vector<int32_t> accomp = Music(kSamples, 1, 9000.0);
+    std::vector<int32_t> orig = Music(kSamples, 2, 3000.0);
+    std::vector<int32_t> right = Music(kSamples, 3, 6000.0);
+    std::vector<int32_t> out = std::vector<int32_t>(kSamples);
+    Material()
+    {
+        for (int i = 0; i < kSamples; ++i) {
+            orig[i] += accomp[i];
+            right[i] += orig[i] / 2;
+        }
+    }
+};
+
+void KernelArgs(benchmark::internal::Benchmark* b)
+{
+    b->ArgName("kernel")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+}
+
+void BM_WorkerStream(benchmark::State& state, int mode)
+{
+    AutoResetEvent wake;
+    ManualResetEvent done;
+    std::mutex lock;
+    int32_t pending = 0;
+    ThVocalFFT worker(&wake, &lock, &pending, &done);
+    worker.UseReferenceKernels(state.range(0) == 0);
+    if (worker.Configure(kFrame, 8, mode, 1.2f) != 0) {
+        state.SkipWithError("configure failed");
+        return;
+    }
+    Material m;
+    state.SetLabel(state.range(0) == 0 ? "reference" : "fast");
+    // Runs on this thread while the worker thread idles: the stream alone.
+    for (auto _ : state) {
+        worker.Run(m.orig.data(), m.accomp.data(), 0.95, m.out.data(), kSamples);
+        benchmark::DoNotOptimize(m.out.data());
+    }
+    state.SetItemsProcessed(state.iterations() * kFramesPerIteration);
+}
+BENCHMARK_CAPTURE(BM_WorkerStream, quality_first, 0)->Apply(KernelArgs);
+BENCHMARK_CAPTURE(BM_WorkerStream, extraction_first, 1)->Apply(KernelArgs);
+
+void BM_CenterFocus(benchmark::State& state)
+{
+    CenterFocus cf;
+    cf.UseReferenceKernels(state.range(0) == 0);
+    if (cf.Configure(kFrame, 8, 2.0f) != 0) {
+        state.SkipWithError("configure failed");
+        return;
+    }
+    Material m;
+    std::vector<int32_t> outR(kSamples);
+    state.SetLabel(state.range(0) == 0 ? "reference" : "fast");
+    for (auto _ : state) {
+        cf.Process(m.orig.data(), m.right.data(), outR.data(), m.out.data(), kSamples);
+        benchmark::DoNotOptimize(outR.data());
+    }
+    state.SetItemsProcessed(state.iterations() * kFramesPerIteration);
+}
+BENCHMARK(BM_CenterFocus)->Apply(KernelArgs);
+
+// Both channels through SpectralSubtractStereo: the two workers in parallel,
+// with the hand-over. Frames are counted per channel.
+void BM_SpectralSubtractStereo(benchmark::State& state)
+{
+    TVocalFunc f;
+    if (f.Setup(2, kSamples, 1.0, 1) != 0 || f.SetupSpectral(int(state.range(0)), 1.2f) != 0) {
+        state.SkipWithError("setup failed");
+        return;
+    }
+    Material m;
+    for (int c = 0; c < 2; ++c) {
+        std::copy(m.orig.begin(), m.orig.end(), f.orig[c].get());
+        std::copy(m.accomp.begin(), m.accomp.end(), f.kar[c].get());
+    }
+    for (auto _ : state) f.SpectralSubtractStereo(0, kSamples, 0.95, 0);
+    state.SetItemsProcessed(state.iterations() * 2 * kFramesPerIteration);
+}
+BENCHMARK(BM_SpectralSubtractStereo)->ArgName("mode")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The per-bin rule of quality-first mode on one frame's 4096 bins.
+void BM_QualityBins(benchmark::State& state)
+{
+    const int bins = kFrame / 2;
+    std::mt19937 rng(5);
+    std::normal_distribution<float> u(0.0f, 1000.0f);
+    std::vector<float> o(2 * bins), k(2 * bins), work(2 * bins), threshold(bins);
+    std::vector<double> cosines(bins);
+    for (int i = 0; i < 2 * bins; ++i) {
+        o[i] = u(rng);
+        k[i] = u(rng);
+    }
+    for (int j = 0; j < bins; ++j) {
+        threshold[j] = std::max(0.15f, static_cast<float>(std::numbers::pi * (j + 1) / bins)) * 1.2f;
+        cosines[j] = spectral::PhaseTestCosine(threshold[j]);
+    }
+    const bool reference = state.range(0) == 0;
+    state.SetLabel(reference ? "reference" : "fast");
+    for (auto _ : state) {
+        work = o;
+        if (reference)
+            spectral::QualityBinsReference(work.data(), k.data(), bins, 0.95, 1.2f, threshold.data());
+        else
+            spectral::QualityBinsFast(work.data(), k.data(), bins, 0.95, 1.2f, cosines.data());
+        benchmark::DoNotOptimize(work.data());
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_QualityBins)->ArgName("kernel")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+} // namespace

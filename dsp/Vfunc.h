@@ -2,10 +2,12 @@
 // blocks read from and written to the files, the per-channel 32-bit working
 // arrays, and the operations on them (unpacking, mid and side, oversampling,
 // subtraction, packing with the soft limiter, shift and gain searches, FIR
-// filters).
+// filters, the frequency merge on one worker thread per channel, the centre
+// focus).
 //
 // The engine sizes the object once with Setup and then drives it block by
-// block; nothing is allocated after Setup except by the filter designs. All
+// block; nothing is allocated after Setup except by the setup operations of
+// the filters, the spectral workers and the centre focus. All
 // per-channel arrays exist for both channels, also for one-channel recordings;
 // per-channel operations visit only c < channels unless said otherwise.
 //

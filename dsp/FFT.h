@@ -89,8 +89,8 @@ private:
 // gives the same output as feeding it at once.
 //
 // Two equivalent frame paths: the complex transforms exactly as the scheme is
-// written (the reference), and real-input transforms, about four times cheaper
-// (the default).
+// written (the reference), and real-input transforms of half the work (the
+// default).
 class FrameStream {
 public:
     // Angle of the window: 2 pi j / n in double precision, or with pi taken as

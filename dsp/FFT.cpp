@@ -183,7 +183,7 @@ void FrameStream::Release()
     inB.reset();
     for (int k = 0; k < 2; ++k) {
         acc[k].reset();
-        spec[k].reset();
+        spectrum[k].reset();
         frame_[k].reset();
     }
     synthesis_.reset();
@@ -202,7 +202,7 @@ int FrameStream::Configure(int n, int overlapCount, int outputCount, WindowAngle
     ok = ok && AllocateAligned(window, count) && AllocateAligned(synthesis_, count);
     ok = ok && AllocateAligned(inA, history) && AllocateAligned(inB, history);
     for (int k = 0; k < 2; ++k) {
-        ok = ok && AllocateAligned(spec[k], 2 * count) && AllocateAligned(frame_[k], count);
+        ok = ok && AllocateAligned(spectrum[k], 2 * count) && AllocateAligned(frame_[k], count);
         if (k < outputCount) ok = ok && AllocateAligned(acc[k], history);
     }
     if (!ok) {
@@ -258,7 +258,7 @@ void FrameStream::Analyse()
     const int n = frameSize;
     const float* in[2] = {inA.get(), inB.get()};
     for (int k = 0; k < 2; ++k) {
-        float* s = spec[k].get();
+        float* s = spectrum[k].get();
         if (reference_) {
             for (int j = 0; j < n; ++j) {
                 s[2 * j] = in[k][j] * window[j];
@@ -276,7 +276,7 @@ void FrameStream::Synthesise()
 {
     const int n = frameSize;
     for (int k = 0; k < outputs; ++k) {
-        float* s = spec[k].get();
+        float* s = spectrum[k].get();
         float* a = acc[k].get();
         if (reference_) {
             std::memset(s + n, 0, sizeof(float) * static_cast<size_t>(n));

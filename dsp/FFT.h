@@ -126,14 +126,14 @@ public:
             i += m;
             if (writePos >= frameSize) {
                 Analyse();
-                perBin(spec[0].get(), spec[1].get(), frameSize / 2);
+                perBin(spectrum[0].get(), spectrum[1].get(), frameSize / 2);
                 Synthesise();
             }
         }
     }
 
-    float* SpecA() const { return spec[0].get(); }
-    float* SpecB() const { return spec[1].get(); }
+    float* SpectrumA() const { return spectrum[0].get(); }
+    float* SpectrumB() const { return spectrum[1].get(); }
 
     int32_t frameSize = 0;   // n
     int32_t hop = 0;         // n / overlap
@@ -145,7 +145,7 @@ public:
     AlignedArray<float> inA;      // n + hop
     AlignedArray<float> inB;      // n + hop
     AlignedArray<float> acc[2];   // n + hop each (the second only with two outputs)
-    AlignedArray<float> spec[2];  // 2n each: complex spectra of A and B
+    AlignedArray<float> spectrum[2];  // 2n each: complex spectra of A and B
 
 private:
     void Feed(const int32_t* a, const int32_t* b, int32_t* outA, int32_t* outB, int m);

@@ -52,8 +52,9 @@ bool PowerOfTwo(int n)
 
 // The plan for kind and n, made on first use. Complex plans are in-place, real
 // ones out-of-place, all for 16-byte aligned arrays unless unaligned is set.
-// The real transforms, run on every frame, are measured (a fraction of a
-// second once per size); the complex ones, used for reference, are estimated.
+// All plans are estimated. Measuring the real transforms makes each frame
+// about 30 % faster but costs 0.6 s per process, more than the transforms of a
+// whole song on two workers save.
 fftwf_plan GetPlan(PlanKind kind, int n, bool unaligned)
 {
     PlanCache& cache = Cache();
@@ -75,10 +76,10 @@ fftwf_plan GetPlan(PlanKind kind, int n, bool unaligned)
                                      FFTW_ESTIMATE | align);
             break;
         case PlanKind::RealForward:
-            plan = fftwf_plan_dft_r2c_1d(n, a, reinterpret_cast<fftwf_complex*>(b), FFTW_MEASURE | align);
+            plan = fftwf_plan_dft_r2c_1d(n, a, reinterpret_cast<fftwf_complex*>(b), FFTW_ESTIMATE | align);
             break;
         case PlanKind::RealInverse:
-            plan = fftwf_plan_dft_c2r_1d(n, reinterpret_cast<fftwf_complex*>(a), b, FFTW_MEASURE | align);
+            plan = fftwf_plan_dft_c2r_1d(n, reinterpret_cast<fftwf_complex*>(a), b, FFTW_ESTIMATE | align);
             break;
         }
     }

@@ -1,5 +1,7 @@
 #include "About.h"
 
+#include "UiDialogs.h"
+
 #include <QFrame>
 #include <QLabel>
 #include <QLinearGradient>
@@ -19,14 +21,6 @@ namespace {
 int AnimOffset = 0;
 int AnimCount = 0;
 int BounceIndex = 0;
-
-QFont WindowFont(int pixels) {
-    QFont f;
-    f.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("Noto Sans CJK SC"),
-                   QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Droid Sans Fallback")});
-    f.setPixelSize(pixels);
-    return f;
-}
 
 const QColor kLogoBackground(240, 240, 240);
 

@@ -163,11 +163,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(569, 294);
-    QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("Noto Sans CJK SC"),
-                      QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Droid Sans Fallback")});
-    font.setPixelSize(12);
-    setFont(font);
+    setFont(WindowFont());
     setAcceptDrops(true);
 
     Bevel1 = Bevel(this, QFrame::Box, 8, 8, 553, 257);

@@ -15,14 +15,6 @@
 
 namespace {
 
-QFont WindowFont() {
-    QFont f;
-    f.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("Noto Sans CJK SC"),
-                   QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Droid Sans Fallback")});
-    f.setPixelSize(12);
-    return f;
-}
-
 QFrame* HorizontalLine(QWidget* parent, int left, int top, int width) {
     auto* line = new QFrame(parent);
     line->setFrameShape(QFrame::HLine);

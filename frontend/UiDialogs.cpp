@@ -35,3 +35,11 @@ void MessageBoxDialogs::Error(QWidget* parent, const QString& text) {
     box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.exec();
 }
+
+QFont WindowFont(int pixels) {
+    QFont f;
+    f.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("Noto Sans CJK SC"),
+                   QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Droid Sans Fallback")});
+    f.setPixelSize(pixels);
+    return f;
+}

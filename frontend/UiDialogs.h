@@ -2,6 +2,7 @@
 // can answer them without a display.
 #pragma once
 
+#include <QFont>
 #include <QString>
 
 class QWidget;
@@ -30,3 +31,7 @@ public:
     bool Confirm(QWidget* parent, const QString& text) override;
     void Error(QWidget* parent, const QString& text) override;
 };
+
+// The font of every window: the design font at 12 pixels, with CJK fallbacks
+// so Chinese text never shows as boxes.
+QFont WindowFont(int pixels = 12);

@@ -23,14 +23,6 @@
 
 namespace {
 
-QFont WindowFont() {
-    QFont f;
-    f.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("Noto Sans CJK SC"),
-                   QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Droid Sans Fallback")});
-    f.setPixelSize(12);
-    return f;
-}
-
 QLabel* Label(const QString& text, QWidget* parent, int left, int top) {
     auto* l = new QLabel(text, parent);
     l->move(left, top);

@@ -1,6 +1,6 @@
 #include "Cntrfocus.h"
 
-#include "SpectralKernels.h"
+#include "BinKernels.h"
 
 #include <numbers>
 

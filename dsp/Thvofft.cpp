@@ -1,6 +1,6 @@
 #include "Thvofft.h"
 
-#include "SpectralKernels.h"
+#include "BinKernels.h"
 
 #include <algorithm>
 #include <numbers>

@@ -3,8 +3,8 @@
 // rule's fast form against the literal one.
 #include "Cntrfocus.h"
 #include "IsaLevels.h"
-#include "SpectralKernels.h"
-#include "SpectralSignals.h"
+#include "BinKernels.h"
+#include "FreqSignals.h"
 #include "Vfunc.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // frame scheme: latency, gain, the constant's 5/3, independence of how the
 // stream is cut, and agreement of the real-transform and complex paths.
 #include "FFT.h"
-#include "SpectralSignals.h"
+#include "FreqSignals.h"
 
 #include <gtest/gtest.h>
 

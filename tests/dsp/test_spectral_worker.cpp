@@ -2,8 +2,8 @@
 // test, the phase test and its thresholds, all-zero bins), the fast rules
 // against the literal ones, and the worker threads with their hand-over.
 #include "IsaLevels.h"
-#include "SpectralKernels.h"
-#include "SpectralSignals.h"
+#include "BinKernels.h"
+#include "FreqSignals.h"
 #include "Thvofft.h"
 #include "Vfunc.h"
 

@@ -6,7 +6,7 @@
 //
 //   build/<dir>/bench/bench_spectral [--benchmark_filter=...]
 #include "Cntrfocus.h"
-#include "SpectralKernels.h"
+#include "BinKernels.h"
 #include "Thvofft.h"
 #include "Vfunc.h"
 

@@ -1,4 +1,4 @@
-#include "SpectralKernels.h"
+#include "BinKernels.h"
 
 #include "SampleMath.h"
 

@@ -417,6 +417,34 @@ int TVocalMain::FindIntroOffset() {
 
 // -------------------------------------------------------- automatic analysis
 
+TVocalMain::RangeStart TVocalMain::FirstRange(double ofs, double bnsn) {
+    RangeStart r;
+    r.baseOfs = int32_t(ofs);
+    r.r0 = int(std::fabs(ofs - r.baseOfs) + bnsn + 0.5);
+    return r;
+}
+
+int TVocalMain::ChooseRange(int r0, const std::function<bool(int, double&, double&)>& measure) {
+    double bestVoc = kHuge, prevVoc = 0;
+    bool prevValid = false;
+    int bestRange = 0;
+    for (int range = r0; range <= r0 + 8; ++range) {
+        double voc = 0, org = 0;
+        if (!measure(range, voc, org)) return -1;
+        if (voc < org) {
+            // Converged: this passing range is within 0.3 % of the previous one.
+            if (prevValid && (prevVoc == 0 || (0.997 < voc / prevVoc && voc / prevVoc < 1.003))) return range - 1;
+            prevValid = true;
+            prevVoc = voc;
+        }
+        if (voc < bestVoc) {
+            bestVoc = voc;
+            bestRange = range;
+        }
+    }
+    return bestRange;
+}
+
 int TVocalMain::AutoAnalyse() {
     const CommittedOptions& o = *options_;
     const FileKey origKey = KeyOf(*original_), karKey = KeyOf(*karaoke_);
@@ -434,49 +462,20 @@ int TVocalMain::AutoAnalyse() {
         if (result != kDone || Cancel) return;
         LogRange(20);
 
-        bool found = false;
-        double bestVoc = kHuge;
-        int r0 = 0;
-        if (Voc < Org || Voc < bestVoc) {
-            found = Voc < Org;
-            if (!found) bestVoc = Voc;
-            BaseOfs = int32_t(Ofs);
-            r0 = int(std::fabs(Ofs - BaseOfs) + Bnsn + 0.5);
-        }
-        int chosen;
-        if (found) {
-            bestVoc = kHuge;
-            bool prevValid = false;
-            double prevVoc = 0;
-            int bestRange = 0;
-            chosen = -1;
-            for (int range = r0; range <= r0 + 8; ++range) {
+        const RangeStart start = FirstRange(Ofs, Bnsn);
+        BaseOfs = start.baseOfs;
+        int chosen = start.r0 + 1;
+        if (Voc < Org) {
+            const int c = ChooseRange(start.r0, [&](int range, double& voc, double& org) {
                 result = MeasureAlignment(ofs0, BaseOfs, false, KaraokeInverted, 120, range);
-                if (result != kDone || Cancel) return;
+                if (result != kDone || Cancel) return false;
                 LogRange(range);
-                if (Voc < Org) {
-                    if (prevValid) {
-                        if (prevVoc == 0) {
-                            chosen = range - 1;
-                            break;
-                        }
-                        const double ratio = Voc / prevVoc;
-                        if (0.997 < ratio && ratio < 1.003) {
-                            chosen = range - 1;
-                            break;
-                        }
-                    }
-                    prevValid = true;
-                    prevVoc = Voc;
-                }
-                if (Voc < bestVoc) {
-                    bestVoc = Voc;
-                    bestRange = range;
-                }
-            }
-            if (chosen < 0) chosen = bestRange;
-        } else {
-            chosen = r0 + 1;
+                voc = Voc;
+                org = Org;
+                return true;
+            });
+            if (c < 0) return;
+            chosen = c;
         }
         result = MeasureAlignment(ofs0, BaseOfs, true, KaraokeInverted, 0, chosen);
         if (result != kDone || Cancel) return;

@@ -6,6 +6,7 @@
 #include "Options.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,18 @@ public:
     int MeasureAlignment(int offset, int drift, bool estimateLevel, bool inverted, double seconds, int range);
     int FindIntroOffset();
     int AutoAnalyse();
+
+    // Drift per block and first search range from the first pass's mean shift
+    // and spread.
+    struct RangeStart {
+        int32_t baseOfs;
+        int r0;
+    };
+    static RangeStart FirstRange(double ofs, double bnsn);
+    // Tries ranges r0 .. r0 + 8 through `measure` (which fills the pass's
+    // residual and original level, or returns false to stop) until the
+    // residual settles; the range chosen, or -1 when stopped.
+    static int ChooseRange(int r0, const std::function<bool(int range, double& voc, double& org)>& measure);
 
     void ShowProgress();
     void StartStatus(const std::string& text);

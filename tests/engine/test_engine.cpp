@@ -279,3 +279,49 @@ TEST_F(Engine, FullDiskReportsOnceAndLeavesAValidFile) {
     EXPECT_EQ(w.DataBytes % 4, 0u);
     EXPECT_EQ(int64_t(w.DataBytes) + 46, int64_t(std::filesystem::file_size(out)));
 }
+
+TEST(RangeChoice, FirstRangeFromTheFirstPass) {
+    struct Case {
+        double ofs, bnsn;
+        int baseOfs, r0;
+    } cases[] = {{-3.6, 1.2, -3, 2}, {0.0, 0.0, 0, 0}, {0.22, 0.4, 0, 1}, {2.5, 0.0, 2, 1}, {-0.4, 0.05, 0, 0}};
+    for (const Case& c : cases) {
+        const auto r = TVocalMain::FirstRange(c.ofs, c.bnsn);
+        EXPECT_EQ(r.baseOfs, c.baseOfs) << c.ofs;
+        EXPECT_EQ(r.r0, c.r0) << c.ofs;
+    }
+}
+
+TEST(RangeChoice, StopsWhereTheResidualSettles) {
+    struct Case {
+        const char* what;
+        int r0;
+        std::vector<std::pair<double, double>> passes; // voc, org per range from r0
+        int chosen;
+        size_t tried;
+    } cases[] = {
+        {"500 then 501: ratio 1.002 settles on the first", 4, {{500, 900}, {501, 900}}, 4, 2},
+        {"no two passing ranges agree: the smallest residual",
+         2, {{600, 900}, {500, 900}, {400, 900}, {300, 900}, {350, 900}, {700, 900}, {420, 900}, {800, 900}, {550, 900}},
+         5, 9},
+        {"a failing range in between: chosen is the range before the settling one",
+         0, {{500, 900}, {950, 900}, {501, 900}}, 1, 3},
+        {"a zero residual after a passing one", 3, {{0, 900}, {0, 900}}, 3, 2},
+        {"equal residuals keep the smaller range", 1, {{800, 700}, {800, 700}, {800, 700}, {800, 700}, {800, 700},
+                                                        {800, 700}, {800, 700}, {800, 700}, {800, 700}}, 1, 9},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        size_t tried = 0;
+        const int chosen = TVocalMain::ChooseRange(c.r0, [&](int range, double& voc, double& org) {
+            EXPECT_EQ(range, c.r0 + int(tried));
+            voc = c.passes.at(tried).first;
+            org = c.passes.at(tried).second;
+            ++tried;
+            return true;
+        });
+        EXPECT_EQ(chosen, c.chosen);
+        EXPECT_EQ(tried, c.tried);
+    }
+    EXPECT_EQ(TVocalMain::ChooseRange(0, [](int, double&, double&) { return false; }), -1);
+}

@@ -109,6 +109,14 @@ void TVocalMain::ProgressStep(int& counter) {
     }
 }
 
+// A run that went to the end of its input shows 100 % before the display is
+// reset; the updates every 12 blocks would otherwise stop short of it.
+void TVocalMain::ShowFinished(int result) {
+    if (result != kDone || Cancel) return;
+    Progress = progressMax_;
+    ShowProgress();
+}
+
 void TVocalMain::ShowProgress() {
     const int percent = progressMax_ > 0 ? int(double(Progress) / double(progressMax_) * 100.0) : 0;
     host_->SetProgressPosition(Progress);
@@ -163,6 +171,7 @@ int TVocalMain::FilterOriginal() {
         Pump();
         if (Cancel) break;
     }
+    ShowFinished(result);
     return result;
 }
 
@@ -690,5 +699,6 @@ int TVocalMain::ExtractVoice() {
         Pump();
         if (Cancel) break;
     }
+    ShowFinished(result);
     return result;
 }

@@ -91,6 +91,7 @@ public:
 private:
     void DebugPrint(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void LogRange(int range);
+    void ShowFinished(int result);
     void Pump();
     int SampleRate() const;
     void ProgressStep(int& counter);

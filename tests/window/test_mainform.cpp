@@ -11,7 +11,10 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QMimeData>
+#include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <QToolButton>
 
 #include <deque>
@@ -313,4 +316,24 @@ TEST_F(Window, HelpWarnsWhenTheDocumentIsMissing) {
     form->helpFolder = QString::fromStdString(dir.path().string());
     form->HelpBtnClick();
     EXPECT_EQ(dialogs.warnings, QStringList{"帮助文件未找到\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000"});
+}
+
+// The same paths as a user takes them: typing and Enter, and a real drop.
+TEST_F(Window, TypingEnterAndDroppingThroughEvents) {
+    MakePair(20000);
+    form->show();
+    QTest::keyClicks(form->Edit1, P("01 Song.wav"));
+    QTest::keyClick(form->Edit1, Qt::Key_Return);
+    EXPECT_EQ(form->Edit2->text(), P("02 Song (off vocal).wav"));
+    EXPECT_EQ(form->Edit1->text(), P("01 Song.wav")); // Enter adds no character
+
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(P("02 Song (off vocal).wav"))});
+    QDropEvent drop(QPointF(200, 220), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QDragEnterEvent enter(QPoint(200, 220), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QApplication::sendEvent(form.get(), &drop);
+    EXPECT_EQ(form->Edit3->text(), P("02 Song (off vocal).wav"));
+    EXPECT_TRUE(dialogs.warnings.isEmpty());
 }

@@ -337,3 +337,29 @@ TEST_F(Window, TypingEnterAndDroppingThroughEvents) {
     EXPECT_EQ(form->Edit3->text(), P("02 Song (off vocal).wav"));
     EXPECT_TRUE(dialogs.warnings.isEmpty());
 }
+
+TEST_F(Window, FilesDroppedDuringARunOnlyChangeTheBoxes) {
+    MakePair(4 * 44100);
+    WriteFile(dir / "other.wav", Wave16(1, 8000, {1, 2, 3}));
+    Type(form->Edit1, P("01 Song.wav"));
+    Type(form->Edit2, P("02 Song (off vocal).wav"));
+    Type(form->Edit3, P("voice.wav"));
+    bool dropped = false;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (!form->Running || dropped) return;
+        dropped = true;
+        form->DropFile(P("other.wav"), {100, 50});
+    });
+    timer.start(0);
+    form->StartBtnClick();
+    timer.stop();
+    ASSERT_TRUE(dropped);
+    EXPECT_EQ(form->Edit1->text(), P("other.wav"));
+    EXPECT_EQ(form->WformLbl1->text(), "8.000kHz 16位\u3000\u3000 单声道\u3000");
+    // The run went on with the files opened at its start.
+    TWaveData out;
+    ASSERT_EQ(out.OpenRead(dir / "voice.wav"), 0);
+    EXPECT_EQ(out.Format.nChannels, 2);
+    EXPECT_GT(out.DataBytes, uint32_t(3 * 44100 * 4));
+}

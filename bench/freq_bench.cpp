@@ -6,6 +6,7 @@
 //
 //   build/<dir>/bench/bench_spectral [--benchmark_filter=...]
 #include "Cntrfocus.h"
+#include "FreqSignals.h"
 #include "BinKernels.h"
 #include "Thvofft.h"
 #include "Vfunc.h"
@@ -19,28 +20,12 @@
 
 namespace {
 
-constexpr int kFrame = 8192;
-constexpr int kHop = 1024;
+using spectraltest::kFrame;
+using spectraltest::kHop;
 constexpr int kFramesPerIteration = 32;
 constexpr int kSamples = kFramesPerIteration * kHop;
 
-std::vector<int32_t> Music(int n, unsigned seed, double amplitude)
-{
-    std::mt19937 rng(seed);
-    std::normal_distribution<double> noise(0.0, 0.02);
-    std::uniform_real_distribution<double> phase(0.0, 2.0 * std::numbers::pi);
-    const double periods[] = {401.3, 97.7, 33.1, 11.9, 5.3};
-    const double amps[] = {0.4, 0.25, 0.15, 0.1, 0.05};
-    double ph[5];
-    for (double& p : ph) p = phase(rng);
-    std::vector<int32_t> v(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) {
-        double s = noise(rng);
-        for (int k = 0; k < 5; ++k) s += amps[k] * std::sin(2.0 * std::numbers::pi * i / periods[k] + ph[k]);
-        v[static_cast<size_t>(i)] = static_cast<int32_t>(s * amplitude);
-    }
-    return v;
-}
+using spectraltest::Music;
 
 // The original: accompaniment plus a voice; the karaoke: the accompaniment.
 struct Material {

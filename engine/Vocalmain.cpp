@@ -73,12 +73,7 @@ void TVocalMain::Run(int mode) {
     progressMax_ = limit;
     host_->SetProgressRange(limit);
     host_->SetProgressPosition(0);
-    Cancel = 0;
-    Channels = original_->Format.nChannels;
-    if (Channels < 2) {
-        options_->ProcMode = 0;
-        options_->CntrFlg = 0;
-    }
+    BeginRun();
     const int result = mode == 0 ? ExtractVoice() : FilterOriginal();
     if (result == kNoMemory) host_->ShowWarning(EngineText::kNoMemory);
     if (result == kWriteFailed) host_->ShowWarning(EngineText::kWriteFailed);
@@ -87,14 +82,21 @@ void TVocalMain::Run(int mode) {
     host_->SetTitle(EngineText::kTitle);
 }
 
-int TVocalMain::Analyse() {
-    progressMax_ = std::min(original_->DataBytes, karaoke_->DataBytes);
+// Clears the stop request and takes the channel count; a one-channel original
+// has no stereo image, so the channel handling is normal and the centre focus
+// off, in the committed options themselves.
+void TVocalMain::BeginRun() {
     Cancel = 0;
     Channels = original_->Format.nChannels;
     if (Channels < 2) {
         options_->ProcMode = 0;
         options_->CntrFlg = 0;
     }
+}
+
+int TVocalMain::Analyse() {
+    progressMax_ = std::min(original_->DataBytes, karaoke_->DataBytes);
+    BeginRun();
     const int result = AutoAnalyse();
     host_->SetStatusText("");
     return result == kNothingToAnalyse ? kDone : result;

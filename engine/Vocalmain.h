@@ -92,6 +92,7 @@ private:
     void DebugPrint(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void LogRange(int range);
     void ShowFinished(int result);
+    void BeginRun();
     void Pump();
     int SampleRate() const;
     void ProgressStep(int& counter);

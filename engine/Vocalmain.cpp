@@ -4,6 +4,7 @@
 #include "Vfunc.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -65,16 +66,33 @@ TVocalMain::FileKey TVocalMain::KeyOf(const TWaveData& w) {
     return k;
 }
 
+// True when the file on disk no longer holds the data its header promised
+// (it was cut while the run read it).
+bool TVocalMain::Shrunk(const TWaveData& w) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(w.FileName, ec);
+    return !ec && int64_t(size) < w.DataStart + int64_t(w.DataBytes);
+}
+
 // ---------------------------------------------------------------- run driver
 
 void TVocalMain::Run(int mode) {
+    report_ = RunReport{};
     const uint32_t limit = std::min(original_->DataBytes, karaoke_->DataBytes);
-    if (limit == 0) return;
+    if (limit == 0) {
+        report_.emptyInput = true;
+        return;
+    }
     progressMax_ = limit;
     host_->SetProgressRange(limit);
     host_->SetProgressPosition(0);
+    const auto start = std::chrono::steady_clock::now();
     BeginRun();
     const int result = mode == 0 ? ExtractVoice() : FilterOriginal();
+    report_.result = result;
+    report_.stopped = Cancel != 0;
+    report_.inputEndedEarly = Shrunk(*original_) || (mode == 0 && Shrunk(*karaoke_));
+    report_.elapsedSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (result == kNoMemory) host_->ShowWarning(EngineText::kNoMemory);
     if (result == kWriteFailed) host_->ShowWarning(EngineText::kWriteFailed);
     host_->SetProgressPosition(0);
@@ -88,6 +106,10 @@ void TVocalMain::Run(int mode) {
 void TVocalMain::BeginRun() {
     Cancel = 0;
     Channels = original_->Format.nChannels;
+    report_.sampleRate = SampleRate();
+    report_.channels = Channels;
+    if (original_->Format.nBlockAlign) report_.originalFrames = original_->DataBytes / original_->Format.nBlockAlign;
+    if (karaoke_->Format.nBlockAlign) report_.karaokeFrames = karaoke_->DataBytes / karaoke_->Format.nBlockAlign;
     if (Channels < 2) {
         options_->ProcMode = 0;
         options_->CntrFlg = 0;
@@ -95,9 +117,22 @@ void TVocalMain::BeginRun() {
 }
 
 int TVocalMain::Analyse() {
+    report_ = RunReport{};
     progressMax_ = std::min(original_->DataBytes, karaoke_->DataBytes);
     BeginRun();
     const int result = AutoAnalyse();
+    if (result == kDone && !Cancel) {
+        report_.analysed = true;
+        report_.offsetFrames = IntroOffset;
+        report_.offsetSeconds = double(IntroOffset) / SampleRate();
+        report_.inverted = KaraokeInverted;
+        const int half = int(SampleRate() * options_->BlkSec * 2.0) / 2;
+        report_.driftPpm = half > 0 ? double(BaseOfs) / half * 1e6 : 0;
+        report_.gain = SavedVol;
+        report_.gainDb = SavedVol > 0 ? 20 * std::log10(SavedVol) : -200;
+    }
+    report_.result = result == kNothingToAnalyse ? kDone : result;
+    report_.stopped = Cancel != 0;
     host_->SetStatusText("");
     return result == kNothingToAnalyse ? kDone : result;
 }
@@ -523,12 +558,12 @@ void TVocalMain::PassThrough(int count, bool readKaraoke) {
         if (readKaraoke) karaoke_->Read(f.karPcm.get(), bytes);
         f.UnpackInput();
         if (o.ProcMode == 2) {
-            if (o.MergeMode == 1)
+            if (merge_ == 1)
                 f.SubtractMid(0, 0.95);
             else
                 f.SpectralSubtractMid(0, c, 0.95, 0);
         } else {
-            if (o.MergeMode == 1)
+            if (merge_ == 1)
                 f.SubtractStereo(0, 0.95);
             else
                 f.SpectralSubtractStereo(0, c, 0.95, 0);
@@ -549,13 +584,15 @@ int TVocalMain::ExtractVoice() {
     if (h == kNothingToAnalyse) h = kDone;
     if (Cancel || h != kDone) return h;
 
-    const bool oversampled = o.OvspFlg != 0 && o.MergeMode == 1;
+    // Automatic merge: the frequency merge until the analysis can judge the pair.
+    merge_ = o.MergeMode == 1 ? 1 : 0;
+    const bool oversampled = o.OvspFlg != 0 && merge_ == 1;
     const int mode = oversampled ? o.ProcMode + 3 : o.ProcMode;
     const int fct = oversampled ? o.OvspMx : 1;
 
     bool adaptive = false;
     double gain;
-    if (o.MergeMode == 0) {
+    if (merge_ == 0) {
         gain = analysed ? SavedVol : 0.95;
     } else if (o.LevelAdpt == 0) {
         gain = SavedVol;
@@ -587,7 +624,7 @@ int TVocalMain::ExtractVoice() {
     if (o.CntrFlg && f.SetupCenterFocus(o.CntrGain) != 0) return kNoMemory;
     if (o.LPFFlg && f.SetupLowPass(80.0f, float(o.LPFFreq)) != 0) return kNoMemory;
     if (o.HPFFlg && f.SetupHighPass(60.0f, float(o.HPFFreq)) != 0) return kNoMemory;
-    if (o.MergeMode == 0 && f.SetupSpectral(o.SoundQty, o.Kvol) != 0) return kNoMemory;
+    if (merge_ == 0 && f.SetupSpectral(o.SoundQty, o.Kvol) != 0) return kNoMemory;
     func_ = &f;
     struct Release {
         TVocalFunc*& p;
@@ -615,6 +652,18 @@ int TVocalMain::ExtractVoice() {
         lead = range;
     }
     lead = std::min<int64_t>(lead, INT32_MAX);
+    report_.extracted = true;
+    report_.analysed = analysed;
+    report_.offsetFrames = ofs;
+    report_.offsetSeconds = double(ofs) / SampleRate();
+    report_.inverted = inverted;
+    report_.driftPpm = f.blockLen >= 2 ? double(drift) / (f.blockLen / 2) * 1e6 : 0;
+    report_.gain = adaptive ? 1.0 : gain;
+    report_.gainDb = report_.gain > 0 ? 20 * std::log10(report_.gain) : -200;
+    report_.merge = merge_;
+    report_.mergeChosenAutomatically = o.MergeMode == 2;
+    double energyOrig = 0, energyOut = 0;
+
     PassThrough(int(lead), false);
     Progress = lead * Channels * 2;
 
@@ -673,7 +722,7 @@ int TVocalMain::ExtractVoice() {
             };
             g = search(0.002, 0.03, search(0.02, 0.2, 1.0));
         }
-        if (o.MergeMode == 1) {
+        if (merge_ == 1) {
             switch (mode) {
             case 0: case 1: f.SubtractStereo(B, g); break;
             case 2: f.SubtractMid(B, g); break;
@@ -689,6 +738,11 @@ int TVocalMain::ExtractVoice() {
         if (o.LPFFlg) f.ApplyLowPass(quarter, half);
         if (o.HPFFlg) f.ApplyHighPass(quarter, half);
         f.PackOutput();
+        for (int c = 0; c < Channels; ++c)
+            for (int x = quarter; x < quarter + half; ++x) {
+                energyOrig += double(f.orig[c][x]) * f.orig[c][x];
+                energyOut += double(f.out[c][x]) * f.out[c][x];
+            }
         Progress += n / 2;
         if (output_->Write(f.outPcm.get() + quarter * Channels, Bytes(half, Channels)) == -1) {
             result = kWriteFailed;
@@ -701,6 +755,8 @@ int TVocalMain::ExtractVoice() {
         Pump();
         if (Cancel) break;
     }
+    report_.removalDb = energyOrig > 0 ? 10 * std::log10(std::max(energyOut, 1e-3) / energyOrig) : 0;
+    report_.framesWritten = output_->CurrentFrame();
     ShowFinished(result);
     return result;
 }

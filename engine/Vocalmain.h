@@ -4,6 +4,7 @@
 
 #include "Host.h"
 #include "Options.h"
+#include "RunReport.h"
 
 #include <cstdint>
 #include <functional>
@@ -61,6 +62,8 @@ public:
     static int ChooseRange(int r0, const std::function<bool(int range, double& voc, double& org)>& measure);
 
     void ShowProgress();
+    // What the last Run (or Analyse) found and did.
+    const RunReport& LastReport() const { return report_; }
     void StartStatus(const std::string& text);
     void StopStatus();
 
@@ -97,6 +100,7 @@ private:
     int SampleRate() const;
     void ProgressStep(int& counter);
     static FileKey KeyOf(const TWaveData& w);
+    static bool Shrunk(const TWaveData& w);
 
     EngineHost* host_ = nullptr;
     CommittedOptions* options_ = nullptr;
@@ -107,4 +111,6 @@ private:
     TVocalFunc* func_ = nullptr; // the extraction's buffer, for PassThrough
     std::vector<int64_t> shiftCounts_; // per-pass histogram of block shifts
     std::vector<int64_t> gainCounts_;  // per-pass histogram of gain estimates
+    RunReport report_;
+    int merge_ = 0; // the merge of the running extraction: 0 frequency, 1 waveform
 };

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <string>
 
-// The 22 options that persist between sessions, as the user edited them.
+// The options that persist between sessions, as the user edited them.
 struct ProcessingOptions {
     int32_t ProcMode = 0;   // 0 normal, 1 left and right separately, 2 mix to mono
-    int32_t MergeMode = 0;  // 0 frequency merge, 1 waveform merge
+    int32_t MergeMode = 2;  // 0 frequency merge, 1 waveform merge, 2 automatic (the analysis picks)
     int32_t OvspFlg = 0;    // oversampling on (waveform merge only)
     int32_t OvspMx = 32;    // oversampling factor
     int32_t BlkSize = 100;  // block length, milliseconds
@@ -28,6 +28,7 @@ struct ProcessingOptions {
     std::string VnameTxt = "_vo";
     int32_t KrkPhase = 0;   // 0 detected, 1 in phase, 2 inverted
     int32_t SoundQty = 0;   // 0 quality first, 1 extraction first
+    int32_t AlignFlg = 1;   // precise alignment: smooth karaoke trajectory, sub-sample reads, LS gain
 
     bool operator==(const ProcessingOptions&) const = default;
 };

@@ -32,6 +32,7 @@ const std::vector<OptionKey>& OptionKeys() {
         {"VnameTxt", OptionKey::Text, nullptr},
         {"KrkPhase", OptionKey::Int, &P::KrkPhase},
         {"SoundQty", OptionKey::Int, &P::SoundQty},
+        {"AlignFlg", OptionKey::Flag, &P::AlignFlg},
     };
     return keys;
 }

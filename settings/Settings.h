@@ -17,7 +17,7 @@ struct OptionKey {
     int32_t ProcessingOptions::*field; // null for the text option
 };
 
-// The 22 keys, in the order they are read and written.
+// The persisted keys (the defined 22, then AlignFlg), in the order they are read and written.
 const std::vector<OptionKey>& OptionKeys();
 // The key of that name (any letter case), or null.
 const OptionKey* FindOptionKey(const std::string& name);
@@ -28,7 +28,7 @@ int32_t ParseIniInt(const std::string& text, int32_t fallback);
 // Applies the stored text of one key to `options`, falling back to the value
 // it holds when the text is not a number.
 void ApplyOptionText(ProcessingOptions& options, const OptionKey& key, const std::string& text);
-// The 22 keys with their values as the INI file holds them.
+// The keys with their values as the INI file holds them.
 std::vector<std::pair<std::string, std::string>> OptionEntries(const ProcessingOptions& options);
 
 // The user's local data folder: $XDG_DATA_HOME, else ~/.local/share; empty
@@ -48,7 +48,7 @@ public:
     // folder is created if missing. An empty `dataFolder` means LocalDataFolder().
     void BuildIniPath(const std::string& programFile, const std::string& dataFolder = {});
     void LoadOptions();
-    // Writes the committed copy's 22 keys. 0 on success, 1 when the file
+    // Writes the committed copy's keys. 0 on success, 1 when the file
     // could not be written (the file is then left as it was).
     int SaveOptions();
     void CommitOptions() { ::CommitOptions(EditedOptions, Options); }

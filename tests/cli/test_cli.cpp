@@ -55,9 +55,9 @@ TEST(Cli, SettingsListsTheCommittedOptionsThenTheDerivedValues) {
     CliResult d = RunCli("settings --defaults");
     ASSERT_EQ(d.status, 0);
     EXPECT_EQ(d.out,
-              "ProcMode=0\nMergeMode=0\nOvspFlg=0\nOvspMx=32\nBlkSize=100\nAdptMode=0\nAdptNum=3\nCntrFlg=0\n"
+              "ProcMode=0\nMergeMode=2\nOvspFlg=0\nOvspMx=32\nBlkSize=100\nAdptMode=0\nAdptNum=3\nCntrFlg=0\n"
               "CntrPos=6\nIntroMode=0\nLevelAdpt=0\nLPFFlg=0\nLPFPos=10\nHPFFlg=0\nHPFPos=10\nKvolPos=6\n"
-              "KlvlPos=10\nKnameFlg=1\nVnameFlg=1\nVnameTxt=_vo\nKrkPhase=0\nSoundQty=0\n"
+              "KlvlPos=10\nKnameFlg=1\nVnameFlg=1\nVnameTxt=_vo\nKrkPhase=0\nSoundQty=0\nAlignFlg=1\n"
               "BlkSec=0.1\nAdptRange=3\nCntrGain=2\nLPFFreq=10000\nHPFFreq=230\nKvol=1.2\nKlvl=1\n");
 
     const std::string ini = dir / "mine.ini";
@@ -93,5 +93,5 @@ TEST(Cli, SettingsReadsTheWindowsIniFileByDefault) {
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(Value(r.out, "MergeMode"), "1");
     CliResult d = RunCli("settings --defaults", "XDG_DATA_HOME=" + ShellQuote(dir.path().string()));
-    EXPECT_EQ(Value(d.out, "MergeMode"), "0");
+    EXPECT_EQ(Value(d.out, "MergeMode"), "2");
 }

@@ -108,6 +108,23 @@ void TVocalFunc::SpectralSubtractStereo(int start, int count, double gain, int s
     WaitForWorkers();
 }
 
+void TVocalFunc::SpectralJobs(int from, int n, double gain, const SampleArray<int32_t>* karSrc, int jobs)
+{
+    if (jobs < 1 || blockLen <= 0 || !spectralKar_[0]) return;
+    for (int c = 0; c < jobs; ++c)
+        if (!workers[c] || !workers[c]->configured) return;
+    doneEvent.Reset();
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        pending = jobs;
+    }
+    for (int c = 0; c < jobs; ++c) {
+        workers[c]->SetJob(orig[c].get() + from, karSrc[c].get() + from, gain, out[c].get() + from, n);
+        wakeEvents[c].Set();
+    }
+    WaitForWorkers();
+}
+
 void TVocalFunc::SpectralSubtractMid(int start, int count, double gain, int shift)
 {
     if (channels < 1 || blockLen <= 0 || !spectralKar_[0] || !workers[0] || !workers[0]->configured) return;
@@ -129,6 +146,16 @@ void TVocalFunc::SpectralSubtractMid(int start, int count, double gain, int shif
     wakeEvents[0].Set();
     WaitForWorkers();
     if (n > 0) std::memcpy(out[1].get() + from, out[0].get() + from, sizeof(int32_t) * static_cast<size_t>(n));
+}
+
+int TVocalFunc::SpectralLatency() const
+{
+    return workers[0] && workers[0]->configured ? kFrameSize - kFrameSize / kOverlap : 0;
+}
+
+int TVocalFunc::CentreFocusLatency() const
+{
+    return centerFocus.configured ? centerFocus.frameSize - centerFocus.hop : 0;
 }
 
 int TVocalFunc::SetupCenterFocus(float strength)

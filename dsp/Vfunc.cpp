@@ -60,6 +60,13 @@ void TVocalFunc::Release()
     karMonoOvsp.reset();
     filterScratch.reset();
     ovspFraction_.reset();
+    for (int c = 0; c < 2; ++c) {
+        karF_[c].reset();
+        karAligned_[c].reset();
+        karAlignedPcm_[c].reset();
+    }
+    fitSpan_.reset();
+    fitSlope_.reset();
     blockLen = karaokeLen = 0;
     origPcmBytes = karPcmBytes = outPcmBytes = 0;
 }
@@ -352,5 +359,8 @@ void TVocalFunc::ApplyLowPass(int start, int count)
 
 void TVocalFunc::ApplyHighPass(int start, int count)
 {
-    ApplyFilter(highPass, start, count, true);
+    // The high-pass design's alternating taps invert the signal when its
+    // half-order is odd; the output is negated exactly when that keeps the
+    // voice's polarity.
+    ApplyFilter(highPass, start, count, highPass[0].Half() % 2 == 0);
 }

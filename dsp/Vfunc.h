@@ -86,8 +86,9 @@ public:
     int SetupLowPass(float attenuationDb, float cutoffHz);
     int SetupHighPass(float attenuationDb, float cutoffHz);
     // Filter out[c][start .. start + count) in place through filterScratch; the
-    // high-pass result is negated. The range is clipped to the block; channels
-    // whose filter is not designed are left alone.
+    // high-pass result is negated when the filter's half-order is even, so
+    // that either order keeps the signal's polarity. The range is clipped to
+    // the block; channels whose filter is not designed are left alone.
     void ApplyLowPass(int start, int count);
     void ApplyHighPass(int start, int count);
 
@@ -109,6 +110,11 @@ public:
     // the range, truncating), streams the average through worker 0 and copies
     // out[0] to out[1] over the range.
     void SpectralSubtractMid(int start, int count, double gain, int shift);
+
+    // Frames by which the frequency merge and the centre focus delay their
+    // output (0 for a stage that is not set up).
+    int SpectralLatency() const;
+    int CentreFocusLatency() const;
 
     // Centre focus on out[0] (left) and out[1] (right), in place; a stream
     // lagging by 7168 samples. SetupCenterFocus returns 0, or 1 when its arrays
@@ -137,6 +143,49 @@ public:
     double FindGainMono(int shift, double step, double range, double centre) const;
     double FindGainOvspStereo(int shift, double step, double range, double centre) const;
     double FindGainOvspMono(int shift, double step, double range, double centre) const;
+
+    // Precise alignment: the karaoke read between its samples along a
+    // position that moves by a fraction of a frame per frame (see
+    // FracDelay.h), and the least-squares fit of one block's shift.
+    //
+    // SetupPrecise allocates the arrays these use (0, or 1 when they cannot
+    // be had); the operations below do nothing before it succeeded.
+    int SetupPrecise();
+    // karAligned[c][start + i] = kar[c] read at position pos0 + step * i
+    // (karaoke-array index, fractional) for i < count and c < channels; the
+    // karaoke is zero outside its block. The range is clipped to the block.
+    void ReadKaraokeAligned(double pos0, double step, int start, int count);
+    // out[c][i] = trunc(orig[c][i] - karAligned[c][i] * gain) over the range,
+    // both channels.
+    void SubtractAlignedStereo(int start, int count, double gain);
+    // out[0][i] = out[1][i] = trunc(((orig[0] + orig[1]) - (karAligned[0] + karAligned[1]) * gain) * 0.5).
+    void SubtractAlignedMid(int start, int count, double gain);
+    // The frequency merge against the aligned karaoke (rounded to whole
+    // sample values), as SpectralSubtractStereo / SpectralSubtractMid.
+    void SpectralSubtractAlignedStereo(int start, int count, double gain);
+    void SpectralSubtractAlignedMid(int start, int count, double gain);
+    // The gain among centre + k * step (|k| * step <= range, ties to the
+    // smaller |k|) that minimises the sum of |orig - karAligned * gain| over the
+    // range: per channel (Stereo) or on the mid signal (Mono).
+    double FindGainAlignedStereo(int start, int count, double step, double range, double centre) const;
+    double FindGainAlignedMono(int start, int count, double step, double range, double centre) const;
+
+    // Sums of one block's least-squares fit of orig ~ g * kar(shift + i + d):
+    // o the original, k the karaoke at the whole shift, s its slope there
+    // (o.o, k.k, o.k, s.s, o.s, k.s over the samples used).
+    struct BlockFit {
+        double oo = 0, kk = 0, ok = 0, ss = 0, os = 0, ks = 0;
+        int64_t n = 0;
+    };
+    // Over orig index start .. start + count - 1 at karaoke shift `shift`:
+    // per channel (c < channels) when mono is false, else on origMono and
+    // karMono (after MakeSide or MakeMid).
+    BlockFit FitBlock(int shift, int start, int count, bool mono);
+    // The same fit against the aligned karaoke (k = karAligned, s its slope):
+    // the residual shift and gain of a block already read along a position.
+    // karAligned must hold kTaps samples beyond either end of the range. Per
+    // channel, or on the channels' sum when mid is true.
+    BlockFit FitAligned(int start, int count, bool mid);
 
     // Selects the plain reference loops or the fast kernels for the searches
     // and the filters (the default). Both give the same results.
@@ -182,6 +231,9 @@ private:
     void Release();
     void ReleaseSpectral();
     void WaitForWorkers();
+    // Streams orig[c][from ..] against karSrc[c][from ..] (n samples) through
+    // workers 0 .. jobs - 1 and waits for them.
+    void SpectralJobs(int from, int n, double gain, const SampleArray<int32_t>* karSrc, int jobs);
     const int32_t* StageKaraoke(int c, int64_t from, int count);
     void ApplyFilter(CFIRUnit* filters, int start, int count, bool negate);
     search::MatchSet StereoSet(bool oversampled) const;
@@ -189,6 +241,11 @@ private:
     int32_t KarAt(const SampleArray<int32_t>& a, int64_t idx, int64_t len) const;
 
     SampleArray<double> ovspFraction_;   // l / ovspFactor for l < ovspFactor
+    SampleArray<float> karF_[2];         // kar[c] as float, for the interpolator
+    SampleArray<float> karAligned_[2];   // the karaoke read along the aligned position
+    SampleArray<int32_t> karAlignedPcm_[2]; // the same rounded, for the spectral workers
+    SampleArray<float> fitSpan_;         // a karaoke stretch and its slope, for FitBlock
+    SampleArray<float> fitSlope_;
     SampleArray<int32_t> spectralKar_[2];  // karaoke stretches that reach outside kar
     search::Impl impl_ = search::Impl::Fast;
 };

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct RunReport {
     bool extracted = false;     // an extraction ran (false: nothing, or the original alone)
@@ -19,9 +20,15 @@ struct RunReport {
     double driftPpm = 0;        // karaoke clock against the original's, parts per million
     double gain = 1;            // karaoke gain applied (the mean one when adaptive)
     double gainDb = 0;
-    int merge = 0;              // merge used: 0 frequency, 1 waveform
+    int merge = 0;              // merge used (or, after Analyse, the one automatic would use): 0 frequency, 1 waveform
     bool mergeChosenAutomatically = false;
     bool preciseAlignment = false;
+    // How closely the aligned karaoke cancels the accompaniment where there
+    // is no voice (dB; the automatic merge takes the waveform merge at or
+    // below the threshold), and that choice in words.
+    double cancellationDb = 0;
+    double cancellationThresholdDb = 0;
+    std::string mergeReason;
 
     // Energy of the voice written against the original over the processed
     // blocks, dB (negative: that much was removed).

@@ -5,6 +5,7 @@
 #include "Host.h"
 #include "Options.h"
 #include "RunReport.h"
+#include "Trajectory.h"
 
 #include <cstdint>
 #include <functional>
@@ -13,6 +14,7 @@
 
 class TWaveData;
 class TVocalFunc;
+class VoiceWriter;
 
 namespace EngineText {
 inline constexpr const char* kNoMemory = "内存不足，无法处理。\u3000\u3000\u3000\u3000";
@@ -40,6 +42,24 @@ public:
     // The automatic analysis alone, as a run would start it; 0 or kNoMemory.
     int Analyse();
     int ExtractVoice();
+
+    // What an extraction will do, from the options and the analysis.
+    struct ExtractionPlan {
+        bool analysed = false;
+        int merge = 0;         // 0 frequency merge, 1 waveform merge
+        bool precise = false;  // karaoke read along the fitted position
+        int mode = 0;          // row of kModeTable (classic) or ProcMode (precise)
+        int factor = 1;        // oversampling factor
+        bool adaptive = false; // gain searched per block
+        double gain = 1.0;
+        int drift = 0, range = 0;
+        bool inverted = false;
+    };
+    ExtractionPlan PlanExtraction(bool analysed) const;
+    // The automatic merge's choice: the waveform merge when the aligned
+    // karaoke cancels the accompaniment in the quietest blocks to this many
+    // dB or better.
+    static constexpr double kWaveformCancellationDb = -35.0;
     int FilterOriginal();
     void PassThrough(int count, bool readKaraoke);
 
@@ -89,6 +109,15 @@ public:
     FileKey CachedOriginal, CachedKaraoke;
     int32_t CachedProcMode = 0;
     double CachedBlkSec = 0;
+    int32_t CachedAlign = 0;
+    // Precise alignment, from the analysis's last pass over the whole
+    // recordings: the fitted karaoke position, the least-squares gain over
+    // the blocks with least voice (0 when none), and how well the karaoke
+    // cancels there, read along the position (precise) or at the blocks'
+    // whole shifts (classic), dB.
+    Trajectory Track;
+    double LsGain = 0;
+    double CancelPreciseDb = 0, CancelWholeDb = 0;
     volatile int32_t Cancel = 0; // stop request, set by the front end
 
 private:
@@ -99,6 +128,16 @@ private:
     void Pump();
     int SampleRate() const;
     void ProgressStep(int& counter);
+    int LoopClassic(TVocalFunc& f, const ExtractionPlan& plan, int range, int64_t u, int64_t w);
+    int LoopPrecise(TVocalFunc& f, const ExtractionPlan& plan, int64_t u);
+    // Finishing stages, packing and writing of a block's middle half; false
+    // when writing failed.
+    bool FinishBlock(TVocalFunc& f, int32_t bytesRead);
+    // The stream's delay through the stages this run uses.
+    int64_t StageLatency(const TVocalFunc& f, int merge) const;
+    void FitTrajectory(const std::vector<AlignPoint>& points, double slopeGuess, int half);
+    int ProbeTrajectory(const std::vector<AlignPoint>& points);
+    void FillReport(const ExtractionPlan& plan, int ofs);
     static FileKey KeyOf(const TWaveData& w);
     static bool Shrunk(const TWaveData& w);
 
@@ -112,5 +151,14 @@ private:
     std::vector<int64_t> shiftCounts_; // per-pass histogram of block shifts
     std::vector<int64_t> gainCounts_;  // per-pass histogram of gain estimates
     RunReport report_;
+    VoiceWriter* writer_ = nullptr;      // the running extraction's output
+    std::vector<AlignPoint>* fitPoints_ = nullptr; // collected by MeasureAlignment when set
+    // With fitPoints_: each block's original energy and the share left after
+    // subtracting the karaoke at the block's whole shift with its own gain.
+    struct WholeResidual {
+        double oo, residual;
+    };
+    std::vector<WholeResidual> wholeResiduals_;
+    double energyOrig_ = 0, energyOut_ = 0;
     int merge_ = 0; // the merge of the running extraction: 0 frequency, 1 waveform
 };

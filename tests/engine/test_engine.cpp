@@ -55,11 +55,13 @@ protected:
 
 } // namespace
 
-TEST_F(Engine, OriginalAloneIsWrittenInWholeBlocks) {
+TEST_F(Engine, OriginalAloneIsWrittenExactlyAsLongAsTheOriginal) {
+    // Whole blocks, a part block, less than one block: the output never
+    // grows past the original with the zeros of the last block.
     struct Case {
         size_t frames;
         size_t written;
-    } cases[] = {{44100, 44100}, {45000, 6 * 8820}, {100, 8820}};
+    } cases[] = {{44100, 44100}, {45000, 45000}, {100, 100}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.frames);
         const auto song = Accompaniment(c.frames, 2, 1);
@@ -68,9 +70,8 @@ TEST_F(Engine, OriginalAloneIsWrittenInWholeBlocks) {
         RunEngine("song.wav", "song.wav", 1);
         const auto out = Output();
         ASSERT_EQ(out.size(), c.written * 2);
-        // Without finishing stages the original passes unchanged, then zeros.
+        // Without finishing stages the original passes unchanged.
         EXPECT_TRUE(std::equal(song.begin(), song.end(), out.begin()));
-        EXPECT_TRUE(std::all_of(out.begin() + long(song.size()), out.end(), [](int16_t v) { return v == 0; }));
         EXPECT_TRUE(host.warnings.empty());
         EXPECT_EQ(host.maximum, int64_t(c.frames * 4));
         EXPECT_EQ(host.position, 0);
@@ -133,9 +134,8 @@ TEST_F(Engine, WaveformMergeRemovesAnAlignedKaraokeExactly) {
     Write("kar.wav", 2, accomp);
     RunEngine("song.wav", "kar.wav");
     const auto out = Output();
-    const size_t quarter = 8820 / 4, half = 8820 / 2;
-    ASSERT_EQ((out.size() / 2 - quarter) % half, 0u);
-    ASSERT_GT(out.size() / 2, frames - 8820);
+    const size_t quarter = 8820 / 4;
+    ASSERT_EQ(out.size(), frames * 2);
     const auto mixed = Mix(accomp, voice);
     for (size_t i = 0; i < quarter * 2; ++i)
         ASSERT_EQ(out[i], int16_t(std::trunc(mixed[i] - accomp[i] * 0.95))) << i;

@@ -1,0 +1,257 @@
+// The processing buffer's precise alignment: the karaoke read between its
+// samples, subtraction and the frequency merge against it, the gain search
+// on it, and the least-squares fit of one block's shift.
+//
+// The aligned subtractions round to the nearest integer: the truncation of
+// the classic subtractions adds up to one step of error of one sign, which a
+// voice aligned to a fraction of a frame would otherwise carry as noise.
+#include "FracDelay.h"
+#include "SampleMath.h"
+#include "Vfunc.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+template <typename T>
+bool AllocateArray(SampleArray<T>& a, int64_t count)
+{
+    a.reset(static_cast<T*>(std::calloc(static_cast<size_t>(count), sizeof(T))));
+    return a != nullptr;
+}
+
+// [from, from + n) = [start, start + count) clipped to [0, len).
+void Clip(int start, int count, int len, int& from, int& n)
+{
+    const int64_t f = std::clamp<int64_t>(start, 0, len);
+    const int64_t t = std::clamp<int64_t>(static_cast<int64_t>(start) + count, f, len);
+    from = static_cast<int>(f);
+    n = static_cast<int>(t - f);
+}
+
+int32_t RoundToInt32(double v)
+{
+    return TruncToInt32(v < 0 ? v - 0.5 : v + 0.5);
+}
+
+} // namespace
+
+int TVocalFunc::SetupPrecise()
+{
+    if (blockLen <= 0) return 1;
+    bool ok = true;
+    for (int c = 0; c < 2; ++c) {
+        ok = ok && AllocateArray(karF_[c], karaokeLen);
+        ok = ok && AllocateArray(karAligned_[c], blockLen);
+        ok = ok && AllocateArray(karAlignedPcm_[c], blockLen);
+    }
+    const int64_t span = static_cast<int64_t>(blockLen) + 2 * fracdelay::kTaps;
+    ok = ok && AllocateArray(fitSpan_, span) && AllocateArray(fitSlope_, blockLen);
+    if (!ok) {
+        for (int c = 0; c < 2; ++c) {
+            karF_[c].reset();
+            karAligned_[c].reset();
+            karAlignedPcm_[c].reset();
+        }
+        fitSpan_.reset();
+        fitSlope_.reset();
+        return 1;
+    }
+    return 0;
+}
+
+void TVocalFunc::ReadKaraokeAligned(double pos0, double step, int start, int count)
+{
+    if (!karAligned_[0]) return;
+    int from = 0, n = 0;
+    Clip(start, count, blockLen, from, n);
+    if (n <= 0) return;
+    pos0 += step * (from - start);
+    for (int c = 0; c < std::min(channels, 2); ++c) {
+        float* kf = karF_[c].get();
+        for (int i = 0; i < karaokeLen; ++i) kf[i] = static_cast<float>(kar[c][i]);
+        if (impl_ == search::Impl::Reference)
+            fracdelay::ReadAlongReference(kf, karaokeLen, pos0, step, n, karAligned_[c].get() + from);
+        else
+            fracdelay::ReadAlong(kf, karaokeLen, pos0, step, n, karAligned_[c].get() + from);
+    }
+    if (channels < 2) std::memset(karAligned_[1].get() + from, 0, sizeof(float) * static_cast<size_t>(n));
+}
+
+void TVocalFunc::SubtractAlignedStereo(int start, int count, double gain)
+{
+    if (!karAligned_[0]) return;
+    int from = 0, n = 0;
+    Clip(start, count, blockLen, from, n);
+    for (int c = 0; c < 2; ++c) {
+        const int32_t* o = orig[c].get();
+        const float* k = karAligned_[c].get();
+        int32_t* y = out[c].get();
+        for (int i = from; i < from + n; ++i) y[i] = RoundToInt32(static_cast<double>(o[i]) - k[i] * gain);
+    }
+}
+
+void TVocalFunc::SubtractAlignedMid(int start, int count, double gain)
+{
+    if (!karAligned_[0]) return;
+    int from = 0, n = 0;
+    Clip(start, count, blockLen, from, n);
+    for (int i = from; i < from + n; ++i) {
+        const double o = static_cast<double>(orig[0][i]) + orig[1][i];
+        const double k = static_cast<double>(karAligned_[0][i]) + karAligned_[1][i];
+        const int32_t v = RoundToInt32((o - k * gain) * 0.5);
+        out[0][i] = v;
+        out[1][i] = v;
+    }
+}
+
+void TVocalFunc::SpectralSubtractAlignedStereo(int start, int count, double gain)
+{
+    if (!karAligned_[0]) return;
+    int from = 0, n = 0;
+    Clip(start, count, blockLen, from, n);
+    for (int c = 0; c < 2; ++c)
+        for (int i = from; i < from + n; ++i) karAlignedPcm_[c][i] = RoundToInt32(karAligned_[c][i]);
+    SpectralJobs(from, n, gain, karAlignedPcm_, std::min(channels, 2));
+}
+
+void TVocalFunc::SpectralSubtractAlignedMid(int start, int count, double gain)
+{
+    if (!karAligned_[0]) return;
+    int from = 0, n = 0;
+    Clip(start, count, blockLen, from, n);
+    for (int i = from; i < from + n; ++i) {
+        orig[0][i] = static_cast<int32_t>((int64_t(orig[0][i]) + orig[1][i]) / 2);
+        karAlignedPcm_[0][i] = RoundToInt32((static_cast<double>(karAligned_[0][i]) + karAligned_[1][i]) * 0.5);
+    }
+    SpectralJobs(from, n, gain, karAlignedPcm_, 1);
+    if (n > 0) std::memcpy(out[1].get() + from, out[0].get() + from, sizeof(int32_t) * static_cast<size_t>(n));
+}
+
+double TVocalFunc::FindGainAlignedStereo(int start, int count, double step, double range, double centre) const
+{
+    if (!karAligned_[0] || !(step > 0)) return centre;
+    int from = 0, n = 0;
+    Clip(start, count, blockLen, from, n);
+    auto cost = [&](double g) {
+        double sum = 0;
+        for (int c = 0; c < std::min(channels, 2); ++c)
+            for (int i = from; i < from + n; ++i) sum += std::fabs(orig[c][i] - karAligned_[c][i] * g);
+        return sum;
+    };
+    double best = centre, bestCost = cost(centre);
+    const int steps = static_cast<int>(range / step + 1e-9);
+    for (int k = 1; k <= steps; ++k)
+        for (double g : {centre + k * step, centre - k * step}) {
+            const double v = cost(g);
+            if (v < bestCost) {
+                bestCost = v;
+                best = g;
+            }
+        }
+    return best;
+}
+
+double TVocalFunc::FindGainAlignedMono(int start, int count, double step, double range, double centre) const
+{
+    if (!karAligned_[0] || !(step > 0)) return centre;
+    int from = 0, n = 0;
+    Clip(start, count, blockLen, from, n);
+    auto cost = [&](double g) {
+        double sum = 0;
+        for (int i = from; i < from + n; ++i) {
+            const double o = static_cast<double>(orig[0][i]) + orig[1][i];
+            const double k = static_cast<double>(karAligned_[0][i]) + karAligned_[1][i];
+            sum += std::fabs(o - k * g);
+        }
+        return sum;
+    };
+    double best = centre, bestCost = cost(centre);
+    const int steps = static_cast<int>(range / step + 1e-9);
+    for (int k = 1; k <= steps; ++k)
+        for (double g : {centre + k * step, centre - k * step}) {
+            const double v = cost(g);
+            if (v < bestCost) {
+                bestCost = v;
+                best = g;
+            }
+        }
+    return best;
+}
+
+TVocalFunc::BlockFit TVocalFunc::FitBlock(int shift, int start, int count, bool mono)
+{
+    BlockFit fit;
+    if (!fitSpan_) return fit;
+    int from = 0, n = 0;
+    Clip(start, count, blockLen, from, n);
+    if (n <= 0) return fit;
+    const int margin = fracdelay::kTaps;
+    float* span = fitSpan_.get();
+    float* slope = fitSlope_.get();
+    // The karaoke from `margin` before the first sample used to `margin`
+    // after the last, as float, so the slope can be taken inside it.
+    const int64_t k0 = static_cast<int64_t>(shift) + from - margin;
+    const int spanLen = n + 2 * margin;
+    auto accumulate = [&](const int32_t* o, const int32_t* k, int64_t len) {
+        for (int j = 0; j < spanLen; ++j) {
+            const int64_t idx = k0 + j;
+            span[j] = idx >= 0 && idx < len ? static_cast<float>(k[idx]) : 0.0f;
+        }
+        fracdelay::Slope(span, spanLen, margin, n, slope);
+        for (int i = 0; i < n; ++i) {
+            const double ov = o[from + i], kv = span[margin + i], sv = slope[i];
+            fit.oo += ov * ov;
+            fit.kk += kv * kv;
+            fit.ok += ov * kv;
+            fit.ss += sv * sv;
+            fit.os += ov * sv;
+            fit.ks += kv * sv;
+        }
+        fit.n += n;
+    };
+    if (mono) {
+        accumulate(origMono.get(), karMono.get(), karaokeLen);
+    } else {
+        for (int c = 0; c < std::min(channels, 2); ++c) accumulate(orig[c].get(), kar[c].get(), karaokeLen);
+    }
+    return fit;
+}
+
+TVocalFunc::BlockFit TVocalFunc::FitAligned(int start, int count, bool mid)
+{
+    BlockFit fit;
+    if (!fitSpan_) return fit;
+    const int margin = fracdelay::kTaps;
+    int from = 0, n = 0;
+    Clip(start, count, blockLen, from, n);
+    if (n <= 0 || from < margin || from + n + margin > blockLen) return fit;
+    float* span = fitSpan_.get();
+    float* slope = fitSlope_.get();
+    const int spanLen = n + 2 * margin;
+    auto accumulate = [&](auto origAt) {
+        fracdelay::Slope(span, spanLen, margin, n, slope);
+        for (int i = 0; i < n; ++i) {
+            const double ov = origAt(from + i), kv = span[margin + i], sv = slope[i];
+            fit.oo += ov * ov;
+            fit.kk += kv * kv;
+            fit.ok += ov * kv;
+            fit.ss += sv * sv;
+            fit.os += ov * sv;
+            fit.ks += kv * sv;
+        }
+        fit.n += n;
+    };
+    if (mid) {
+        for (int j = 0; j < spanLen; ++j) span[j] = karAligned_[0][from - margin + j] + karAligned_[1][from - margin + j];
+        accumulate([&](int i) { return static_cast<double>(orig[0][i]) + orig[1][i]; });
+    } else {
+        for (int c = 0; c < std::min(channels, 2); ++c) {
+            std::memcpy(span, karAligned_[c].get() + from - margin, sizeof(float) * static_cast<size_t>(spanLen));
+            accumulate([&](int i) { return static_cast<double>(orig[c][i]); });
+        }
+    }
+    return fit;
+}

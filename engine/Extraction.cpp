@@ -1,0 +1,324 @@
+// The extraction pipeline: planning the run from the options and the
+// analysis, the lead-in, and the block loop in its classic form (a shift
+// search per block) or its precise form (the karaoke read along the fitted
+// position). Every output frame is written at the time of the original frame
+// it came from: the stream's latency through the stages is dropped at the
+// start and flushed at the end, and the file is as long as the original.
+#include "EngineUtil.h"
+#include "ModeTable.h"
+#include "Vocalmain.h"
+#include "VoiceWriter.h"
+
+#include "Twave.h"
+#include "Vfunc.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+using namespace engine_util;
+
+TVocalMain::ExtractionPlan TVocalMain::PlanExtraction(bool analysed) const {
+    const CommittedOptions& o = *options_;
+    ExtractionPlan p;
+    p.analysed = analysed;
+    if (o.MergeMode == 2) {
+        // Automatic: the waveform merge only where the analysis saw the
+        // karaoke cancel the accompaniment almost exactly.
+        const bool precise = o.AlignFlg && Track.Valid();
+        const double cancel = precise ? CancelPreciseDb : CancelWholeDb;
+        p.merge = analysed && cancel < kWaveformCancellationDb ? 1 : 0;
+    } else {
+        p.merge = o.MergeMode == 1 ? 1 : 0;
+    }
+    p.inverted = o.KrkPhase == 0 ? KaraokeInverted : o.KrkPhase == 2;
+    // The fitted position holds for the analysis's own offset and phase; a
+    // manual offset, range or phase asks for the classic search.
+    p.precise = o.AlignFlg && analysed && Track.Valid() && o.IntroMode == 0 && o.AdptMode == 0 &&
+                p.inverted == KaraokeInverted;
+
+    const bool oversampled = !p.precise && o.OvspFlg != 0 && p.merge == 1;
+    p.mode = p.precise ? std::clamp(o.ProcMode, 0, 2) : (oversampled ? o.ProcMode + 3 : o.ProcMode);
+    p.factor = oversampled ? o.OvspMx : 1;
+
+    if (p.merge == 0) {
+        p.gain = analysed ? SavedVol : 0.95;
+    } else if (o.LevelAdpt == 0) {
+        p.gain = SavedVol;
+    } else if (o.LevelAdpt == 1) {
+        p.adaptive = true;
+        p.gain = p.precise ? SavedVol : 1.0;
+    } else if (o.LevelAdpt == 2) {
+        p.gain = o.Klvl;
+    } else {
+        p.gain = 1.0;
+    }
+    if (o.AdptMode == 0) {
+        p.drift = BaseOfs;
+        p.range = Range;
+    } else if (o.AdptMode == 1) {
+        p.range = o.AdptRange;
+    }
+    return p;
+}
+
+void TVocalMain::FillReport(const ExtractionPlan& plan, int ofs) {
+    const CommittedOptions& o = *options_;
+    const int half = int(SampleRate() * o.BlkSec * 2.0) / 2;
+    report_.analysed = plan.analysed;
+    report_.inverted = plan.inverted;
+    report_.merge = plan.merge;
+    report_.mergeChosenAutomatically = o.MergeMode == 2;
+    report_.preciseAlignment = plan.precise;
+    if (plan.precise) {
+        report_.offsetFrames = std::llround(Track.At(0));
+        report_.offsetSeconds = Track.At(0) / SampleRate();
+        report_.driftPpm = (Track.Slope() - 1.0) * 1e6;
+    } else {
+        report_.offsetFrames = ofs;
+        report_.offsetSeconds = double(ofs) / SampleRate();
+        report_.driftPpm = half > 0 ? double(plan.drift) / half * 1e6 : 0;
+    }
+    report_.gain = plan.adaptive && !plan.precise ? 1.0 : plan.gain;
+    report_.gainDb = report_.gain > 0 ? 20 * std::log10(report_.gain) : -200;
+    const bool precise = o.AlignFlg && Track.Valid();
+    report_.cancellationDb = precise ? CancelPreciseDb : CancelWholeDb;
+    report_.cancellationThresholdDb = kWaveformCancellationDb;
+    const char* name = plan.merge == 1 ? "waveform merge" : "frequency merge";
+    char text[320];
+    if (o.MergeMode != 2) {
+        std::snprintf(text, sizeof text, "%s, as set", name);
+    } else if (!plan.analysed) {
+        std::snprintf(text, sizeof text, "%s: nothing was analysed to choose by", name);
+    } else if (plan.merge == 1) {
+        std::snprintf(text, sizeof text,
+                      "%s: where there is no voice the aligned karaoke cancels the accompaniment to %.1f dB "
+                      "(the waveform merge needs %.0f dB or better)",
+                      name, report_.cancellationDb, kWaveformCancellationDb);
+    } else {
+        std::snprintf(text, sizeof text,
+                      "%s: where there is no voice the aligned karaoke cancels the accompaniment only to %.1f dB "
+                      "(the waveform merge needs %.0f dB or better): the karaoke differs from the original's "
+                      "accompaniment (lossy coding, other mastering%s)",
+                      name, report_.cancellationDb, kWaveformCancellationDb, precise ? "" : " or drift");
+    }
+    report_.mergeReason = text;
+}
+
+int64_t TVocalMain::StageLatency(const TVocalFunc& f, int merge) const {
+    const CommittedOptions& o = *options_;
+    int64_t d = 0;
+    if (merge == 0) d += f.SpectralLatency();
+    if (o.CntrFlg) d += f.CentreFocusLatency();
+    if (o.LPFFlg) d += f.lowPass[0].Half();
+    if (o.HPFFlg) d += f.highPass[0].Half();
+    return d;
+}
+
+void TVocalMain::PassThrough(int count, bool readKaraoke) {
+    const CommittedOptions& o = *options_;
+    TVocalFunc& f = *func_;
+    f.ClearBuffers();
+    while (count > 0) {
+        const int c = count > f.blockLen ? f.blockLen : count;
+        const int32_t bytes = count > f.blockLen ? f.origPcmBytes : Bytes(count, Channels);
+        original_->Read(f.origPcm.get(), bytes);
+        if (readKaraoke) karaoke_->Read(f.karPcm.get(), bytes);
+        f.UnpackInput();
+        if (o.ProcMode == 2) {
+            if (merge_ == 1)
+                f.SubtractMid(0, 0.95);
+            else
+                f.SpectralSubtractMid(0, c, 0.95, 0);
+        } else {
+            if (merge_ == 1)
+                f.SubtractStereo(0, 0.95);
+            else
+                f.SpectralSubtractStereo(0, c, 0.95, 0);
+        }
+        if (o.CntrFlg) f.ApplyCenterFocus(0, c);
+        if (o.LPFFlg) f.ApplyLowPass(0, c);
+        if (o.HPFFlg) f.ApplyHighPass(0, c);
+        f.PackOutput();
+        if (!writer_->Write(f.outPcm.get(), c)) return;
+        count -= f.blockLen;
+    }
+}
+
+bool TVocalMain::FinishBlock(TVocalFunc& f, int32_t bytesRead) {
+    const CommittedOptions& o = *options_;
+    const int quarter = f.blockLen / 4, half = f.blockLen / 2;
+    if (o.CntrFlg) f.ApplyCenterFocus(quarter, half);
+    if (o.LPFFlg) f.ApplyLowPass(quarter, half);
+    if (o.HPFFlg) f.ApplyHighPass(quarter, half);
+    f.PackOutput();
+    for (int c = 0; c < Channels; ++c)
+        for (int x = quarter; x < quarter + half; ++x) {
+            energyOrig_ += double(f.orig[c][x]) * f.orig[c][x];
+            energyOut_ += double(f.out[c][x]) * f.out[c][x];
+        }
+    Progress += bytesRead / 2;
+    return writer_->Write(f.outPcm.get() + quarter * Channels, half);
+}
+
+int TVocalMain::ExtractVoice() {
+    const CommittedOptions& o = *options_;
+    int h = AutoAnalyse();
+    const bool analysed = h == kDone;
+    if (h == kNothingToAnalyse) h = kDone;
+    if (Cancel || h != kDone) return h;
+
+    const ExtractionPlan plan = PlanExtraction(analysed);
+    merge_ = plan.merge;
+
+    auto owned = std::make_unique<TVocalFunc>();
+    TVocalFunc& f = *owned;
+    if (f.Setup(Channels, SampleRate(), o.BlkSec * 2.0, plan.factor) != 0) return kNoMemory;
+    // Every candidate of the block's search must leave a whole block inside
+    // the karaoke window, which reaches a quarter block past the expected
+    // position on either side.
+    const int range = std::clamp(plan.range, 0, f.blockLen / 4);
+    f.SetKaraokeInvert(plan.inverted);
+    if (o.CntrFlg && f.SetupCenterFocus(o.CntrGain) != 0) return kNoMemory;
+    if (o.LPFFlg && f.SetupLowPass(80.0f, float(o.LPFFreq)) != 0) return kNoMemory;
+    if (o.HPFFlg && f.SetupHighPass(60.0f, float(o.HPFFreq)) != 0) return kNoMemory;
+    if (plan.merge == 0 && f.SetupSpectral(o.SoundQty, o.Kvol) != 0) return kNoMemory;
+    if (plan.precise && f.SetupPrecise() != 0) return kNoMemory;
+
+    int ofs = 0;
+    if (o.IntroMode == 0) {
+        ofs = IntroOffset;
+    } else if (o.IntroMode == 1) {
+        ofs = FindOnsetOffset(plan.inverted);
+    } else if (o.IntroMode == 2) {
+        StartStatus(EngineText::kPreliminary);
+        ofs = FindEnvelopeOffset(false, plan.inverted);
+        StopStatus();
+    }
+
+    VoiceWriter writer(output_, Channels, StageLatency(f, plan.merge), report_.originalFrames);
+    func_ = &f;
+    writer_ = &writer;
+    struct Release {
+        TVocalFunc*& f;
+        VoiceWriter*& w;
+        ~Release() {
+            f = nullptr;
+            w = nullptr;
+        }
+    } release{func_, writer_};
+
+    report_.extracted = true;
+    FillReport(plan, ofs);
+    energyOrig_ = energyOut_ = 0;
+
+    int64_t lead;
+    original_->SeekFrame(0);
+    if (ofs < 0) {
+        karaoke_->SeekFrame(range);
+        lead = int64_t(range) - ofs;
+    } else {
+        karaoke_->SeekFrame(int64_t(ofs) + range);
+        lead = range;
+    }
+    lead = std::min<int64_t>(lead, INT32_MAX);
+    PassThrough(int(lead), false);
+    Progress = lead * Channels * 2;
+
+    const int quarter = f.blockLen / 4;
+    const int64_t u = original_->CurrentFrame(), w = karaoke_->CurrentFrame();
+    PassThrough(quarter, true);
+    Progress += int64_t(quarter) * Channels * 2;
+    original_->SeekFrame(u);
+    karaoke_->SeekFrame(w);
+
+    const int result = plan.precise ? LoopPrecise(f, plan, u) : LoopClassic(f, plan, range, u, w);
+
+    report_.removalDb =
+        energyOrig_ > 0 ? 10 * std::log10(std::max(energyOut_, 1e-3) / energyOrig_) : 0;
+    report_.framesWritten = writer.Written();
+    ShowFinished(result);
+    return result;
+}
+
+// Reads one block of the original at u and one karaoke window at k (silence
+// past either end), and tells the writer where the original really ended.
+namespace {
+
+int32_t ReadBlock(TWaveData& original, TWaveData& karaoke, TVocalFunc& f, int64_t u, int64_t k, int channels,
+                  VoiceWriter& writer) {
+    karaoke.SeekFrame(k);
+    const int32_t n = std::max(original.Read(f.origPcm.get(), f.origPcmBytes), 0);
+    const int32_t m = std::max(karaoke.Read(f.karPcm.get(), f.karPcmBytes), 0);
+    if (n < f.origPcmBytes) writer.LimitTotal(u + n / (2 * channels));
+    ZeroTail(f.origPcm.get(), n, f.origPcmBytes);
+    ZeroTail(f.karPcm.get(), m, f.karPcmBytes);
+    f.UnpackInput();
+    return n;
+}
+
+} // namespace
+
+int TVocalMain::LoopClassic(TVocalFunc& f, const ExtractionPlan& plan, int range, int64_t u, int64_t w) {
+    const ModeRow& row = kModeTable[plan.mode];
+    const int quarter = f.blockLen / 4, half = f.blockLen / 2;
+    const int rangeF = range * plan.factor;
+    int counter = 0;
+    while (!writer_->Done()) {
+        w -= range;
+        const int32_t n = ReadBlock(*original_, *karaoke_, f, u, w, Channels, *writer_);
+        if (row.form == MonoForm::Side) f.MakeSide();
+        if (row.form == MonoForm::Mid) f.MakeMid();
+        if (row.oversampled) {
+            f.OversampleKaraoke();
+            if (row.form != MonoForm::None) f.OversampleKaraokeMono();
+        }
+        int B = (f.*row.findShift)(rangeF, rangeF, plan.factor);
+        if (row.oversampled) B = (f.*row.findShift)(B, plan.factor - 1, 1);
+        double g = plan.gain;
+        if (plan.adaptive) g = (f.*row.findGain)(B, 0.002, 0.03, (f.*row.findGain)(B, 0.02, 0.2, 1.0));
+        if (plan.merge == 1)
+            (f.*row.subtract)(B, g);
+        else
+            (f.*row.spectral)(quarter, half, g, B);
+        if (!FinishBlock(f, n)) return kWriteFailed;
+        w += B / plan.factor + plan.drift + half;
+        u += half;
+        original_->SeekFrame(u);
+        ProgressStep(counter);
+        Pump();
+        if (Cancel) break;
+    }
+    return kDone;
+}
+
+int TVocalMain::LoopPrecise(TVocalFunc& f, const ExtractionPlan& plan, int64_t u) {
+    const PreciseRow& row = kPreciseTable[plan.mode];
+    const int quarter = f.blockLen / 4, half = f.blockLen / 2;
+    int counter = 0;
+    while (!writer_->Done()) {
+        // The karaoke window starts a quarter block before the position of
+        // the block's middle half, as the classic window starts a search
+        // range before it: the interpolator's taps stay inside it.
+        const int64_t t0 = u + quarter;
+        const double p0 = Track.At(t0), p1 = Track.At(t0 + half);
+        const double step = (p1 - p0) / half;
+        const int64_t k = int64_t(std::floor(p0)) - quarter;
+        const int32_t n = ReadBlock(*original_, *karaoke_, f, u, k, Channels, *writer_);
+        f.ReadKaraokeAligned(p0 - double(k), step, quarter, half);
+        double g = plan.gain;
+        if (plan.adaptive) g = (f.*row.findGain)(quarter, half, 0.002 * plan.gain, 0.03 * plan.gain, plan.gain);
+        if (plan.merge == 1)
+            (f.*row.subtract)(quarter, half, g);
+        else
+            (f.*row.spectral)(quarter, half, g);
+        if (!FinishBlock(f, n)) return kWriteFailed;
+        u += half;
+        original_->SeekFrame(u);
+        ProgressStep(counter);
+        Pump();
+        if (Cancel) break;
+    }
+    return kDone;
+}

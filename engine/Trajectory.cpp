@@ -135,7 +135,7 @@ void Trajectory::FitWander(const std::vector<AlignPoint>& points, int64_t segmen
 {
     knotT_.clear();
     knotV_.clear();
-    if (!valid_ || segmentFrames <= 0 || points.empty()) return;
+    if (!valid_ || segmentFrames <= 0 || points.empty() || points.size() != kept_.size()) return;
     int64_t tMin = points.front().t, tMax = points.front().t;
     for (const AlignPoint& q : points) {
         tMin = std::min(tMin, q.t);
@@ -143,37 +143,47 @@ void Trajectory::FitWander(const std::vector<AlignPoint>& points, int64_t segmen
     }
     const int64_t segments = (tMax - tMin) / segmentFrames + 1;
     if (segments < 2) return;
-    std::vector<double> sw(size_t(segments), 0), swr(size_t(segments), 0), swt(size_t(segments), 0);
+    // Each segment's offset from the line by the median of its residuals, so
+    // that blocks pulled by the voice (a minority) do not move it; its
+    // standard error from the spread about that median.
     std::vector<std::vector<double>> res;
     res.resize(size_t(segments));
-    for (size_t i = 0; i < points.size(); ++i) {
-        if (!kept_[i]) continue;
-        const size_t s = size_t((points[i].t - tMin) / segmentFrames);
-        const double r = points[i].p - a_ - b_ * double(points[i].t - t0_);
-        const double wi = 1 / points[i].var;
-        sw[s] += wi;
-        swr[s] += wi * r;
-        swt[s] += wi * double(points[i].t);
-        res[s].push_back(r);
+    std::vector<double> st(size_t(segments), 0);
+    for (const AlignPoint& q : points) {
+        const size_t s = size_t((q.t - tMin) / segmentFrames);
+        res[s].push_back(q.p - a_ - b_ * double(q.t - t0_));
+        st[s] += double(q.t);
     }
     bool significant = false;
     std::vector<double> mean(size_t(segments), 0), se(size_t(segments), 0);
     for (size_t s = 0; s < size_t(segments); ++s) {
-        if (res[s].size() < 5 || !(sw[s] > 0)) continue;
-        mean[s] = swr[s] / sw[s];
-        double v = 0;
-        for (double r : res[s]) v += (r - mean[s]) * (r - mean[s]);
-        se[s] = std::sqrt(v / double(res[s].size() - 1) / double(res[s].size()));
+        if (res[s].size() < 5) continue;
+        mean[s] = Median(res[s]);
+        std::vector<double> dev;
+        for (double r : res[s]) dev.push_back(std::fabs(r - mean[s]));
+        se[s] = 1.4826 * Median(dev) * 1.2533 / std::sqrt(double(res[s].size()));
         if (std::fabs(mean[s]) > 4 * se[s] && std::fabs(mean[s]) > 0.005) significant = true;
     }
     if (!significant) return;
     for (size_t s = 0; s < size_t(segments); ++s) {
-        if (res[s].size() < 5 || !(sw[s] > 0)) continue;
+        if (res[s].size() < 5) continue;
         // Shrunk toward the line by the segment's own uncertainty.
         const double m = mean[s];
         const double keep = m != 0 ? std::max(0.0, 1 - (2 * se[s] / m) * (2 * se[s] / m)) : 0;
-        knotT_.push_back(int64_t(swt[s] / sw[s]));
+        knotT_.push_back(int64_t(st[s] / double(res[s].size())));
         knotV_.push_back(m * keep);
+    }
+    // Which points agree with the position now, by the same rule as the fit.
+    std::vector<double> z(points.size()), az(points.size());
+    for (size_t i = 0; i < points.size(); ++i) {
+        z[i] = (points[i].p - At(points[i].t)) / std::sqrt(points[i].var);
+        az[i] = std::fabs(z[i]);
+    }
+    const double c = 4.685 * std::max(1.4826 * Median(az), 1.0);
+    inliers_ = 0;
+    for (size_t i = 0; i < points.size(); ++i) {
+        kept_[i] = az[i] < c;
+        inliers_ += kept_[i] ? 1 : 0;
     }
 }
 

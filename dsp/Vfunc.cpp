@@ -67,6 +67,7 @@ void TVocalFunc::Release()
     }
     fitSpan_.reset();
     fitSlope_.reset();
+    matchScratch_.reset();
     blockLen = karaokeLen = 0;
     origPcmBytes = karPcmBytes = outPcmBytes = 0;
 }

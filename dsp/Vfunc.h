@@ -181,6 +181,22 @@ public:
     // per channel (c < channels) when mono is false, else on origMono and
     // karMono (after MakeSide or MakeMid).
     BlockFit FitBlock(int shift, int start, int count, bool mono);
+    // A short filter on the aligned karaoke: a karaoke mastered differently
+    // (another equaliser) is matched to the original before it is removed.
+    // karAligned[c][start + i] = sum over m of taps[m + halfTaps] *
+    // karAligned[c][start + i + m], |m| <= halfTaps, for i < count; the
+    // aligned karaoke must hold halfTaps samples beyond either end.
+    void FilterAligned(const double* taps, int halfTaps, int start, int count);
+    // Adds one block's normal equations of the filter fit orig ~ filter *
+    // karAligned over the range, times weight: gram[(2h+1)^2] the aligned
+    // karaoke's products at lags m, m', cross[2h+1] the original's products
+    // with it. Per channel, or on the channels' sum when mid is true.
+    void AccumulateMatch(int start, int count, int halfTaps, bool mid, double weight, double* gram,
+                         double* cross) const;
+    // The share of the original's energy over the range that is left after
+    // subtracting the aligned karaoke (per channel, or on the sum when mid).
+    double AlignedResidual(int start, int count, bool mid) const;
+
     // The same fit against the aligned karaoke (k = karAligned, s its slope):
     // the residual shift and gain of a block already read along a position.
     // karAligned must hold kTaps samples beyond either end of the range. Per
@@ -246,6 +262,7 @@ private:
     SampleArray<int32_t> karAlignedPcm_[2]; // the same rounded, for the spectral workers
     SampleArray<float> fitSpan_;         // a karaoke stretch and its slope, for FitBlock
     SampleArray<float> fitSlope_;
+    SampleArray<float> matchScratch_;    // a filtered stretch, before it replaces karAligned
     SampleArray<int32_t> spectralKar_[2];  // karaoke stretches that reach outside kar
     search::Impl impl_ = search::Impl::Fast;
 };

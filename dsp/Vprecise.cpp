@@ -48,7 +48,8 @@ int TVocalFunc::SetupPrecise()
         ok = ok && AllocateArray(karAlignedPcm_[c], blockLen);
     }
     const int64_t span = static_cast<int64_t>(blockLen) + 2 * fracdelay::kTaps;
-    ok = ok && AllocateArray(fitSpan_, span) && AllocateArray(fitSlope_, blockLen);
+    ok = ok && AllocateArray(fitSpan_, span) && AllocateArray(fitSlope_, blockLen) &&
+         AllocateArray(matchScratch_, blockLen);
     if (!ok) {
         for (int c = 0; c < 2; ++c) {
             karF_[c].reset();
@@ -57,6 +58,7 @@ int TVocalFunc::SetupPrecise()
         }
         fitSpan_.reset();
         fitSlope_.reset();
+        matchScratch_.reset();
         return 1;
     }
     return 0;
@@ -254,4 +256,77 @@ TVocalFunc::BlockFit TVocalFunc::FitAligned(int start, int count, bool mid)
         }
     }
     return fit;
+}
+
+void TVocalFunc::FilterAligned(const double* taps, int halfTaps, int start, int count)
+{
+    if (!karAligned_[0] || halfTaps < 0) return;
+    int from = 0, n = 0;
+    Clip(start, count, blockLen, from, n);
+    if (n <= 0 || from < halfTaps || from + n + halfTaps > blockLen) return;
+    float* y = matchScratch_.get();
+    for (int c = 0; c < std::min(channels, 2); ++c) {
+        const float* a = karAligned_[c].get();
+        for (int i = from; i < from + n; ++i) {
+            double sum = 0;
+            for (int m = -halfTaps; m <= halfTaps; ++m) sum += taps[m + halfTaps] * a[i + m];
+            y[i - from] = static_cast<float>(sum);
+        }
+        std::memcpy(karAligned_[c].get() + from, y, sizeof(float) * static_cast<size_t>(n));
+    }
+}
+
+void TVocalFunc::AccumulateMatch(int start, int count, int halfTaps, bool mid, double weight, double* gram,
+                                 double* cross) const
+{
+    if (!karAligned_[0] || halfTaps < 0) return;
+    int from = 0, n = 0;
+    Clip(start, count, blockLen, from, n);
+    if (n <= 0 || from < halfTaps || from + n + halfTaps > blockLen) return;
+    const int taps = 2 * halfTaps + 1;
+    auto accumulate = [&](auto origAt, auto karAt) {
+        for (int j = 0; j < taps; ++j) {
+            double x = 0;
+            for (int i = from; i < from + n; ++i) x += origAt(i) * karAt(i + j - halfTaps);
+            cross[j] += weight * x;
+            for (int k = j; k < taps; ++k) {
+                double g = 0;
+                for (int i = from; i < from + n; ++i) g += karAt(i + j - halfTaps) * karAt(i + k - halfTaps);
+                gram[j * taps + k] += weight * g;
+                if (k != j) gram[k * taps + j] += weight * g;
+            }
+        }
+    };
+    if (mid) {
+        accumulate([&](int i) { return static_cast<double>(orig[0][i]) + orig[1][i]; },
+                   [&](int i) { return static_cast<double>(karAligned_[0][i]) + karAligned_[1][i]; });
+    } else {
+        for (int c = 0; c < std::min(channels, 2); ++c)
+            accumulate([&](int i) { return static_cast<double>(orig[c][i]); },
+                       [&](int i) { return static_cast<double>(karAligned_[c][i]); });
+    }
+}
+
+double TVocalFunc::AlignedResidual(int start, int count, bool mid) const
+{
+    if (!karAligned_[0]) return 1;
+    int from = 0, n = 0;
+    Clip(start, count, blockLen, from, n);
+    double left = 0, energy = 0;
+    for (int i = from; i < from + n; ++i) {
+        if (mid) {
+            const double o = static_cast<double>(orig[0][i]) + orig[1][i];
+            const double d = o - (static_cast<double>(karAligned_[0][i]) + karAligned_[1][i]);
+            left += d * d;
+            energy += o * o;
+        } else {
+            for (int c = 0; c < std::min(channels, 2); ++c) {
+                const double o = orig[c][i];
+                const double d = o - karAligned_[c][i];
+                left += d * d;
+                energy += o * o;
+            }
+        }
+    }
+    return energy > 0 ? left / energy : 1;
 }

@@ -14,6 +14,45 @@
 
 using namespace engine_util;
 
+namespace {
+
+// Solves gram * x = rhs (symmetric, n x n) by Cholesky with a slight ridge;
+// false when the matrix is not positive definite.
+bool SolveSymmetric(std::vector<double> gram, const std::vector<double>& rhs, int n, std::vector<double>& x) {
+    double trace = 0;
+    for (int i = 0; i < n; ++i) trace += gram[size_t(i * n + i)];
+    if (!(trace > 0)) return false;
+    for (int i = 0; i < n; ++i) gram[size_t(i * n + i)] += 1e-9 * trace / n;
+    std::vector<double> L(size_t(n * n), 0.0);
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j <= i; ++j) {
+            double sum = gram[size_t(i * n + j)];
+            for (int k = 0; k < j; ++k) sum -= L[size_t(i * n + k)] * L[size_t(j * n + k)];
+            if (i == j) {
+                if (!(sum > 0)) return false;
+                L[size_t(i * n + i)] = std::sqrt(sum);
+            } else {
+                L[size_t(i * n + j)] = sum / L[size_t(j * n + j)];
+            }
+        }
+    std::vector<double> y;
+    y.resize(size_t(n));
+    for (int i = 0; i < n; ++i) {
+        double sum = rhs[size_t(i)];
+        for (int k = 0; k < i; ++k) sum -= L[size_t(i * n + k)] * y[size_t(k)];
+        y[size_t(i)] = sum / L[size_t(i * n + i)];
+    }
+    x.assign(size_t(n), 0.0);
+    for (int i = n - 1; i >= 0; --i) {
+        double sum = y[size_t(i)];
+        for (int k = i + 1; k < n; ++k) sum -= L[size_t(k * n + i)] * x[size_t(k)];
+        x[size_t(i)] = sum / L[size_t(i * n + i)];
+    }
+    return true;
+}
+
+} // namespace
+
 
 TVocalMain::RangeStart TVocalMain::FirstRange(double ofs, double bnsn) {
     RangeStart r;
@@ -114,6 +153,7 @@ int TVocalMain::AutoAnalyse() {
 void TVocalMain::FitTrajectory(const std::vector<AlignPoint>& points, double slopeGuess, int half) {
     Track = Trajectory{};
     LsGain = 0;
+    Match.clear();
     const int minPoints = 8;
     if (Track.Fit(points, slopeGuess, minPoints) && std::fabs(Track.Slope() - 1.0) < 0.01) {
         Track.FitWander(points, int64_t(SampleRate()) * 10);
@@ -173,6 +213,7 @@ int TVocalMain::ProbeTrajectory(const std::vector<AlignPoint>& points) {
     if (quarter < margin) return kDone;
 
     std::vector<AlignPoint> probes;
+    std::vector<const AlignPoint*> probeOf; // the pass's point each probe reads again
     for (const AlignPoint* q : quiet) {
         const int64_t u = q->t - mid;
         const double p0 = Track.At(u + quarter), p1 = Track.At(u + quarter + half);
@@ -188,7 +229,10 @@ int TVocalMain::ProbeTrajectory(const std::vector<AlignPoint>& points) {
         f->ReadKaraokeAligned(p0 - double(k) - margin * step, step, quarter - margin, half + 2 * margin);
         const TVocalFunc::BlockFit fit = f->FitAligned(quarter, half, o.ProcMode == 2);
         AlignPoint r;
-        if (SolveBlockFit(fit.oo, fit.kk, fit.ok, fit.ss, fit.os, fit.ks, fit.n, q->t, 0, r)) probes.push_back(r);
+        if (SolveBlockFit(fit.oo, fit.kk, fit.ok, fit.ss, fit.os, fit.ks, fit.n, q->t, 0, r)) {
+            probes.push_back(r);
+            probeOf.push_back(q);
+        }
     }
     if (probes.size() < 4) return kDone;
     // Pooled by inverse variance: a block that still holds some voice has a
@@ -217,5 +261,63 @@ int TVocalMain::ProbeTrajectory(const std::vector<AlignPoint>& points) {
     std::sort(residuals.begin(), residuals.end());
     CancelPreciseDb = 10 * std::log10(std::max(residuals[std::min<size_t>(2, residuals.size() - 1)], 1e-15));
     DebugPrint("Probe blocks:%d shift:%f gain:%f cancel:%f\n", int(probes.size()), shift, LsGain, CancelPreciseDb);
+
+    // A karaoke mastered with another equaliser leaves the accompaniment's
+    // colour behind whatever the gain. The same blocks, read at the
+    // corrected position, fit a short filter by least squares (each block
+    // weighted by how little voice it holds); it is kept when it explains
+    // clearly more than the gain alone.
+    constexpr int kHalf = kMatchHalfTaps, kTaps = 2 * kHalf + 1;
+    std::vector<double> gram(kTaps * kTaps, 0.0), cross(kTaps, 0.0);
+    double energy = 0;
+    std::vector<std::pair<const AlignPoint*, double>> used;
+    for (size_t j = 0; j < probes.size(); ++j) {
+        if (std::fabs(probes[j].p - median) > 0.25) continue;
+        const double w = 1 / std::max(probes[j].residual * probes[j].oo, 1e-9);
+        used.push_back({probeOf[j], w});
+    }
+    auto readAligned = [&](const AlignPoint& q) {
+        const int64_t u = q.t - mid;
+        const double p0 = Track.At(u + quarter), p1 = Track.At(u + quarter + half);
+        const double step = (p1 - p0) / half;
+        const int64_t k = int64_t(std::floor(p0)) - quarter;
+        original_->SeekFrame(u);
+        karaoke_->SeekFrame(k);
+        const int32_t n = original_->Read(f->origPcm.get(), f->origPcmBytes);
+        const int32_t m = karaoke_->Read(f->karPcm.get(), f->karPcmBytes);
+        ZeroTail(f->origPcm.get(), n, f->origPcmBytes);
+        ZeroTail(f->karPcm.get(), m, f->karPcmBytes);
+        f->UnpackInput();
+        f->ReadKaraokeAligned(p0 - double(k) - margin * step, step, quarter - margin, half + 2 * margin);
+    };
+    for (const auto& [q, w] : used) {
+        readAligned(*q);
+        f->AccumulateMatch(quarter, half, kHalf, o.ProcMode == 2, w, gram.data(), cross.data());
+        energy += w * q->oo;
+    }
+    Match.clear();
+    std::vector<double> h;
+    if (used.size() >= 4 && SolveSymmetric(gram, cross, kTaps, h)) {
+        double explained = 0;
+        for (int j = 0; j < kTaps; ++j) explained += h[size_t(j)] * cross[size_t(j)];
+        const double filterLeft = energy - explained;
+        const double g = gram[kHalf * kTaps + kHalf] > 0 ? cross[kHalf] / gram[kHalf * kTaps + kHalf] : 0;
+        const double gainLeft = energy - g * cross[kHalf];
+        if (filterLeft < 0.5 * gainLeft) Match = h;
+        DebugPrint("Match left:%g gain left:%g kept:%d\n", filterLeft / energy, gainLeft / energy,
+                   Match.empty() ? 0 : 1);
+    }
+    if (!Match.empty()) {
+        // The cancellation the extraction will see, through the filter.
+        std::vector<double> left;
+        for (const auto& [q, w] : used) {
+            readAligned(*q);
+            f->FilterAligned(Match.data(), kHalf, quarter, half);
+            left.push_back(f->AlignedResidual(quarter, half, o.ProcMode == 2));
+        }
+        std::sort(left.begin(), left.end());
+        CancelPreciseDb = 10 * std::log10(std::max(left[std::min<size_t>(2, left.size() - 1)], 1e-15));
+        DebugPrint("Match cancel:%f\n", CancelPreciseDb);
+    }
     return kDone;
 }

@@ -38,6 +38,7 @@ TVocalMain::ExtractionPlan TVocalMain::PlanExtraction(bool analysed) const {
     p.precise = o.AlignFlg && analysed && Track.Valid() && o.IntroMode == 0 && o.AdptMode == 0 &&
                 p.inverted == KaraokeInverted;
 
+    p.match = p.precise && !Match.empty() && (o.LevelAdpt == 0 || o.LevelAdpt == 1);
     const bool oversampled = !p.precise && o.OvspFlg != 0 && p.merge == 1;
     p.mode = p.precise ? std::clamp(o.ProcMode, 0, 2) : (oversampled ? o.ProcMode + 3 : o.ProcMode);
     p.factor = oversampled ? o.OvspMx : 1;
@@ -213,27 +214,38 @@ int TVocalMain::ExtractVoice() {
     FillReport(plan, ofs);
     energyOrig_ = energyOut_ = 0;
 
-    int64_t lead;
-    original_->SeekFrame(0);
-    if (ofs < 0) {
-        karaoke_->SeekFrame(range);
-        lead = int64_t(range) - ofs;
+    int result;
+    if (plan.precise) {
+        // The fitted position says where the karaoke has content for every
+        // frame: the loop starts with the song, a quarter block before the
+        // first frame, and where the karaoke has not begun (or has ended) it
+        // reads silence, so the original passes untouched there.
+        const int quarter = f.blockLen / 4;
+        original_->SeekFrame(-quarter);
+        Progress = 0;
+        result = LoopPrecise(f, plan, -quarter);
     } else {
-        karaoke_->SeekFrame(int64_t(ofs) + range);
-        lead = range;
+        int64_t lead;
+        original_->SeekFrame(0);
+        if (ofs < 0) {
+            karaoke_->SeekFrame(range);
+            lead = int64_t(range) - ofs;
+        } else {
+            karaoke_->SeekFrame(int64_t(ofs) + range);
+            lead = range;
+        }
+        lead = std::min<int64_t>(lead, INT32_MAX);
+        PassThrough(int(lead), false);
+        Progress = lead * Channels * 2;
+
+        const int quarter = f.blockLen / 4;
+        const int64_t u = original_->CurrentFrame(), w = karaoke_->CurrentFrame();
+        PassThrough(quarter, true);
+        Progress += int64_t(quarter) * Channels * 2;
+        original_->SeekFrame(u);
+        karaoke_->SeekFrame(w);
+        result = LoopClassic(f, plan, range, u, w);
     }
-    lead = std::min<int64_t>(lead, INT32_MAX);
-    PassThrough(int(lead), false);
-    Progress = lead * Channels * 2;
-
-    const int quarter = f.blockLen / 4;
-    const int64_t u = original_->CurrentFrame(), w = karaoke_->CurrentFrame();
-    PassThrough(quarter, true);
-    Progress += int64_t(quarter) * Channels * 2;
-    original_->SeekFrame(u);
-    karaoke_->SeekFrame(w);
-
-    const int result = plan.precise ? LoopPrecise(f, plan, u) : LoopClassic(f, plan, range, u, w);
 
     report_.removalDb =
         energyOrig_ > 0 ? 10 * std::log10(std::max(energyOut_, 1e-3) / energyOrig_) : 0;
@@ -306,9 +318,17 @@ int TVocalMain::LoopPrecise(TVocalFunc& f, const ExtractionPlan& plan, int64_t u
         const double step = (p1 - p0) / half;
         const int64_t k = int64_t(std::floor(p0)) - quarter;
         const int32_t n = ReadBlock(*original_, *karaoke_, f, u, k, Channels, *writer_);
-        f.ReadKaraokeAligned(p0 - double(k), step, quarter, half);
         double g = plan.gain;
-        if (plan.adaptive) g = (f.*row.findGain)(quarter, half, 0.002 * plan.gain, 0.03 * plan.gain, plan.gain);
+        if (plan.match) {
+            // The filter carries the gain.
+            const int m = kMatchHalfTaps;
+            f.ReadKaraokeAligned(p0 - double(k) - m * step, step, quarter - m, half + 2 * m);
+            f.FilterAligned(Match.data(), m, quarter, half);
+            g = 1.0;
+        } else {
+            f.ReadKaraokeAligned(p0 - double(k), step, quarter, half);
+        }
+        if (plan.adaptive) g = (f.*row.findGain)(quarter, half, 0.002 * g, 0.03 * g, g);
         if (plan.merge == 1)
             (f.*row.subtract)(quarter, half, g);
         else

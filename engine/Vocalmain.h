@@ -48,6 +48,7 @@ public:
         bool analysed = false;
         int merge = 0;         // 0 frequency merge, 1 waveform merge
         bool precise = false;  // karaoke read along the fitted position
+        bool match = false;    // and through the matching filter (gain 1)
         int mode = 0;          // row of kModeTable (classic) or ProcMode (precise)
         int factor = 1;        // oversampling factor
         bool adaptive = false; // gain searched per block
@@ -117,6 +118,11 @@ public:
     // whole shifts (classic), dB.
     Trajectory Track;
     double LsGain = 0;
+    // A short least-squares filter that matches the aligned karaoke to the
+    // original (taps for offsets -kMatchHalfTaps .. kMatchHalfTaps, the gain
+    // included); empty when the gain alone does as well.
+    static constexpr int kMatchHalfTaps = 8;
+    std::vector<double> Match;
     double CancelPreciseDb = 0, CancelWholeDb = 0;
     volatile int32_t Cancel = 0; // stop request, set by the front end
 

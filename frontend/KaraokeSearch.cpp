@@ -108,6 +108,23 @@ bool SameFile(const std::string& a, const std::string& b) {
     return fs::equivalent(a, b, ec) && !ec;
 }
 
+// The output name's separator and the rest of its suffix: "_vo" gives "_"
+// and "vo.wav", "vox" gives "" and "vox.wav".
+void SplitSuffix(const std::string& vnameTxt, std::string& sep, std::string& suffix) {
+    suffix = vnameTxt + ".wav";
+    sep.clear();
+    if (std::string(" _-([").find(suffix[0]) != std::string::npos) {
+        sep = suffix.substr(0, 1);
+        suffix.erase(0, 1);
+    }
+}
+
+int64_t SizeOf(const std::vector<Listing>& files, const std::string& name) {
+    for (const Listing& f : files)
+        if (f.name == name) return f.size;
+    return 0;
+}
+
 int32_t Distance(int64_t a, int64_t b) {
     int64_t d = a > b ? a - b : b - a;
     return d > INT32_MAX ? INT32_MAX : int32_t(d);
@@ -190,12 +207,8 @@ KaraokeSearchResult FindKaraokeAndOutput(const std::string& originalPath, const 
     std::string base = ReplaceExtension(name, "");
     std::string pattern = base;
 
-    std::string suffix = options.VnameTxt + ".wav";
-    std::string sep;
-    if (std::string(" _-([").find(suffix[0]) != std::string::npos) {
-        sep = suffix.substr(0, 1);
-        suffix.erase(0, 1);
-    }
+    std::string sep, suffix;
+    SplitSuffix(options.VnameTxt, sep, suffix);
 
     // A leading track number may differ between the two recordings.
     int digitCount = 0;
@@ -205,9 +218,7 @@ KaraokeSearchResult FindKaraokeAndOutput(const std::string& originalPath, const 
     }
 
     const std::vector<Listing> files = ListFolder(dir);
-    int64_t origSize = 0;
-    for (const Listing& f : files)
-        if (f.name == name) origSize = f.size;
+    const int64_t origSize = SizeOf(files, name);
 
     auto search = [&](const std::string& outName) {
         std::vector<KaraokeCandidate> candidates;
@@ -252,17 +263,12 @@ KaraokeSearchResult FindKaraokeForOriginal(const std::string& originalPath, cons
     const std::string base = ReplaceExtension(name, "");
     const std::string title = WithoutTrackNumber(base);
     if (CharCount(title) < 2) return r;
-    std::string suffix = options.VnameTxt + ".wav", sep;
-    if (std::string(" _-([").find(suffix[0]) != std::string::npos) {
-        sep = suffix.substr(0, 1);
-        suffix.erase(0, 1);
-    }
+    std::string sep, suffix;
+    SplitSuffix(options.VnameTxt, sep, suffix);
     const std::string outName = base + sep + suffix;
 
     const std::vector<Listing> files = ListFolder(dir);
-    int64_t origSize = 0;
-    for (const Listing& f : files)
-        if (f.name == name) origSize = f.size;
+    const int64_t origSize = SizeOf(files, name);
     std::vector<KaraokeCandidate> candidates;
     for (const Listing& f : files)
         if (MatchesSearch(title, 0, WithoutTrackNumber(f.name)) && HasKaraokeWord(f.name))

@@ -146,6 +146,9 @@ JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const Ex
     const int warningsBefore = host.warnings;
     engine.Attach(&host, &options, &original, &karaoke, &output);
     engine.Run(request.runMode);
+    // Counted from the file itself: what the voice file holds behind its header.
+    const int64_t framesWritten =
+        align > 0 ? std::max<int64_t>(0, output.Tell() - TWaveData::kHeaderSize) / align : 0;
     original.Close();
     karaoke.Close();
     const int closed = output.Close();
@@ -154,6 +157,7 @@ JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const Ex
     if (ui.board) ui.board->Finish(slot);
     res.ran = true;
     res.report = engine.LastReport();
+    res.report.framesWritten = framesWritten;
     const RunReport& r = res.report;
 
     if (host.warnings > warningsBefore) return stop("failed", kExitFailed, host.lastWarning);

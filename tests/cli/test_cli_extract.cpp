@@ -76,6 +76,16 @@ TEST_F(CliExtract, AnalyseReportsOffsetPhaseAndGain) {
     const size_t g = r.out.find("\"gain\": ");
     ASSERT_NE(g, std::string::npos);
     EXPECT_NEAR(std::stod(r.out.substr(g + 8)), 1 / 0.9, 0.03);
+    EXPECT_NE(r.out.find("\"offsetSeconds\": 0.200000"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"driftPpm\": 0.000"), std::string::npos) << r.out;
+
+    // The other spelling, as text: frames with seconds, ppm and dB beside them.
+    CliResult t = RunCli("analyze " + Q("Song.wav") + " " + Q("Song (karaoke).wav") + " --defaults");
+    ASSERT_EQ(t.status, 0) << t.err;
+    EXPECT_NE(t.out.find("offset:   8820 frames (0.2000 s, karaoke minus original)"), std::string::npos) << t.out;
+    EXPECT_NE(t.out.find("drift:    0 frames per block (0.0 ppm)"), std::string::npos) << t.out;
+    EXPECT_NE(t.out.find(" (+0.9"), std::string::npos) << t.out;
+    EXPECT_NE(t.out.find(" dB)"), std::string::npos) << t.out;
 }
 
 TEST_F(CliExtract, DebugLogGoesNextToTheOriginal) {

@@ -243,7 +243,7 @@ int RunExtract(ExtractArgs& args) {
              "the karaoke found, " + Quoted(j.karaoke) + ", shares little of the original's name: is it the same song?");
     };
     if (!originalsOnly && args.inputs.size() == 2) {
-        Job j{args.inputs[0], args.inputs[1], args.output};
+        Job j{args.inputs[0], args.inputs[1], args.output, false, {}};
         const KaraokeSearchResult found = FindKaraokeForOriginal(j.original, o);
         if (j.output.empty()) j.output = found.outputPath;
         // Two originals given without -j would be subtracted from each other.
@@ -261,7 +261,7 @@ int RunExtract(ExtractArgs& args) {
             PrintMessage(QuotedFileName(in) + "\nno karaoke recording found beside it");
             return kExitRejected;
         }
-        Job j{in, found.karaokePath, args.output.empty() ? found.outputPath : args.output, true};
+        Job j{in, found.karaokePath, args.output.empty() ? found.outputPath : args.output, true, {}};
         if (found.WeakMatch()) weakWarning(j);
         jobs.push_back(j);
     } else {
@@ -279,7 +279,7 @@ int RunExtract(ExtractArgs& args) {
                 rejected = kExitRejected;
                 break;
             case BatchEntry::Original: {
-                Job j{e.input, e.found.karaokePath, args.output.empty() ? e.found.outputPath : args.output, true};
+                Job j{e.input, e.found.karaokePath, args.output.empty() ? e.found.outputPath : args.output, true, {}};
                 if (e.found.WeakMatch()) weakWarning(j);
                 jobs.push_back(j);
                 break;

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-constexpr int kExitOk = 0, kExitUsage = 1, kExitRejected = 2, kExitFailed = 3, kExitInterrupted = 130;
+constexpr int kExitOk = 0, kExitUsage = 1, kExitRejected = 2, kExitFailed = 3, kExitWarning = 4,
+              kExitInterrupted = 130;
 
 struct ExtractArgs {
     std::vector<std::string> inputs; // ORIGINAL [KARAOKE], or several originals
@@ -16,6 +17,8 @@ struct ExtractArgs {
     int jobs = 1;                    // -j
     bool originalsOnly = false;      // every name is an original (-j given)
     bool quiet = false;
+    bool json = false;               // one JSON object per job on standard output
+    bool strict = false;             // a warning about the pair stops the job (status 4)
     OptionSource options;
 };
 

@@ -1,5 +1,6 @@
 #include "TerminalHost.h"
 
+#include "OutputFile.h"
 #include "WaveCheck.h"
 
 #include <csignal>
@@ -9,10 +10,13 @@
 std::atomic<bool> g_interrupted{false};
 
 namespace {
-void OnInterrupt(int) {
-    g_interrupted = true;
-    // A second Ctrl-C ends the program at once.
-    std::signal(SIGINT, SIG_DFL);
+void OnInterrupt(int sig) {
+    if (!g_interrupted.exchange(true)) return;
+    // A second Ctrl-C ends the program at once, leaving each output as a
+    // run stopped at this point would.
+    FinishPendingOutputsNow();
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
 }
 } // namespace
 
@@ -23,9 +27,69 @@ std::mutex& OutputMutex() {
     return m;
 }
 
-void PrintMessage(const std::string& text) {
+namespace {
+bool g_lineShown = false; // a progress line is on the terminal; guarded by OutputMutex
+
+void ClearLine() {
+    if (!g_lineShown) return;
+    std::fputs("\r\033[K", stderr);
+    g_lineShown = false;
+}
+
+// The engine's own percentage text ("43 %"), which the bar already shows.
+bool IsPercentText(const std::string& s) {
+    return s.size() > 2 && s.compare(s.size() - 2, 2, " %") == 0 &&
+           s.find_first_not_of("0123456789") == s.size() - 2;
+}
+} // namespace
+
+void PrintMessage(const std::string& text) { PrintText(StripPadding(text) + "\n"); }
+
+void PrintText(const std::string& text) {
     std::lock_guard lock(OutputMutex());
-    std::cerr << StripPadding(text) << std::endl;
+    ClearLine();
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+int ProgressBoard::Start(const std::string& name) {
+    std::lock_guard lock(OutputMutex());
+    size_t slot = 0;
+    while (slot < entries_.size() && entries_[slot].running) ++slot;
+    if (slot == entries_.size()) entries_.emplace_back();
+    entries_[slot] = {name, 0, true};
+    Draw();
+    return int(slot);
+}
+
+void ProgressBoard::Update(int slot, int percent) {
+    std::lock_guard lock(OutputMutex());
+    if (slot < 0 || size_t(slot) >= entries_.size() || entries_[slot].percent == percent) return;
+    entries_[slot].percent = percent;
+    Draw();
+}
+
+void ProgressBoard::Finish(int slot) {
+    std::lock_guard lock(OutputMutex());
+    if (slot >= 0 && size_t(slot) < entries_.size()) entries_[slot].running = false;
+    ++done_;
+    Draw();
+}
+
+void ProgressBoard::Draw() {
+    std::string line = "[" + std::to_string(done_) + "/" + std::to_string(total_) + "]";
+    for (const Entry& e : entries_)
+        if (e.running) line += "  " + e.name + " " + std::to_string(e.percent) + "%";
+    // One terminal line: long names are cut, never inside a UTF-8 character.
+    constexpr size_t kMax = 100;
+    if (line.size() > kMax) {
+        size_t cut = kMax - 3;
+        while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+        line = line.substr(0, cut) + "...";
+    }
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+    std::fflush(stderr);
+    g_lineShown = true;
 }
 
 void TerminalHost::SetProgressPosition(int64_t position) {
@@ -39,22 +103,28 @@ void TerminalHost::SetStatusText(const std::string& text) {
 }
 
 void TerminalHost::Draw() {
+    const double frac = max_ > 0 ? std::min(1.0, double(pos_) / double(max_)) : 0.0;
+    if (board_) {
+        board_->Update(slot_, int(frac * 100));
+        return;
+    }
     if (!progressBar_) return;
     constexpr int kWidth = 30;
-    const double frac = max_ > 0 ? std::min(1.0, double(pos_) / double(max_)) : 0.0;
     const int filled = int(frac * kWidth);
     std::string bar(size_t(filled), '#');
     bar.resize(kWidth, '.');
+    const std::string status = IsPercentText(status_) ? "" : status_;
     std::lock_guard lock(OutputMutex());
-    std::fprintf(stderr, "\r[%s] %3d%%  %-16s", bar.c_str(), int(frac * 100), status_.c_str());
+    std::fprintf(stderr, "\r\033[K[%s] %3d%%  %s", bar.c_str(), int(frac * 100), status.c_str());
     std::fflush(stderr);
     drawn_ = true;
+    g_lineShown = true;
 }
 
 void TerminalHost::EndLine() {
     if (!drawn_) return;
     std::lock_guard lock(OutputMutex());
-    std::fprintf(stderr, "\r%*s\r", 60, "");
+    ClearLine();
     std::fflush(stderr);
     drawn_ = false;
 }
@@ -78,6 +148,7 @@ void TerminalHost::StartStatusTimer(int intervalMs, std::function<void()> tick) 
 void TerminalHost::ShowWarning(const std::string& text) {
     EndLine();
     ++warnings;
+    lastWarning = text;
     PrintMessage(text);
 }
 
@@ -85,6 +156,7 @@ bool TerminalHost::Confirm(const std::string& text) {
     if (overwrite_) return true;
     declinedOverwrite = true;
     EndLine();
-    PrintMessage(text.substr(0, text.find('\n')) + ": the output file exists; use --yes to overwrite it");
+    lastWarning = text.substr(0, text.find('\n')) + ": the output file exists; use --yes to overwrite it";
+    PrintMessage(lastWarning);
     return false;
 }

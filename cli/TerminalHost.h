@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // Set by the SIGINT handler; every running job stops at its next block.
 extern std::atomic<bool> g_interrupted;
@@ -19,11 +20,39 @@ void InstallInterruptHandler();
 std::mutex& OutputMutex();
 // Prints a message of the system's own on standard error, without its padding.
 void PrintMessage(const std::string& text);
+// Prints text as it is on standard error, clearing a progress line first.
+void PrintText(const std::string& text);
+
+// One progress line for several jobs on a terminal: "[done/total]" and the
+// jobs running with their percentage.
+class ProgressBoard {
+public:
+    explicit ProgressBoard(int total) : total_(total) {}
+    // A job starts in a free place on the line; its index there.
+    int Start(const std::string& name);
+    void Update(int slot, int percent);
+    void Finish(int slot);
+
+private:
+    void Draw(); // with OutputMutex held
+    struct Entry {
+        std::string name;
+        int percent = 0;
+        bool running = false;
+    };
+    std::vector<Entry> entries_;
+    int total_, done_ = 0;
+};
 
 class TerminalHost : public EngineHost, public JobDialogs {
 public:
     TerminalHost(volatile int32_t* cancel, bool progressBar, bool overwrite)
         : cancel_(cancel), progressBar_(progressBar), overwrite_(overwrite) {}
+    // Progress goes to the shared line of several jobs instead of a bar.
+    void UseBoard(ProgressBoard* board, int slot) {
+        board_ = board;
+        slot_ = slot;
+    }
 
     void SetProgressRange(int64_t maximum) override { max_ = maximum; }
     void SetProgressPosition(int64_t position) override;
@@ -43,6 +72,7 @@ public:
 
     class DebugLog log;
     int warnings = 0;  // warnings shown by the engine or the checks
+    std::string lastWarning;
     bool declinedOverwrite = false;
 
 private:
@@ -51,6 +81,8 @@ private:
     volatile int32_t* cancel_;
     bool progressBar_;
     bool overwrite_;
+    ProgressBoard* board_ = nullptr;
+    int slot_ = -1;
     int64_t max_ = 0, pos_ = 0;
     std::string status_;
     bool drawn_ = false;

@@ -75,16 +75,20 @@ int main(int argc, char** argv) {
     CLI::App* extract = app.add_subcommand(
         "extract", "Extract the voice: ORIGINAL [KARAOKE]; without KARAOKE it is searched beside the original");
     extract->add_option("FILES", extractArgs.inputs, "ORIGINAL [KARAOKE], or several originals with -j")->required();
-    extract->add_option("-o,--output", extractArgs.output, "Output WAVE file (default: named after the original)");
+    extract->add_option("-o,--output", extractArgs.output, "Output WAVE file (default: named after the original; - for standard output)");
     extract->add_flag("-y,--yes", extractArgs.yes, "Overwrite an existing output file");
     extract->add_flag("--log", extractArgs.log, "Write the debug log next to the original (.txt)");
     CLI::Option* jobsOpt = extract->add_option("-j,--jobs", extractArgs.jobs,
                                                "Extract several originals, N at a time")->check(CLI::Range(1, 64));
-    extract->add_flag("-q,--quiet", extractArgs.quiet, "Print nothing but errors");
+    extract->add_flag("-q,--quiet", extractArgs.quiet, "Print nothing but warnings and errors");
+    extract->add_flag("--json", extractArgs.json, "Print what each job used, found and did as one JSON object a line");
+    extract->add_flag("--strict", extractArgs.strict,
+                      "Treat a warning about a pair as an error: exit status 4, no output written");
     extractArgs.options.AddTo(*extract);
 
     AnalyseArgs analyseArgs;
     CLI::App* analyse = app.add_subcommand("analyse", "Find offset, phase, drift, range and gain of a pair");
+    analyse->alias("analyze");
     analyse->add_option("ORIGINAL", analyseArgs.original)->required();
     analyse->add_option("KARAOKE", analyseArgs.karaoke)->required();
     analyse->add_flag("--json", analyseArgs.json, "Print the result as JSON");

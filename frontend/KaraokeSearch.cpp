@@ -54,27 +54,6 @@ std::string FirstChars(const std::string& s, int n) {
     return s.substr(0, i);
 }
 
-bool WildMatch(const std::u32string& p, size_t pi, const std::u32string& s, size_t si) {
-    // Iterative match with backtracking to the last "*".
-    size_t starP = std::u32string::npos, starS = 0;
-    while (si < s.size()) {
-        if (pi < p.size() && (p[pi] == U'?' || p[pi] == s[si])) {
-            ++pi;
-            ++si;
-        } else if (pi < p.size() && p[pi] == U'*') {
-            starP = pi++;
-            starS = si;
-        } else if (starP != std::u32string::npos) {
-            pi = starP + 1;
-            si = ++starS;
-        } else {
-            return false;
-        }
-    }
-    while (pi < p.size() && p[pi] == U'*') ++pi;
-    return pi == p.size();
-}
-
 std::u32string Folded(const std::string& s) {
     QList<uint> ucs = Q(s).toCaseFolded().toUcs4();
     return std::u32string(ucs.begin(), ucs.end());
@@ -101,6 +80,51 @@ std::vector<Listing> ListFolder(const std::string& dir) {
     return out;
 }
 
+// The folder part of a path, with its final "/"; empty for a bare name.
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+int CharCount(const std::string& s) {
+    int n = 0;
+    for (unsigned char c : s) n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+// The name without a leading track number and the separators after it
+// ("05 - Song" gives "Song").
+std::string WithoutTrackNumber(const std::string& name) {
+    size_t i = 0;
+    while (i < name.size() && name[i] >= '0' && name[i] <= '9') ++i;
+    if (i == 0) return name;
+    while (i < name.size() && std::string(" .-_").find(name[i]) != std::string::npos) ++i;
+    return name.substr(i);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    std::error_code ec;
+    return fs::equivalent(a, b, ec) && !ec;
+}
+
+// The output name's separator and the rest of its suffix: "_vo" gives "_"
+// and "vo.wav", "vox" gives "" and "vox.wav".
+void SplitSuffix(const std::string& vnameTxt, std::string& sep, std::string& suffix) {
+    suffix = vnameTxt + ".wav";
+    sep.clear();
+    if (std::string(" _-([").find(suffix[0]) != std::string::npos) {
+        sep = suffix.substr(0, 1);
+        suffix.erase(0, 1);
+    }
+}
+
+int64_t SizeOf(const std::vector<Listing>& files, const std::string& name) {
+    for (const Listing& f : files)
+        if (f.name == name) return f.size;
+    return 0;
+}
+
 int32_t Distance(int64_t a, int64_t b) {
     int64_t d = a > b ? a - b : b - a;
     return d > INT32_MAX ? INT32_MAX : int32_t(d);
@@ -108,8 +132,21 @@ int32_t Distance(int64_t a, int64_t b) {
 
 } // namespace
 
-bool MatchFileName(const std::string& pattern, const std::string& name) {
-    return WildMatch(Folded(pattern), 0, Folded(name), 0);
+bool MatchesSearch(const std::string& prefix, int anyChars, const std::string& name) {
+    static const std::u32string kWav = U".wav";
+    const std::u32string p = Folded(prefix), n = Folded(name);
+    if (n.size() < p.size() + kWav.size() || n.compare(n.size() - kWav.size(), kWav.size(), kWav) != 0) return false;
+    for (size_t i = 0; i < p.size(); ++i)
+        if (int(i) >= anyChars && p[i] != n[i]) return false;
+    return true;
+}
+
+bool HasKaraokeWord(const std::string& name) {
+    const QLocale locale;
+    const QString upper = locale.toUpper(Q(name));
+    for (const std::string& w : KaraokeKeywords())
+        if (upper.contains(locale.toUpper(Q(w)))) return true;
+    return false;
 }
 
 std::string ReplaceExtension(const std::string& path, const std::string& ext) {
@@ -165,18 +202,13 @@ std::string SelectKaraokeCandidate(std::vector<KaraokeCandidate> c, const std::s
 }
 
 KaraokeSearchResult FindKaraokeAndOutput(const std::string& originalPath, const CommittedOptions& options) {
-    const size_t slash = originalPath.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : originalPath.substr(0, slash + 1);
+    const std::string dir = FolderOf(originalPath);
     const std::string name = originalPath.substr(dir.size());
     std::string base = ReplaceExtension(name, "");
     std::string pattern = base;
 
-    std::string suffix = options.VnameTxt + ".wav";
-    std::string sep;
-    if (std::string(" _-([").find(suffix[0]) != std::string::npos) {
-        sep = suffix.substr(0, 1);
-        suffix.erase(0, 1);
-    }
+    std::string sep, suffix;
+    SplitSuffix(options.VnameTxt, sep, suffix);
 
     // A leading track number may differ between the two recordings.
     int digitCount = 0;
@@ -186,19 +218,18 @@ KaraokeSearchResult FindKaraokeAndOutput(const std::string& originalPath, const 
     }
 
     const std::vector<Listing> files = ListFolder(dir);
-    int64_t origSize = 0;
-    for (const Listing& f : files)
-        if (f.name == name) origSize = f.size;
+    const int64_t origSize = SizeOf(files, name);
 
     auto search = [&](const std::string& outName) {
         std::vector<KaraokeCandidate> candidates;
         for (const Listing& f : files)
-            if (MatchFileName(pattern + "*.wav", f.name)) candidates.push_back({f.name, Distance(f.size, origSize)});
+            if (MatchesSearch(pattern, digitCount, f.name)) candidates.push_back({f.name, Distance(f.size, origSize)});
         return SelectKaraokeCandidate(std::move(candidates), name, outName, digitCount, options.VnameFlg != 0);
     };
 
     std::string outName = base + sep + suffix;
     KaraokeSearchResult r;
+    r.nameChars = std::max(0, CharCount(base) - digitCount);
     r.outputPath = dir + outName;
     std::string found = search(outName);
 
@@ -214,6 +245,78 @@ KaraokeSearchResult FindKaraokeAndOutput(const std::string& originalPath, const 
         found = search(outName);
         if (!found.empty()) r.outputPath = dir + outName;
     }
-    if (!found.empty()) r.karaokePath = dir + found;
+    if (!found.empty()) {
+        r.karaokePath = dir + found;
+        // Separators left at the end of a shortened name say nothing of the song.
+        while (!base.empty() && std::string(" _-.([").find(base.back()) != std::string::npos) base.pop_back();
+        r.sharedChars = std::max(0, CharCount(base) - digitCount);
+    }
     return r;
+}
+
+KaraokeSearchResult FindKaraokeForOriginal(const std::string& originalPath, const CommittedOptions& options) {
+    KaraokeSearchResult r = FindKaraokeAndOutput(originalPath, options);
+    if (!r.karaokePath.empty() && !r.WeakMatch()) return r;
+
+    const std::string dir = FolderOf(originalPath);
+    const std::string name = originalPath.substr(dir.size());
+    const std::string base = ReplaceExtension(name, "");
+    const std::string title = WithoutTrackNumber(base);
+    if (CharCount(title) < 2) return r;
+    std::string sep, suffix;
+    SplitSuffix(options.VnameTxt, sep, suffix);
+    const std::string outName = base + sep + suffix;
+
+    const std::vector<Listing> files = ListFolder(dir);
+    const int64_t origSize = SizeOf(files, name);
+    std::vector<KaraokeCandidate> candidates;
+    for (const Listing& f : files)
+        if (MatchesSearch(title, 0, WithoutTrackNumber(f.name)) && HasKaraokeWord(f.name))
+            candidates.push_back({f.name, Distance(f.size, origSize)});
+    const std::string found = SelectKaraokeCandidate(std::move(candidates), name, outName, 0, options.VnameFlg != 0);
+    if (found.empty()) return r;
+    r.karaokePath = dir + found;
+    r.outputPath = dir + outName;
+    r.sharedChars = r.nameChars;
+    r.byTitle = true;
+    return r;
+}
+
+std::vector<BatchEntry> PairOriginals(const std::vector<std::string>& inputs, const CommittedOptions& options) {
+    const size_t n = inputs.size();
+    std::vector<BatchEntry> e(n);
+    std::vector<bool> word(n);
+    const QString suffix = Q(options.VnameTxt);
+    for (size_t i = 0; i < n; ++i) {
+        e[i].input = inputs[i];
+        const std::string name = inputs[i].substr(FolderOf(inputs[i]).size());
+        word[i] = HasKaraokeWord(name);
+        if (!suffix.isEmpty() && Q(ReplaceExtension(name, "")).endsWith(suffix, Qt::CaseInsensitive)) {
+            e[i].role = BatchEntry::EarlierOutput;
+            continue;
+        }
+        e[i].found = FindKaraokeForOriginal(inputs[i], options);
+        if (e[i].found.karaokePath.empty()) e[i].role = BatchEntry::NoKaraoke;
+    }
+    auto claims = [&](size_t j, size_t i) { // j's karaoke is the file i
+        return e[j].role != BatchEntry::EarlierOutput && !e[j].found.karaokePath.empty() &&
+               SameFile(e[j].found.karaokePath, inputs[i]);
+    };
+    std::vector<std::string> other(n);
+    for (size_t i = 0; i < n; ++i) {
+        if (e[i].role == BatchEntry::EarlierOutput) continue;
+        for (size_t j = 0; j < n && other[i].empty(); ++j) {
+            if (j == i || !claims(j, i)) continue;
+            // A name with a karaoke word is the karaoke of whoever finds it.
+            // Between two plain names that find each other, the earlier is
+            // the original.
+            if (word[i] || (!word[j] && (j < i || !claims(i, j)))) other[i] = inputs[j];
+        }
+    }
+    for (size_t i = 0; i < n; ++i)
+        if (!other[i].empty()) {
+            e[i].role = BatchEntry::KaraokeOfOther;
+            e[i].other = other[i];
+        }
+    return e;
 }

@@ -25,14 +25,55 @@ std::string SelectKaraokeCandidate(std::vector<KaraokeCandidate> candidates, con
 struct KaraokeSearchResult {
     std::string karaokePath; // empty when nothing was found
     std::string outputPath;  // the proposed voice output
+    // How much of the original's name (in characters, without its track
+    // number) the chosen karaoke shares, and the length of that name.
+    int sharedChars = 0, nameChars = 0;
+    bool byTitle = false;    // found by FindKaraokeForOriginal's title rule
+
+    // The karaoke shares less than half of the original's name: it may well
+    // belong to another song.
+    bool WeakMatch() const { return !karaokePath.empty() && sharedChars * 2 < nameChars; }
 };
 
 // Searches the folder of `originalPath` (an accepted original recording).
+// Every character of the original's name is taken literally.
 KaraokeSearchResult FindKaraokeAndOutput(const std::string& originalPath, const CommittedOptions& options);
+
+// FindKaraokeAndOutput, and when that finds nothing or only a weak match, a
+// second rule for folders whose karaoke files carry no track number: a file
+// whose name, without a leading track number, begins with the original's
+// title (its name without the track number) and holds a karaoke word. The
+// output is then named after the original's whole name.
+KaraokeSearchResult FindKaraokeForOriginal(const std::string& originalPath, const CommittedOptions& options);
+
+// Whether a file name holds one of the karaoke words.
+bool HasKaraokeWord(const std::string& name);
 
 // The path with its extension replaced by `ext` (".wav", ".txt"); the
 // extension is the part from the last "." after the last "/".
 std::string ReplaceExtension(const std::string& path, const std::string& ext);
 
-// Case-insensitive file-name pattern match with "?" (one character) and "*".
-bool MatchFileName(const std::string& pattern, const std::string& name);
+// Whether `name` is a candidate for a search on `prefix`: it begins with the
+// prefix, whose first `anyChars` characters stand for any character, and ends
+// in ".wav"; letter case is ignored and nothing else is a wildcard.
+bool MatchesSearch(const std::string& prefix, int anyChars, const std::string& name);
+
+// How a batch of names given as originals is read.
+struct BatchEntry {
+    enum Role {
+        Original,       // to extract, with `karaoke` and `output`
+        KaraokeOfOther, // the karaoke of the original `other`: skipped
+        EarlierOutput,  // carries the output suffix: skipped
+        NoKaraoke,      // nothing found beside it
+    };
+    std::string input;
+    Role role = Original;
+    KaraokeSearchResult found;
+    std::string other;
+};
+
+// Reads each name as an original and searches its karaoke; a name that is
+// the karaoke of another given original (the one without a karaoke word wins
+// when two point at each other, else the earlier), or that ends in the output
+// suffix, is marked to be skipped.
+std::vector<BatchEntry> PairOriginals(const std::vector<std::string>& inputs, const CommittedOptions& options);

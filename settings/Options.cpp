@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -82,6 +83,28 @@ std::string CleanFileSuffix(const std::string& text) {
 
 void CommitOptions(const ProcessingOptions& edited, CommittedOptions& c) {
     static_cast<ProcessingOptions&>(c) = edited;
+    // A hand-edited INI file can hold anything: a choice outside its list
+    // falls back to the default, a slider position stops at the slider's end.
+    const ProcessingOptions d{};
+    auto choice = [](int32_t& v, int32_t last, int32_t fallback) {
+        if (v < 0 || v > last) v = fallback;
+    };
+    choice(c.ProcMode, 2, d.ProcMode);
+    choice(c.MergeMode, 2, d.MergeMode);
+    choice(c.AdptMode, 1, d.AdptMode);
+    choice(c.IntroMode, 3, d.IntroMode);
+    choice(c.LevelAdpt, 3, d.LevelAdpt);
+    choice(c.KrkPhase, 2, d.KrkPhase);
+    choice(c.SoundQty, 1, d.SoundQty);
+    for (int32_t ProcessingOptions::*flag : {&ProcessingOptions::OvspFlg, &ProcessingOptions::CntrFlg,
+                                             &ProcessingOptions::LPFFlg, &ProcessingOptions::HPFFlg,
+                                             &ProcessingOptions::KnameFlg, &ProcessingOptions::VnameFlg,
+                                             &ProcessingOptions::AlignFlg})
+        choice(c.*flag, 1, d.*flag);
+    for (int32_t ProcessingOptions::*pos : {&ProcessingOptions::CntrPos, &ProcessingOptions::LPFPos,
+                                            &ProcessingOptions::HPFPos, &ProcessingOptions::KvolPos,
+                                            &ProcessingOptions::KlvlPos})
+        c.*pos = std::clamp(c.*pos, kMinPosition, kMaxPosition);
     if (c.OvspMx <= 0) c.OvspMx = 1;
     if (c.BlkSize < 50) c.BlkSize = 50;
     if (c.AdptNum < 0) c.AdptNum = 0;

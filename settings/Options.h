@@ -45,9 +45,13 @@ struct CommittedOptions : ProcessingOptions {
     float Klvl = 1.0f;
 };
 
+// The range of every slider position (CntrPos, LPFPos, HPFPos, KvolPos, KlvlPos).
+inline constexpr int32_t kMinPosition = 0, kMaxPosition = 20;
+
 // Writes the defaults into `edited`.
 void SetDefaults(ProcessingOptions& edited);
-// Builds the committed copy: corrections, derived values, cleaned suffix.
+// Builds the committed copy: every value brought into its domain, derived
+// values, cleaned suffix.
 void CommitOptions(const ProcessingOptions& edited, CommittedOptions& committed);
 // The text without the characters a file name cannot hold (\ / : * ? " < > |).
 // Multi-byte UTF-8 characters are kept whole.

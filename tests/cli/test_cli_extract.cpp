@@ -1,31 +1,11 @@
-#include "CliRun.h"
-#include "../engine/EngineFixture.h"
-
-#include <gtest/gtest.h>
+#include "CliPairs.h"
 
 #include <csignal>
 #include <thread>
 
 using namespace testutil;
 
-namespace {
-
-class CliExtract : public ::testing::Test {
-protected:
-    TempDir dir;
-    // A song and its karaoke, the karaoke 0.2 s late at 0.9 of the level.
-    void MakePair(const std::string& stem, size_t seconds, uint32_t seed) {
-        const size_t frames = seconds * 44100;
-        const auto accomp = Accompaniment(frames, 2, seed);
-        auto kar = Delay(accomp, 8820, 2);
-        for (auto& v : kar) v = int16_t(v * 0.9);
-        WriteFile(dir / (stem + ".wav"), Wave16(2, 44100, Mix(accomp, Voice(frames, 2, 44100))));
-        WriteFile(dir / (stem + " (karaoke).wav"), Wave16(2, 44100, kar));
-    }
-    std::string Q(const std::string& name) { return ShellQuote(dir / name); }
-};
-
-} // namespace
+using CliExtract = CliPairs;
 
 TEST_F(CliExtract, FindsTheKaraokeNamesTheOutputAndRefusesToOverwrite) {
     MakePair("Song", 4, 31);
@@ -96,6 +76,16 @@ TEST_F(CliExtract, AnalyseReportsOffsetPhaseAndGain) {
     const size_t g = r.out.find("\"gain\": ");
     ASSERT_NE(g, std::string::npos);
     EXPECT_NEAR(std::stod(r.out.substr(g + 8)), 1 / 0.9, 0.03);
+    EXPECT_NE(r.out.find("\"offsetSeconds\": 0.200000"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"driftPpm\": 0.000"), std::string::npos) << r.out;
+
+    // The other spelling, as text: frames with seconds, ppm and dB beside them.
+    CliResult t = RunCli("analyze " + Q("Song.wav") + " " + Q("Song (karaoke).wav") + " --defaults");
+    ASSERT_EQ(t.status, 0) << t.err;
+    EXPECT_NE(t.out.find("offset:   8820 frames (0.2000 s, karaoke minus original)"), std::string::npos) << t.out;
+    EXPECT_NE(t.out.find("drift:    0 frames per block (0.0 ppm)"), std::string::npos) << t.out;
+    EXPECT_NE(t.out.find(" (+0.9"), std::string::npos) << t.out;
+    EXPECT_NE(t.out.find(" dB)"), std::string::npos) << t.out;
 }
 
 TEST_F(CliExtract, DebugLogGoesNextToTheOriginal) {
@@ -120,10 +110,12 @@ TEST_F(CliExtract, InterruptKeepsAValidFile) {
         ::execl("/bin/sh", "sh", "-c", ("exec " + cmd).c_str(), (char*)nullptr);
         ::_exit(127);
     }
-    // Wait until the run has written something, then interrupt it.
+    // Wait until the run has written something to its temporary, then
+    // interrupt it.
     for (int i = 0; i < 600; ++i) {
         std::error_code ec;
-        if (std::filesystem::file_size(out, ec) > 200000 && !ec) break;
+        const auto temps = Temporaries();
+        if (!temps.empty() && std::filesystem::file_size(dir / temps[0], ec) > 200000 && !ec) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     ::kill(pid, SIGINT);
@@ -136,4 +128,5 @@ TEST_F(CliExtract, InterruptKeepsAValidFile) {
     EXPECT_GT(w.DataBytes, 0u);
     EXPECT_LT(w.DataBytes, uint32_t(59 * 44100 * 4));
     EXPECT_EQ(int64_t(w.DataBytes) + 46, int64_t(std::filesystem::file_size(out)));
+    EXPECT_TRUE(Temporaries().empty());
 }

@@ -70,6 +70,12 @@ TEST(KaraokeSearch, FindsTheKaraokeAndNamesTheOutput) {
         {"full-width keyword",
          {{"曲.wav", 1000}, {"曲 カラＯＫ.wav", 10}, {"曲 卡拉ＯＫ.wav", 9000}},
          "_vo", true, "曲 卡拉ＯＫ.wav", "曲_vo.wav"},
+        {"a star in the name is a star",
+         {{"S*.wav", 1000}, {"Sunrise karaoke.wav", 1000}, {"S* inst.wav", 3000}},
+         "_vo", true, "S* inst.wav", "S*_vo.wav"},
+        {"question marks and brackets are literal too",
+         {{"Why? [live].wav", 1000}, {"Whyx [live] karaoke.wav", 1000}, {"Why? [live] off vocal.wav", 4000}},
+         "_vo", true, "Why? [live] off vocal.wav", "Why? [live]_vo.wav"},
         {"only .wav files are candidates",
          {{"Song.wav", 1000}, {"Song inst.mp3", 1000}, {"Song x.wav", 5000}},
          "_vo", true, "Song x.wav", "Song_vo.wav"},
@@ -116,13 +122,94 @@ TEST(KaraokeSearch, SelectionFiltersTrackNumbers) {
 }
 
 TEST(KaraokeSearch, Helpers) {
-    EXPECT_TRUE(MatchFileName("?? Song*.wav", "02 Song (off vocal).WAV"));
-    EXPECT_FALSE(MatchFileName("?? Song*.wav", "2 Song.wav"));
-    EXPECT_TRUE(MatchFileName("歌*.wav", "歌 伴奏.wav"));
-    EXPECT_TRUE(MatchFileName("?曲*.wav", "歌曲.wav"));
-    EXPECT_FALSE(MatchFileName("Song*.wav", "Song.wav.txt"));
+    EXPECT_TRUE(MatchesSearch("?? Song", 2, "02 Song (off vocal).WAV"));
+    EXPECT_FALSE(MatchesSearch("?? Song", 2, "2 Song.wav"));
+    EXPECT_TRUE(MatchesSearch("歌", 0, "歌 伴奏.wav"));
+    EXPECT_TRUE(MatchesSearch("?曲", 1, "歌曲.wav"));
+    EXPECT_FALSE(MatchesSearch("Song", 0, "Song.wav.txt"));
+    EXPECT_FALSE(MatchesSearch("Song.w", 0, "Song.wav"));
+    // Only the track-number positions stand for any character.
+    EXPECT_FALSE(MatchesSearch("S*", 0, "Sunrise karaoke.wav"));
+    EXPECT_FALSE(MatchesSearch("S?ng", 0, "Song inst.wav"));
+    EXPECT_FALSE(MatchesSearch("[ab] Song", 0, "a Song inst.wav"));
+    EXPECT_TRUE(MatchesSearch("[ab] Song", 0, "[AB] song inst.wav"));
+    EXPECT_TRUE(HasKaraokeWord("Another Song (KARAOKE Version).wav"));
+    EXPECT_FALSE(HasKaraokeWord("Another Song.wav"));
     EXPECT_EQ(ReplaceExtension("/a.b/take1", ".wav"), "/a.b/take1.wav");
     EXPECT_EQ(ReplaceExtension("take1.mp3", ".wav"), "take1.wav");
     EXPECT_EQ(ReplaceExtension("/x/Take.WAV", ".wav"), "/x/Take.wav");
     EXPECT_EQ(ReplaceExtension("/x/song.wav", ".txt"), "/x/song.txt");
+}
+
+TEST(KaraokeSearch, TellsHowMuchOfTheNameTheMatchShares) {
+    TempDir dir;
+    for (const char* name : {"01 Song.wav", "01 Song (Instrumental).wav", "05 Another Song.wav"})
+        WriteFile(dir / name, Bytes(100, 0));
+    const CommittedOptions o = OptionsWith("_vo", true);
+    KaraokeSearchResult good = FindKaraokeAndOutput(dir / "01 Song.wav", o);
+    EXPECT_EQ(good.karaokePath, dir / "01 Song (Instrumental).wav");
+    EXPECT_FALSE(good.WeakMatch());
+    // Only the track number and a space are shared: another song's karaoke.
+    KaraokeSearchResult weak = FindKaraokeAndOutput(dir / "05 Another Song.wav", o);
+    EXPECT_EQ(weak.karaokePath, dir / "01 Song (Instrumental).wav");
+    EXPECT_TRUE(weak.WeakMatch());
+    EXPECT_EQ(weak.outputPath, dir / "05 _vo.wav");
+    // The title rule has nothing better here, so the weak match stays.
+    EXPECT_TRUE(FindKaraokeForOriginal(dir / "05 Another Song.wav", o).WeakMatch());
+
+    // A karaoke without the track number is found by the title.
+    WriteFile(dir / "Another Song (Karaoke Version).wav", Bytes(100, 0));
+    WriteFile(dir / "Another Songbook inst.wav", Bytes(100, 0));
+    KaraokeSearchResult titled = FindKaraokeForOriginal(dir / "05 Another Song.wav", o);
+    EXPECT_EQ(titled.karaokePath, dir / "Another Song (Karaoke Version).wav");
+    EXPECT_TRUE(titled.byTitle);
+    EXPECT_FALSE(titled.WeakMatch());
+    EXPECT_EQ(titled.outputPath, dir / "05 Another Song_vo.wav");
+    // A good match by the window's rules is kept as it is.
+    EXPECT_FALSE(FindKaraokeForOriginal(dir / "01 Song.wav", o).byTitle);
+}
+
+TEST(KaraokeSearch, PairsABatchOfOriginals) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> files; // all given, in this order
+        // role per file: O original, K karaoke of another, V earlier output, N nothing found
+        std::string roles;
+        std::vector<std::string> karaoke; // for each O, in order
+    } cases[] = {
+        {"the folder of two songs with their karaoke and an earlier output",
+         {"01 Song (Instrumental).wav", "01 Song.wav", "05 Another Song.wav", "Another Song (Karaoke Version).wav",
+          "05 _vo.wav"},
+         "KOOKV", {"01 Song (Instrumental).wav", "Another Song (Karaoke Version).wav"}},
+        {"two plain names that find each other: the earlier is the original",
+         {"Song X.wav", "Song Y.wav"}, "OK", {"Song Y.wav"}},
+        {"a karaoke word decides between two that find each other",
+         {"Song inst.wav", "Song.wav"}, "KO", {"Song inst.wav"}},
+        {"two karaoke files of one original",
+         {"Song karaoke.wav", "Song inst.wav", "Song.wav"}, "KKO", {"Song inst.wav"}},
+        {"an original alone in its folder", {"Lonely.wav"}, "N", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        std::vector<std::string> paths;
+        size_t size = 1000;
+        for (const std::string& f : c.files) {
+            WriteFile(dir / f, Bytes(size += 10, 0));
+            paths.push_back(dir / f);
+        }
+        const std::vector<BatchEntry> e = PairOriginals(paths, OptionsWith("_vo", true));
+        ASSERT_EQ(e.size(), c.files.size());
+        std::string roles;
+        std::vector<std::string> karaoke;
+        for (const BatchEntry& b : e) {
+            roles += "OKVN"[b.role];
+            if (b.role == BatchEntry::Original) karaoke.push_back(b.found.karaokePath.substr(dir.path().string().size() + 1));
+            if (b.role == BatchEntry::KaraokeOfOther) {
+                EXPECT_FALSE(b.other.empty());
+            }
+        }
+        EXPECT_EQ(roles, c.roles);
+        EXPECT_EQ(karaoke, c.karaoke);
+    }
 }

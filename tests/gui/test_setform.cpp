@@ -304,27 +304,25 @@ TEST_F(SetFormTest, ResetThenCancelChangesNothing) {
     EXPECT_EQ(form->KvolTrackBar->value(), 15);
 }
 
-TEST_F(SetFormTest, OutOfRangeValuesAreShownAtTheEndsAndStoredAsShown) {
+TEST_F(SetFormTest, OutOfRangeValuesAreCorrectedOnCommitAndStoredAsShown) {
     WriteIni("ProcMode=7\nIntroMode=-2\nKrkPhase=3\nCntrPos=25\nKvolPos=-3\nLPFPos=40\n");
     auto form = MakeForm();
     form->show();
-    EXPECT_EQ(form->DataRadioGroup->ItemIndex(), 2);
-    EXPECT_TRUE(form->DataRadioGroup->Item(2)->isChecked());
-    EXPECT_EQ(form->IntroRadioGroup->ItemIndex(), -1);
-    for (int i = 0; i < form->IntroRadioGroup->Count(); ++i)
-        EXPECT_FALSE(form->IntroRadioGroup->Item(i)->isChecked());
-    EXPECT_EQ(form->PhaseRadioGroup->ItemIndex(), 2);
-    // Trackbars stop at their ends; labels show the committed values.
+    // Choices outside their lists come back as the defaults, positions stop
+    // at the sliders' ends, and the labels show the corrected values.
+    EXPECT_EQ(form->DataRadioGroup->ItemIndex(), 0);
+    EXPECT_EQ(form->IntroRadioGroup->ItemIndex(), 0);
+    EXPECT_EQ(form->PhaseRadioGroup->ItemIndex(), 0);
     EXPECT_EQ(form->CfocusTrackBar->value(), 20);
-    EXPECT_EQ(form->CfocusText->text(), "6.75");
+    EXPECT_EQ(form->CfocusText->text(), "5.50");
     EXPECT_EQ(form->KvolTrackBar->value(), 0);
-    EXPECT_EQ(form->KvolText->text(), "0.3");
+    EXPECT_EQ(form->KvolText->text(), "0.6");
     EXPECT_EQ(form->LPFTrackBar->value(), 20);
-    EXPECT_EQ(form->LPFLabel->text(), "34.0kHz");
+    EXPECT_EQ(form->LPFLabel->text(), "18.0kHz");
     form->OkBitBtn->click();
-    EXPECT_EQ(IniValue("ProcMode"), "2");
-    EXPECT_EQ(IniValue("IntroMode"), "-1");
-    EXPECT_EQ(IniValue("KrkPhase"), "2");
+    EXPECT_EQ(IniValue("ProcMode"), "0");
+    EXPECT_EQ(IniValue("IntroMode"), "0");
+    EXPECT_EQ(IniValue("KrkPhase"), "0");
     EXPECT_EQ(IniValue("CntrPos"), "20");
     EXPECT_EQ(IniValue("KvolPos"), "0");
     EXPECT_EQ(IniValue("LPFPos"), "20");

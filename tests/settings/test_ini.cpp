@@ -100,7 +100,9 @@ TEST_F(Persistence, StoredValuesLoadWithFallbacks) {
         {"OvspFlg=0", &ProcessingOptions::OvspFlg, 0, 0},
         {"KnameFlg=junk", &ProcessingOptions::KnameFlg, 1, 1},
         {"OvspMx=-5", &ProcessingOptions::OvspMx, -5, 1},
-        {"CntrPos=40", &ProcessingOptions::CntrPos, 40, 40},
+        {"CntrPos=40", &ProcessingOptions::CntrPos, 40, 20},
+        {"MergeMode=3", &ProcessingOptions::MergeMode, 3, 2},
+        {"SoundQty=2", &ProcessingOptions::SoundQty, 2, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored);

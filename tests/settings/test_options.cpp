@@ -139,3 +139,43 @@ TEST(Options, EmptySuffixTurnsNamingOff) {
     EXPECT_EQ(c.VnameTxt, "abc");
     EXPECT_EQ(c.VnameFlg, 1);
 }
+
+// A hand-edited INI file can put any number in any field: every choice
+// outside its list commits as its default, every position stops at the
+// slider's end, and the edited copy keeps what was entered.
+TEST(Options, CommitBringsEveryValueIntoItsDomain) {
+    using P = ProcessingOptions;
+    const P d{};
+    struct Case {
+        int32_t P::*field;
+        int32_t value, want;
+    } cases[] = {
+        {&P::ProcMode, 3, d.ProcMode},     {&P::ProcMode, -1, d.ProcMode},   {&P::ProcMode, 2, 2},
+        {&P::MergeMode, 3, d.MergeMode},   {&P::MergeMode, -7, d.MergeMode}, {&P::MergeMode, 1, 1},
+        {&P::MergeMode, 0, 0},             {&P::AdptMode, 2, d.AdptMode},    {&P::AdptMode, 1, 1},
+        {&P::IntroMode, 4, d.IntroMode},   {&P::IntroMode, 3, 3},            {&P::LevelAdpt, 4, d.LevelAdpt},
+        {&P::LevelAdpt, 3, 3},             {&P::KrkPhase, 3, d.KrkPhase},    {&P::KrkPhase, 2, 2},
+        {&P::SoundQty, 2, d.SoundQty},     {&P::SoundQty, INT32_MIN, d.SoundQty}, {&P::SoundQty, 1, 1},
+        {&P::OvspFlg, 5, d.OvspFlg},       {&P::KnameFlg, -1, d.KnameFlg},   {&P::AlignFlg, 2, d.AlignFlg},
+        {&P::VnameFlg, 0, 0},              {&P::CntrPos, 25, 20},            {&P::LPFPos, -3, 0},
+        {&P::HPFPos, INT32_MAX, 20},       {&P::KvolPos, 21, 20},            {&P::KlvlPos, -1, 0},
+        {&P::KvolPos, 20, 20},             {&P::KlvlPos, 0, 0},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.value);
+        P e;
+        e.*k.field = k.value;
+        CommittedOptions c;
+        CommitOptions(e, c);
+        EXPECT_EQ(c.*k.field, k.want);
+        EXPECT_EQ(e.*k.field, k.value);
+    }
+    // The derived values follow the corrected positions.
+    P e;
+    e.LPFPos = 40;
+    e.KvolPos = -3;
+    CommittedOptions c;
+    CommitOptions(e, c);
+    EXPECT_EQ(c.LPFFreq, 18000);
+    EXPECT_EQ(c.Kvol, 0.6f);
+}

@@ -1,0 +1,115 @@
+#include "Summary.h"
+
+#include "Json.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+    char buf[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buf, sizeof buf, format, args);
+    va_end(args);
+    return buf;
+}
+
+const char* MergeName(int merge) { return merge == 1 ? "waveform" : "frequency"; }
+
+std::string OffsetText(const RunReport& r) {
+    const char* which = r.offsetFrames > 0 ? "the karaoke is later" : r.offsetFrames < 0 ? "the karaoke is earlier"
+                                                                                         : "aligned";
+    return Format("%.4f s (%lld frames; %s)", r.offsetSeconds, (long long)r.offsetFrames, which);
+}
+
+// Two lengths differ by more than this share of the original's (and more
+// than a couple of seconds): not the same recording.
+constexpr double kLengthShare = 0.10, kLengthSeconds = 2.0;
+// A voice this close to the original's level: nearly nothing was removed.
+constexpr double kRemovalFloorDb = -1.0;
+
+} // namespace
+
+std::string LengthWarning(int64_t originalFrames, int64_t karaokeFrames, int sampleRate) {
+    if (sampleRate <= 0 || originalFrames <= 0) return "";
+    const double diff = std::fabs(double(karaokeFrames - originalFrames));
+    if (diff <= kLengthShare * double(originalFrames) || diff <= kLengthSeconds * sampleRate) return "";
+    return Format("the karaoke is much %s than the original (%.1f s against %.1f s): is it the same song?",
+                  karaokeFrames < originalFrames ? "shorter" : "longer", double(karaokeFrames) / sampleRate,
+                  double(originalFrames) / sampleRate);
+}
+
+std::string RemovalWarning(const RunReport& r) {
+    if (!r.extracted || r.stopped || r.framesWritten == 0 || r.removalDb <= kRemovalFloorDb) return "";
+    return Format("the removal took out almost nothing (%.1f dB): the karaoke may not match the original",
+                  r.removalDb);
+}
+
+std::string FormatSummary(const JobResult& j) {
+    const RunReport& r = j.report;
+    std::string s = "\"" + j.original + "\" -> " + (j.output == "-" ? "standard output" : "\"" + j.output + "\"") +
+                    ": " + j.state + "\n";
+    if (j.originalAlone)
+        s += "  karaoke:  none (the original alone through the finishing stages)\n";
+    else
+        s += "  karaoke:  " + j.karaoke + (j.karaokeFound ? " (found beside the original)" : "") + "\n";
+    if (r.extracted) {
+        s += "  offset:   " + OffsetText(r) + "\n";
+        s += std::string("  phase:    ") + (r.inverted ? "inverted" : "normal") + "\n";
+        s += Format("  drift:    %.1f ppm\n", r.driftPpm);
+        s += Format("  gain:     %+.2f dB (karaoke x %.4f)\n", r.gainDb, r.gain);
+        s += std::string("  merge:    ") + MergeName(r.merge) +
+             (r.mergeChosenAutomatically ? " (chosen automatically)" : "") + "\n";
+        s += Format("  removal:  %.1f dB\n", r.removalDb);
+    }
+    if (j.ran) {
+        const double seconds = r.sampleRate > 0 ? double(r.framesWritten) / r.sampleRate : 0;
+        s += Format("  time:     %.1f s of voice in %.1f s\n", seconds, r.elapsedSeconds);
+    }
+    return s;
+}
+
+std::string FormatJson(const JobResult& j) {
+    const RunReport& r = j.report;
+    JsonObject o;
+    o.Add("original", j.original).Add("karaoke", j.originalAlone ? std::string() : j.karaoke);
+    o.Add("karaokeFound", j.karaokeFound).Add("output", j.output).Add("state", j.state);
+    o.Add("exitStatus", j.exitStatus);
+    if (!j.message.empty()) o.Add("message", j.message);
+    if (r.extracted) {
+        o.Add("offsetFrames", r.offsetFrames).Add("offsetSeconds", r.offsetSeconds, 6);
+        o.Add("inverted", r.inverted).Add("driftPpm", r.driftPpm, 3);
+        o.Add("gain", r.gain, 6).Add("gainDb", r.gainDb, 3);
+        o.Add("merge", MergeName(r.merge)).Add("mergeAutomatic", r.mergeChosenAutomatically);
+        o.Add("removalDb", r.removalDb, 2);
+    }
+    if (j.ran) {
+        o.Add("framesWritten", r.framesWritten).Add("sampleRate", r.sampleRate);
+        o.Add("elapsedSeconds", r.elapsedSeconds, 3);
+    }
+    o.Add("warnings", j.warnings);
+    return o.Text();
+}
+
+std::string FormatAnalysis(const RunReport& r, int driftFrames, int range) {
+    std::string s = Format("offset:   %lld frames (%.4f s, karaoke minus original)\n", (long long)r.offsetFrames,
+                           r.offsetSeconds);
+    s += std::string("phase:    ") + (r.inverted ? "inverted" : "normal") + "\n";
+    s += Format("drift:    %d frames per block (%.1f ppm)\n", driftFrames, r.driftPpm);
+    s += Format("range:    %d frames\n", range);
+    s += Format("gain:     %.6f (%+.2f dB)\n", r.gain, r.gainDb);
+    return s;
+}
+
+std::string FormatAnalysisJson(const RunReport& r, int driftFrames, int range) {
+    JsonObject o;
+    o.Add("offset", r.offsetFrames).Add("offsetSeconds", r.offsetSeconds, 6);
+    o.Add("inverted", r.inverted).Add("drift", driftFrames).Add("driftPpm", r.driftPpm, 3);
+    o.Add("range", range).Add("gain", r.gain, 6).Add("gainDb", r.gainDb, 3);
+    return o.Text();
+}

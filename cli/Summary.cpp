@@ -65,6 +65,9 @@ std::string FormatSummary(const JobResult& j) {
         s += Format("  gain:     %+.2f dB (karaoke x %.4f)\n", r.gainDb, r.gain);
         s += std::string("  merge:    ") + MergeName(r.merge) +
              (r.mergeChosenAutomatically ? " (chosen automatically)" : "") + "\n";
+        if (r.mergeChosenAutomatically) s += "  why:      " + r.mergeReason + "\n";
+        s += std::string("  aligned:  ") +
+             (r.preciseAlignment ? "precisely (sub-sample position fitted over the song)" : "block by block") + "\n";
         s += Format("  removal:  %.1f dB\n", r.removalDb);
     }
     if (j.ran) {
@@ -86,6 +89,8 @@ std::string FormatJson(const JobResult& j) {
         o.Add("inverted", r.inverted).Add("driftPpm", r.driftPpm, 3);
         o.Add("gain", r.gain, 6).Add("gainDb", r.gainDb, 3);
         o.Add("merge", MergeName(r.merge)).Add("mergeAutomatic", r.mergeChosenAutomatically);
+        o.Add("mergeReason", r.mergeReason).Add("cancellationDb", r.cancellationDb, 2);
+        o.Add("preciseAlignment", r.preciseAlignment);
         o.Add("removalDb", r.removalDb, 2);
     }
     if (j.ran) {
@@ -103,6 +108,8 @@ std::string FormatAnalysis(const RunReport& r, int driftFrames, int range) {
     s += Format("drift:    %d frames per block (%.1f ppm)\n", driftFrames, r.driftPpm);
     s += Format("range:    %d frames\n", range);
     s += Format("gain:     %.6f (%+.2f dB)\n", r.gain, r.gainDb);
+    s += Format("cancels:  %.1f dB where there is no voice\n", r.cancellationDb);
+    s += std::string("merge:    ") + r.mergeReason + "\n";
     return s;
 }
 
@@ -111,5 +118,9 @@ std::string FormatAnalysisJson(const RunReport& r, int driftFrames, int range) {
     o.Add("offset", r.offsetFrames).Add("offsetSeconds", r.offsetSeconds, 6);
     o.Add("inverted", r.inverted).Add("drift", driftFrames).Add("driftPpm", r.driftPpm, 3);
     o.Add("range", range).Add("gain", r.gain, 6).Add("gainDb", r.gainDb, 3);
+    o.Add("preciseAlignment", r.preciseAlignment).Add("cancellationDb", r.cancellationDb, 2);
+    o.Add("cancellationThresholdDb", r.cancellationThresholdDb, 1);
+    o.Add("merge", MergeName(r.merge)).Add("mergeAutomatic", r.mergeChosenAutomatically);
+    o.Add("mergeReason", r.mergeReason);
     return o.Text();
 }

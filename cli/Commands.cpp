@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <thread>
 #include <unistd.h>
@@ -18,6 +19,27 @@ namespace {
 struct Job {
     std::string original, karaoke, output;
 };
+
+// A recording that was empty or ended before its header's length: said on
+// standard error, with the status to exit with. What was written is kept.
+int ReportShortInput(const RunReport& report, const TWaveData& original, const TWaveData& karaoke) {
+    if (report.emptyInput) {
+        const TWaveData& empty = original.DataBytes == 0 ? original : karaoke;
+        PrintMessage(QuotedFileName(empty.FileName) + "\nthe data chunk is empty: nothing to extract");
+        return kExitRejected;
+    }
+    if (report.inputEndedEarly) {
+        for (const TWaveData* w : {&original, &karaoke}) {
+            std::error_code ec;
+            const auto size = std::filesystem::file_size(w->FileName, ec);
+            if (ec || int64_t(size) < w->DataStart + int64_t(w->DataBytes))
+                PrintMessage(QuotedFileName(w->FileName) +
+                             "\nthe recording ended before the length its header gives: the voice is incomplete");
+        }
+        return kExitFailed;
+    }
+    return kExitOk;
+}
 
 // One extraction, start to end, with its own engine and files. Returns the
 // exit status for this file.
@@ -53,6 +75,8 @@ int ExtractOne(const Job& job, const CommittedOptions& committed, const ExtractA
         PrintMessage(QuotedFileName(request.output) + "\n" + EngineText::kWriteFailed);
         return kExitFailed;
     }
+    if (const int status = ReportShortInput(engine.LastReport(), original, karaoke); status != kExitOk)
+        return status;
     if (!args.quiet) {
         std::lock_guard lock(OutputMutex());
         std::printf("%s: %s%s (%.1f s of audio in %.1f s)\n", request.output.c_str(),

@@ -9,14 +9,25 @@
 std::atomic<bool> g_interrupted{false};
 
 namespace {
-void OnInterrupt(int) {
+void OnInterrupt(int sig) {
     g_interrupted = true;
-    // A second Ctrl-C ends the program at once.
-    std::signal(SIGINT, SIG_DFL);
+    // A second signal of the same kind ends the program at once.
+    std::signal(sig, SIG_DFL);
 }
 } // namespace
 
-void InstallInterruptHandler() { std::signal(SIGINT, OnInterrupt); }
+void InstallInterruptHandler() {
+    // Ctrl-C, a kill and a closed terminal all stop the run the same way, so
+    // the output is closed as a valid file of what was written.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, OnInterrupt);
+    IgnoreFileSizeLimitSignal();
+}
+
+void IgnoreFileSizeLimitSignal() {
+    // Past a file-size limit, write() then fails with EFBIG and the run ends
+    // on the write-error path instead of the process dying mid-file.
+    std::signal(SIGXFSZ, SIG_IGN);
+}
 
 std::mutex& OutputMutex() {
     static std::mutex m;

@@ -66,8 +66,8 @@ void TWaveData::CloseHandle() {
     fd_ = -1;
     bufLen_ = 0;
     bufPos_ = 0;
-    buf_.clear();
-    buf_.shrink_to_fit();
+    // The buffer stays for the next file: the window opens and closes the
+    // same objects for every run.
 }
 
 int64_t TWaveData::FileSize() const {
@@ -91,11 +91,25 @@ int32_t TWaveData::ReadRaw(int64_t pos, void* dest, int32_t bytes) {
     return got;
 }
 
+// Small reads of the chunk headers, served from the buffer, which then holds
+// the head of the file for the first reads of sample data. -1 on error.
+int32_t TWaveData::ReadHead(int64_t pos, void* dest, int32_t bytes) {
+    if (pos < bufPos_ || pos + bytes > bufPos_ + bufLen_) {
+        const int32_t r = ReadRaw(pos, buf_.data(), kBufferSize);
+        if (r < 0) return -1;
+        bufPos_ = pos;
+        bufLen_ = r;
+    }
+    const int32_t n = int32_t(std::min<int64_t>(bytes, bufPos_ + bufLen_ - pos));
+    std::memcpy(dest, buf_.data() + (pos - bufPos_), size_t(n));
+    return n;
+}
+
 bool TWaveData::FindChunk(const char id[4], int64_t from, int64_t end, ChunkInfo& out) {
     int64_t p = from;
     while (p + 8 <= end) {
         uint8_t hdr[8];
-        if (ReadRaw(p, hdr, 8) != 8) return false;
+        if (ReadHead(p, hdr, 8) != 8) return false;
         uint32_t size = GetU32(hdr + 4);
         if (std::memcmp(hdr, id, 4) == 0) {
             std::memcpy(out.ckid, hdr, 4);
@@ -122,13 +136,16 @@ int TWaveData::OpenRead(const std::string& name) {
     }
     fd_ = fd;
     const int64_t size = st.st_size;
+    buf_.resize(kBufferSize);
+    bufPos_ = 0;
+    bufLen_ = 0;
 
     // The first top-level chunk "RIFF" of form "WAVE"; other chunks are skipped.
     bool found = false;
     int64_t p = 0;
     while (p + 12 <= size) {
         uint8_t hdr[12];
-        if (ReadRaw(p, hdr, 12) != 12) break;
+        if (ReadHead(p, hdr, 12) != 12) break;
         uint32_t ck = GetU32(hdr + 4);
         if (std::memcmp(hdr, "RIFF", 4) == 0 && std::memcmp(hdr + 8, "WAVE", 4) == 0) {
             std::memcpy(RiffChunk.ckid, hdr, 4);
@@ -154,7 +171,7 @@ int TWaveData::OpenRead(const std::string& name) {
     }
     // Exactly the 16 bytes up to wBitsPerSample, whatever the declared size.
     uint8_t f[16];
-    if (ReadRaw(fmt.dwDataOffset, f, 16) != 16) {
+    if (ReadHead(fmt.dwDataOffset, f, 16) != 16) {
         CloseHandle();
         return 1;
     }
@@ -178,9 +195,6 @@ int TWaveData::OpenRead(const std::string& name) {
     Mode = 0;
     readEnd_ = std::min<int64_t>(DataStart + int64_t(DataBytes), size);
     pos_ = DataStart;
-    buf_.resize(kBufferSize);
-    bufPos_ = 0;
-    bufLen_ = 0;
     return 0;
 }
 

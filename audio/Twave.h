@@ -83,6 +83,7 @@ private:
     void UpdateHeader();
     int64_t FileSize() const;
     int32_t ReadRaw(int64_t pos, void* dest, int32_t bytes);
+    int32_t ReadHead(int64_t pos, void* dest, int32_t bytes);
     bool FindChunk(const char id[4], int64_t from, int64_t end, ChunkInfo& out);
     void CloseHandle();
 

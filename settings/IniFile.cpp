@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,14 +15,16 @@ namespace {
 
 constexpr size_t npos = std::string::npos;
 
-std::string Trim(const std::string& s) {
+// Views into the line, so that scanning a file for a section or key copies
+// nothing.
+std::string_view Trim(std::string_view s) {
     size_t b = s.find_first_not_of(" \t");
     if (b == npos) return {};
     size_t e = s.find_last_not_of(" \t");
     return s.substr(b, e - b + 1);
 }
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
+bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
         unsigned char x = a[i], y = b[i];
@@ -33,21 +36,21 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
 }
 
 // The name of a "[name]" line, or nullopt.
-std::optional<std::string> SectionName(const std::string& line) {
-    std::string t = Trim(line);
+std::optional<std::string_view> SectionName(std::string_view line) {
+    std::string_view t = Trim(line);
     if (t.size() < 2 || t.front() != '[') return std::nullopt;
     size_t close = t.find(']');
     if (close == npos) return std::nullopt;
     return Trim(t.substr(1, close - 1));
 }
 
-bool IsComment(const std::string& line) {
-    std::string t = Trim(line);
+bool IsComment(std::string_view line) {
+    std::string_view t = Trim(line);
     return !t.empty() && (t[0] == ';' || t[0] == '#');
 }
 
 // Splits "key=value"; false for lines that are not key lines.
-bool SplitKey(const std::string& line, std::string& key, std::string& value) {
+bool SplitKey(std::string_view line, std::string_view& key, std::string_view& value) {
     if (IsComment(line)) return false;
     size_t eq = line.find('=');
     if (eq == npos) return false;
@@ -153,13 +156,13 @@ std::optional<std::string> IniFile::Get(const std::string& section, const std::s
     if (h == npos) return std::nullopt;
     size_t end = SectionEnd(h);
     for (size_t i = h + 1; i < end; ++i) {
-        std::string k, v;
+        std::string_view k, v;
         if (SplitKey(lines_[i].text, k, v) && EqualNoCase(k, key)) {
             v = Trim(v);
             if (v.size() >= 2 && ((v.front() == '"' && v.back() == '"') ||
                                   (v.front() == '\'' && v.back() == '\'')))
                 v = v.substr(1, v.size() - 2);
-            return v;
+            return std::string(v);
         }
     }
     return std::nullopt;
@@ -195,7 +198,7 @@ void IniFile::Set(const std::string& section, const std::string& key, const std:
     size_t end = SectionEnd(h);
     size_t lastKey = h;
     for (size_t i = h + 1; i < end; ++i) {
-        std::string k, v;
+        std::string_view k, v;
         if (!SplitKey(lines_[i].text, k, v)) continue;
         lastKey = i;
         if (EqualNoCase(k, key)) {

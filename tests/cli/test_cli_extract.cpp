@@ -121,7 +121,7 @@ TEST_F(CliExtract, InterruptKeepsAValidFile) {
         ::_exit(127);
     }
     // Wait until the run has written something, then interrupt it.
-    for (int i = 0; i < 600; ++i) {
+    for (int i = 0; i < 4800; ++i) { // up to 4 minutes: sanitizer builds analyse slowly
         std::error_code ec;
         if (std::filesystem::file_size(out, ec) > 200000 && !ec) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -187,7 +187,7 @@ TEST_F(CliExtract, SignalsLeaveAValidFile) {
         }
     }
     // Wait until a run has written some audio, under whatever name, then signal it.
-    for (int i = 0; i < 1200; ++i) {
+    for (int i = 0; i < 4800; ++i) { // up to 4 minutes: sanitizer builds analyse slowly
         bool pending = false;
         for (Case& c : cases) {
             if (c.sent) continue;

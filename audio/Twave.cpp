@@ -66,8 +66,8 @@ void TWaveData::CloseHandle() {
     fd_ = -1;
     bufLen_ = 0;
     bufPos_ = 0;
-    buf_.clear();
-    buf_.shrink_to_fit();
+    // The buffer stays for the next file: the window opens and closes the
+    // same objects for every run.
 }
 
 int64_t TWaveData::FileSize() const {
@@ -91,11 +91,25 @@ int32_t TWaveData::ReadRaw(int64_t pos, void* dest, int32_t bytes) {
     return got;
 }
 
+// Small reads of the chunk headers, served from the buffer, which then holds
+// the head of the file for the first reads of sample data. -1 on error.
+int32_t TWaveData::ReadHead(int64_t pos, void* dest, int32_t bytes) {
+    if (pos < bufPos_ || pos + bytes > bufPos_ + bufLen_) {
+        const int32_t r = ReadRaw(pos, buf_.data(), kBufferSize);
+        if (r < 0) return -1;
+        bufPos_ = pos;
+        bufLen_ = r;
+    }
+    const int32_t n = int32_t(std::min<int64_t>(bytes, bufPos_ + bufLen_ - pos));
+    std::memcpy(dest, buf_.data() + (pos - bufPos_), size_t(n));
+    return n;
+}
+
 bool TWaveData::FindChunk(const char id[4], int64_t from, int64_t end, ChunkInfo& out) {
     int64_t p = from;
     while (p + 8 <= end) {
         uint8_t hdr[8];
-        if (ReadRaw(p, hdr, 8) != 8) return false;
+        if (ReadHead(p, hdr, 8) != 8) return false;
         uint32_t size = GetU32(hdr + 4);
         if (std::memcmp(hdr, id, 4) == 0) {
             std::memcpy(out.ckid, hdr, 4);
@@ -122,13 +136,16 @@ int TWaveData::OpenRead(const std::string& name) {
     }
     fd_ = fd;
     const int64_t size = st.st_size;
+    buf_.resize(kBufferSize);
+    bufPos_ = 0;
+    bufLen_ = 0;
 
     // The first top-level chunk "RIFF" of form "WAVE"; other chunks are skipped.
     bool found = false;
     int64_t p = 0;
     while (p + 12 <= size) {
         uint8_t hdr[12];
-        if (ReadRaw(p, hdr, 12) != 12) break;
+        if (ReadHead(p, hdr, 12) != 12) break;
         uint32_t ck = GetU32(hdr + 4);
         if (std::memcmp(hdr, "RIFF", 4) == 0 && std::memcmp(hdr + 8, "WAVE", 4) == 0) {
             std::memcpy(RiffChunk.ckid, hdr, 4);
@@ -154,7 +171,7 @@ int TWaveData::OpenRead(const std::string& name) {
     }
     // Exactly the 16 bytes up to wBitsPerSample, whatever the declared size.
     uint8_t f[16];
-    if (ReadRaw(fmt.dwDataOffset, f, 16) != 16) {
+    if (ReadHead(fmt.dwDataOffset, f, 16) != 16) {
         CloseHandle();
         return 1;
     }
@@ -178,15 +195,19 @@ int TWaveData::OpenRead(const std::string& name) {
     Mode = 0;
     readEnd_ = std::min<int64_t>(DataStart + int64_t(DataBytes), size);
     pos_ = DataStart;
-    buf_.resize(kBufferSize);
-    bufPos_ = 0;
-    bufLen_ = 0;
     return 0;
 }
 
 int TWaveData::CreateWrite(const std::string& name) {
     if (name.empty()) return 1;
-    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Know whether the file is new, so that a failure removes only what this
+    // call made.
+    bool created = true;
+    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        created = false;
+        fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    }
     if (fd < 0) return 1;
     fd_ = fd;
     buf_.resize(kBufferSize);
@@ -194,9 +215,11 @@ int TWaveData::CreateWrite(const std::string& name) {
     fileEnd_ = 0;
     writeFailed_ = false;
 
+    // The sizes of an empty file, so that even a run killed before its first
+    // sample leaves a valid WAVE file.
     uint8_t h[kHeaderSize];
     std::memcpy(h, "RIFF", 4);
-    PutU32(h + 4, 0);
+    PutU32(h + 4, kHeaderSize - 8);
     std::memcpy(h + 8, "WAVE", 4);
     std::memcpy(h + 12, "fmt ", 4);
     PutU32(h + 16, sizeof(WaveFormat));
@@ -206,12 +229,14 @@ int TWaveData::CreateWrite(const std::string& name) {
     int64_t written = 0;
     if (!WriteAll(fd_, h, kHeaderSize, &written)) {
         CloseHandle();
+        if (created) ::unlink(name.c_str());
         return 1;
     }
     fileEnd_ = kHeaderSize;
+    lastUpdate_ = std::chrono::steady_clock::now();
 
     std::memcpy(RiffChunk.ckid, "RIFF", 4);
-    RiffChunk.cksize = 0;
+    RiffChunk.cksize = kHeaderSize - 8;
     std::memcpy(RiffChunk.fccType, "WAVE", 4);
     RiffChunk.dwDataOffset = 8;
     RiffChunk.dwFlags = 1;
@@ -225,6 +250,21 @@ int TWaveData::CreateWrite(const std::string& name) {
     return 0;
 }
 
+// Writes the sizes of the whole frames that have reached the disk into the
+// header, so that the file is valid if the program dies now. A failure here
+// is left for Close to find.
+void TWaveData::UpdateHeader() {
+    lastUpdate_ = std::chrono::steady_clock::now();
+    int64_t data = std::max<int64_t>(0, fileEnd_ - kHeaderSize);
+    if (Format.nBlockAlign > 0) data -= data % Format.nBlockAlign;
+    data = std::min(data, kMaxDataBytes);
+    uint8_t v[4];
+    PutU32(v, uint32_t(kHeaderSize - 8 + data + (data & 1)));
+    if (!PWriteAll(fd_, v, 4, 4)) return;
+    PutU32(v, uint32_t(data));
+    PWriteAll(fd_, v, 4, 42);
+}
+
 int TWaveData::FlushWrite() {
     if (bufLen_ == 0) return 0;
     int64_t written = 0;
@@ -235,6 +275,7 @@ int TWaveData::FlushWrite() {
         writeFailed_ = true;
         return -1;
     }
+    UpdateHeader();
     return 0;
 }
 
@@ -251,6 +292,10 @@ int32_t TWaveData::Write(const void* src, int32_t bytes) {
         left -= n;
         if (bufLen_ == kBufferSize && FlushWrite() != 0) return -1;
     }
+    // A slow run still puts what it wrote on disk, counted by the header, in
+    // good time; one clock reading per call keeps this cheap.
+    if (bufLen_ > 0 && std::chrono::steady_clock::now() - lastUpdate_ >= HeaderInterval && FlushWrite() != 0)
+        return -1;
     return bytes;
 }
 

@@ -1,6 +1,7 @@
 // RIFF WAVE file access: one file open for reading or writing at a time.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -42,7 +43,10 @@ public:
     // "fmt " followed by "data".
     int OpenRead(const std::string& name);
     // Format must be filled first. 0 success; 1 cannot create / write failed;
-    // 2 a chunk could not be started.
+    // 2 a chunk could not be started. A file this call created is removed
+    // again when it fails. From here on the file on disk is a valid WAVE file
+    // of the whole frames written so far: its sizes are brought up to date
+    // whenever buffered data goes to disk, and at least every HeaderInterval.
     int CreateWrite(const std::string& name);
     // Finishes the chunk sizes of a written file. 0 if not open, else 0 or
     // non-zero for the result of closing.
@@ -70,11 +74,16 @@ public:
     std::string FileName;
     WaveFormat Format;
     uint32_t DataBytes = 0; // size field of the data chunk, as stored
+    // Longest time written data may wait in the buffer before it goes to disk
+    // with the header sizes that count it.
+    std::chrono::steady_clock::duration HeaderInterval = std::chrono::milliseconds(500);
 
 private:
     int FlushWrite();
+    void UpdateHeader();
     int64_t FileSize() const;
     int32_t ReadRaw(int64_t pos, void* dest, int32_t bytes);
+    int32_t ReadHead(int64_t pos, void* dest, int32_t bytes);
     bool FindChunk(const char id[4], int64_t from, int64_t end, ChunkInfo& out);
     void CloseHandle();
 
@@ -88,4 +97,5 @@ private:
     int64_t readEnd_ = 0;   // reading stops here
     int64_t fileEnd_ = 0;   // bytes written successfully (writing)
     bool writeFailed_ = false;
+    std::chrono::steady_clock::time_point lastUpdate_{};
 };

@@ -13,11 +13,19 @@ void OptionSource::AddTo(CLI::App& app) {
 bool OptionSource::Load(SettingsModel& s, std::string& error) const {
     s.SetDefaults();
     if (!defaults) {
-        if (!iniPath.empty())
+        if (!iniPath.empty()) {
+            // A file named on purpose must be read: silently running on the
+            // defaults instead would give a different voice.
             s.IniPath = iniPath;
-        else
+            std::string why;
+            if (s.LoadOptions(&why) != IniFile::LoadResult::Loaded) {
+                error = "--ini " + iniPath + ": " + why;
+                return false;
+            }
+        } else {
             s.BuildIniPath(kGuiProgramName);
-        s.LoadOptions();
+            s.LoadOptions();
+        }
     } else if (!iniPath.empty()) {
         s.IniPath = iniPath;
     }

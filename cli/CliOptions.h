@@ -16,7 +16,8 @@ struct OptionSource {
     // Adds --ini, --defaults and --set to a subcommand.
     void AddTo(CLI::App& app);
     // Fills `settings` as the window would at start-up, then applies the
-    // overrides and commits. False with `error` set on a bad --set.
+    // overrides and commits. False with `error` set on a bad --set or an
+    // --ini file that cannot be read (missing, a folder, FIFO or device).
     bool Load(SettingsModel& settings, std::string& error) const;
 };
 

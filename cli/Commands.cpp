@@ -49,6 +49,27 @@ void Warn(std::vector<std::string>& list, const std::string& file, const std::st
     PrintText("warning: " + Quoted(file) + ": " + text + "\n");
 }
 
+// A recording that was empty or ended before its header's length: said on
+// standard error, with the status to exit with. What was written is kept.
+int ReportShortInput(const RunReport& report, const TWaveData& original, const TWaveData& karaoke) {
+    if (report.emptyInput) {
+        const TWaveData& empty = original.DataBytes == 0 ? original : karaoke;
+        PrintMessage(QuotedFileName(empty.FileName) + "\nthe data chunk is empty: nothing to extract");
+        return kExitRejected;
+    }
+    if (report.inputEndedEarly) {
+        for (const TWaveData* w : {&original, &karaoke}) {
+            std::error_code ec;
+            const auto size = std::filesystem::file_size(w->FileName, ec);
+            if (ec || int64_t(size) < w->DataStart + int64_t(w->DataBytes))
+                PrintMessage(QuotedFileName(w->FileName) +
+                             "\nthe recording ended before the length its header gives: the voice is incomplete");
+        }
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
 // How the jobs show their progress.
 struct Ui {
     bool progressBar = false;        // one job on a terminal
@@ -166,13 +187,14 @@ JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const Ex
         return stop("failed", kExitFailed, EngineText::kWriteFailed);
     }
     if (r.emptyInput) {
-        const std::string m = Quoted(job.original) + ": nothing to extract, a data chunk is empty";
-        PrintText(m + "\n");
-        return stop("rejected", kExitRejected, m);
+        ReportShortInput(r, original, karaoke);
+        return stop("rejected", kExitRejected, Quoted(job.original) + ": nothing to extract, a data chunk is empty");
     }
     if (r.stopped && r.framesWritten == 0)
         return stop("not written", kExitInterrupted, "stopped before any voice was written; the output was left as it was");
-    if (r.inputEndedEarly) Warn(res.warnings, job.original, "a recording ended before its header said it would");
+    // A recording that ended before its header's length: said, and the
+    // incomplete voice is kept, with a failure status.
+    const bool incomplete = r.inputEndedEarly && ReportShortInput(r, original, karaoke) != kExitOk;
     const std::string removal = RemovalWarning(r);
     if (!removal.empty()) Warn(res.warnings, job.karaoke, removal);
     if (args.strict && !res.warnings.empty()) {
@@ -185,6 +207,7 @@ JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const Ex
         PrintText(m + "\n");
         return stop("failed", kExitFailed, m);
     }
+    if (incomplete) return stop("incomplete, kept what was written", kExitFailed, "a recording ended early");
     return stop(r.stopped ? "stopped, kept what was written" : "voice written", r.stopped ? kExitInterrupted : kExitOk,
                 "");
 }

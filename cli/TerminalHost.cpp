@@ -12,7 +12,7 @@ std::atomic<bool> g_interrupted{false};
 namespace {
 void OnInterrupt(int sig) {
     if (!g_interrupted.exchange(true)) return;
-    // A second Ctrl-C ends the program at once, leaving each output as a
+    // A second Ctrl-C (or SIGTERM, SIGHUP) ends the program at once, leaving each output as a
     // run stopped at this point would.
     FinishPendingOutputsNow();
     std::signal(sig, SIG_DFL);
@@ -20,7 +20,18 @@ void OnInterrupt(int sig) {
 }
 } // namespace
 
-void InstallInterruptHandler() { std::signal(SIGINT, OnInterrupt); }
+void InstallInterruptHandler() {
+    // Ctrl-C, a kill and a closed terminal all stop the run the same way, so
+    // the output is closed as a valid file of what was written.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, OnInterrupt);
+    IgnoreFileSizeLimitSignal();
+}
+
+void IgnoreFileSizeLimitSignal() {
+    // Past a file-size limit, write() then fails with EFBIG and the run ends
+    // on the write-error path instead of the process dying mid-file.
+    std::signal(SIGXFSZ, SIG_IGN);
+}
 
 std::mutex& OutputMutex() {
     static std::mutex m;

@@ -1,5 +1,5 @@
 // The engine's host on a terminal: a progress bar on standard error, warnings
-// as text, Ctrl-C as the stop request.
+// as text, Ctrl-C (or SIGTERM, SIGHUP) as the stop request.
 #pragma once
 
 #include "DebugLog.h"
@@ -13,9 +13,12 @@
 #include <string>
 #include <vector>
 
-// Set by the SIGINT handler; every running job stops at its next block.
+// Set by the SIGINT, SIGTERM and SIGHUP handler; every running job stops at
+// its next block.
 extern std::atomic<bool> g_interrupted;
 void InstallInterruptHandler();
+// SIGXFSZ ignored, so that a file-size limit is an ordinary write error.
+void IgnoreFileSizeLimitSignal();
 // Serialises lines written by parallel jobs.
 std::mutex& OutputMutex();
 // Prints a message of the system's own on standard error, without its padding.

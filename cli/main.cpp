@@ -2,6 +2,7 @@
 #include "CliOptions.h"
 #include "Commands.h"
 #include "Settings.h"
+#include "TerminalHost.h"
 #include "Twave.h"
 #include "WaveCheck.h"
 
@@ -58,6 +59,7 @@ int RunSettings(const OptionSource& source) {
 } // namespace
 
 int main(int argc, char** argv) {
+    IgnoreFileSizeLimitSignal();
     CLI::App app{"Sonvelt extracts the singing voice of a song from the original recording and its karaoke version.",
                  "sonvelt-cli"};
     app.set_version_flag("--version", "sonvelt-cli 3.0");

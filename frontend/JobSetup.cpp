@@ -39,7 +39,8 @@ bool PrepareInputs(JobRequest& r, TWaveData& orig, TWaveData& kar, JobDialogs& d
         d.ShowWarning(JobText::kDuplicateNames);
         return false;
     }
-    r.runMode = r.original == r.karaoke ? 1 : 0;
+    // One file under two spellings ("A" and "./A", a link) is the original alone.
+    r.runMode = r.original == r.karaoke || SameFile(r.original, r.karaoke) ? 1 : 0;
     if (!CheckInput(r, 1, r.original, d) || !CheckInput(r, 2, r.karaoke, d)) return false;
 
     if (orig.OpenRead(r.original) != 0) {

@@ -1,11 +1,12 @@
 #include "IniFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <string_view>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,14 +15,16 @@ namespace {
 
 constexpr size_t npos = std::string::npos;
 
-std::string Trim(const std::string& s) {
+// Views into the line, so that scanning a file for a section or key copies
+// nothing.
+std::string_view Trim(std::string_view s) {
     size_t b = s.find_first_not_of(" \t");
     if (b == npos) return {};
     size_t e = s.find_last_not_of(" \t");
     return s.substr(b, e - b + 1);
 }
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
+bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
         unsigned char x = a[i], y = b[i];
@@ -33,21 +36,21 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
 }
 
 // The name of a "[name]" line, or nullopt.
-std::optional<std::string> SectionName(const std::string& line) {
-    std::string t = Trim(line);
+std::optional<std::string_view> SectionName(std::string_view line) {
+    std::string_view t = Trim(line);
     if (t.size() < 2 || t.front() != '[') return std::nullopt;
     size_t close = t.find(']');
     if (close == npos) return std::nullopt;
     return Trim(t.substr(1, close - 1));
 }
 
-bool IsComment(const std::string& line) {
-    std::string t = Trim(line);
+bool IsComment(std::string_view line) {
+    std::string_view t = Trim(line);
     return !t.empty() && (t[0] == ';' || t[0] == '#');
 }
 
 // Splits "key=value"; false for lines that are not key lines.
-bool SplitKey(const std::string& line, std::string& key, std::string& value) {
+bool SplitKey(std::string_view line, std::string_view& key, std::string_view& value) {
     if (IsComment(line)) return false;
     size_t eq = line.find('=');
     if (eq == npos) return false;
@@ -63,37 +66,69 @@ void IniFile::Parse(const std::string& text) {
     size_t start = 0;
     // A UTF-8 byte-order mark belongs to no line.
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) start = 3;
+    // Lines end in "\n", "\r\n" or a lone "\r"; each keeps its own ending.
     while (start < text.size()) {
-        size_t nl = text.find('\n', start);
+        size_t end = text.find_first_of("\r\n", start);
         Line l;
-        if (nl == npos) {
+        if (end == npos) {
             l.text = text.substr(start);
             start = text.size();
         } else {
-            l.text = text.substr(start, nl - start);
-            l.ending = "\n";
-            start = nl + 1;
-        }
-        if (!l.text.empty() && l.text.back() == '\r') {
-            l.text.pop_back();
-            l.ending = "\r" + l.ending;
+            l.text = text.substr(start, end - start);
+            size_t len = text.compare(end, 2, "\r\n") == 0 ? 2 : 1;
+            l.ending = text.substr(end, len);
+            start = end + len;
         }
         lines_.push_back(std::move(l));
     }
 }
 
-bool IniFile::Load(const std::string& path) {
+IniFile::LoadResult IniFile::Read(const std::string& path, std::string* why) {
     lines_.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::error_code ec;
-        return !std::filesystem::exists(path, ec);
+    auto fail = [&](const std::string& text) {
+        if (why) *why = text;
+        return LoadResult::Failed;
+    };
+    // Non-blocking, so that opening a FIFO cannot wait for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            if (why) *why = std::strerror(ENOENT);
+            return LoadResult::Missing;
+        }
+        return fail(std::strerror(errno));
     }
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad()) return false;
-    Parse(ss.str());
-    return true;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        int e = errno;
+        ::close(fd);
+        return fail(std::strerror(e));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail(S_ISDIR(st.st_mode) ? "is a folder, not a file" : "is not a regular file");
+    }
+    std::string text;
+    text.resize(std::min<size_t>(size_t(st.st_size), kMaxFileSize) + 1);
+    size_t got = 0;
+    // The file may grow while it is read: never read past the limit.
+    while (got < text.size()) {
+        ssize_t r = ::read(fd, text.data() + got, text.size() - got);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) {
+            int e = errno;
+            ::close(fd);
+            return fail(std::strerror(e));
+        }
+        if (r == 0) break;
+        got += size_t(r);
+        if (got == text.size() && got <= kMaxFileSize) text.resize(std::min(got * 2, kMaxFileSize + 1));
+    }
+    ::close(fd);
+    if (got > kMaxFileSize) return fail("is larger than " + std::to_string(kMaxFileSize) + " bytes");
+    text.resize(got);
+    Parse(text);
+    return LoadResult::Loaded;
 }
 
 std::string IniFile::Text() const {
@@ -121,22 +156,31 @@ std::optional<std::string> IniFile::Get(const std::string& section, const std::s
     if (h == npos) return std::nullopt;
     size_t end = SectionEnd(h);
     for (size_t i = h + 1; i < end; ++i) {
-        std::string k, v;
+        std::string_view k, v;
         if (SplitKey(lines_[i].text, k, v) && EqualNoCase(k, key)) {
             v = Trim(v);
             if (v.size() >= 2 && ((v.front() == '"' && v.back() == '"') ||
                                   (v.front() == '\'' && v.back() == '\'')))
                 v = v.substr(1, v.size() - 2);
-            return v;
+            return std::string(v);
         }
     }
     return std::nullopt;
 }
 
+// New lines take the file's first ending that other readers all see as
+// one: a file of lone carriage returns gets "\n".
 std::string IniFile::NewLineEnding() const {
     for (const Line& l : lines_)
-        if (!l.ending.empty()) return l.ending;
+        if (!l.ending.empty() && l.ending.back() == '\n') return l.ending;
     return "\n";
+}
+
+void IniFile::EndLineBefore(size_t at, const std::string& nl) {
+    if (at == 0) return;
+    std::string& e = lines_[at - 1].ending;
+    if (e.empty()) e = nl;
+    else if (e == "\r") e = "\r\n"; // the line stays a line for readers that split at "\n" only
 }
 
 void IniFile::Set(const std::string& section, const std::string& key, const std::string& value) {
@@ -144,7 +188,7 @@ void IniFile::Set(const std::string& section, const std::string& key, const std:
     size_t h = FindSection(section);
     if (h == npos) {
         if (!lines_.empty()) {
-            if (lines_.back().ending.empty()) lines_.back().ending = nl;
+            EndLineBefore(lines_.size(), nl);
             if (!Trim(lines_.back().text).empty()) lines_.push_back({"", nl});
         }
         lines_.push_back({"[" + section + "]", nl});
@@ -154,7 +198,7 @@ void IniFile::Set(const std::string& section, const std::string& key, const std:
     size_t end = SectionEnd(h);
     size_t lastKey = h;
     for (size_t i = h + 1; i < end; ++i) {
-        std::string k, v;
+        std::string_view k, v;
         if (!SplitKey(lines_[i].text, k, v)) continue;
         lastKey = i;
         if (EqualNoCase(k, key)) {
@@ -166,23 +210,41 @@ void IniFile::Set(const std::string& section, const std::string& key, const std:
     // After the section's last key, so blank lines and comments that separate
     // it from the next section stay where they were.
     size_t at = lastKey + 1;
-    if (lines_[at - 1].ending.empty()) lines_[at - 1].ending = nl;
+    EndLineBefore(at, nl);
     lines_.insert(lines_.begin() + long(at), Line{key + "=" + value, nl});
 }
 
-bool IniFile::Save(const std::string& path) const {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::path target = path;
-    // Write through a symbolic link to the file it names.
-    if (fs::is_symlink(target, ec)) {
-        fs::path link = fs::read_symlink(target, ec);
-        if (ec) return false;
-        target = link.is_absolute() ? link : target.parent_path() / link;
+namespace {
+
+// The file a chain of symbolic links ends at (the path itself when it is no
+// link); empty for a loop or an unreadable link.
+std::filesystem::path FinalTarget(std::filesystem::path p) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(p.c_str(), &st) != 0) return errno == ENOENT ? p : std::filesystem::path();
+        if (!S_ISLNK(st.st_mode)) return p;
+        std::error_code ec;
+        std::filesystem::path link = std::filesystem::read_symlink(p, ec);
+        if (ec) return {};
+        p = link.is_absolute() ? link : p.parent_path() / link;
     }
+    return {};
+}
+
+} // namespace
+
+bool IniFile::Save(const std::string& path) const {
+    const std::filesystem::path target = FinalTarget(path);
+    if (target.empty()) return false;
     mode_t mode = 0644;
     struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
+    if (::stat(target.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) return false;
+        mode = st.st_mode & 07777;
+        // A file its owner made read-only stays as it is, also for root,
+        // whom access() would let through.
+        if (::access(target.c_str(), W_OK) != 0 || (mode & 0222) == 0) return false;
+    }
 
     std::string tmp = target.string() + ".XXXXXX";
     int fd = ::mkstemp(tmp.data());

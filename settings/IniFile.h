@@ -9,17 +9,27 @@
 
 class IniFile {
 public:
-    // Reads `path`. A missing file gives an empty document and true; an
-    // unreadable one gives false.
-    bool Load(const std::string& path);
+    // Settings files are small; anything larger is not one.
+    static constexpr size_t kMaxFileSize = 4 << 20;
+
+    enum class LoadResult { Loaded, Missing, Failed };
+    // Reads `path`, following symbolic links. Only a regular file of at most
+    // kMaxFileSize bytes is read: a folder, FIFO or device is never opened for
+    // reading. A missing file gives an empty document. On failure `why`, when
+    // given, says what was wrong.
+    LoadResult Read(const std::string& path, std::string* why = nullptr);
+    // Read() with a missing file taken as an empty one: false only on failure.
+    bool Load(const std::string& path) { return Read(path) != LoadResult::Failed; }
     // The value of the first matching key of the first matching section,
     // with surrounding blanks and one pair of enclosing quotes removed.
     std::optional<std::string> Get(const std::string& section, const std::string& key) const;
     // Replaces the value of the key (keeping the key's spelling in the file) or
     // adds the key at the end of its section, adding the section if needed.
     void Set(const std::string& section, const std::string& key, const std::string& value);
-    // Writes the whole document to `path` through a temporary file and a
-    // rename, so a failed write leaves the old file whole. False on failure.
+    // Writes the whole document to the file `path` leads to (through every
+    // symbolic link) by way of a temporary file and a rename, so a failed
+    // write leaves the old file whole. A file that nobody may write is not
+    // replaced. False on failure.
     bool Save(const std::string& path) const;
 
     std::string Text() const;
@@ -28,13 +38,16 @@ public:
 private:
     struct Line {
         std::string text;   // without the line ending
-        std::string ending; // "\n", "\r\n" or "" for the last line
+        std::string ending; // "\n", "\r\n", a lone "\r", or "" for the last line
     };
     // Index of the header line of the section, or npos.
     size_t FindSection(const std::string& section) const;
     // The end (exclusive) of the section whose header is at `header`.
     size_t SectionEnd(size_t header) const;
     std::string NewLineEnding() const;
+    // Makes the line before `at` end so that a line inserted at `at` stands
+    // on its own for every reader.
+    void EndLineBefore(size_t at, const std::string& nl);
 
     std::vector<Line> lines_;
 };

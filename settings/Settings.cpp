@@ -139,14 +139,16 @@ void SettingsModel::BuildIniPath(const std::string& programFile, const std::stri
     IniPath = (folder / name).string();
 }
 
-void SettingsModel::LoadOptions() {
-    if (IniPath.empty()) return;
+IniFile::LoadResult SettingsModel::LoadOptions(std::string* why) {
+    if (IniPath.empty()) return IniFile::LoadResult::Missing;
     IniFile ini;
-    if (!ini.Load(IniPath)) return;
+    const IniFile::LoadResult r = ini.Read(IniPath, why);
+    if (r != IniFile::LoadResult::Loaded) return r;
     for (const OptionKey& k : OptionKeys()) {
         auto text = ini.Get(kIniSection, k.name);
         if (text) ApplyOptionText(EditedOptions, k, *text);
     }
+    return r;
 }
 
 int SettingsModel::SaveOptions() {

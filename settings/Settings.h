@@ -1,6 +1,7 @@
 // The options' two copies and their INI file.
 #pragma once
 
+#include "IniFile.h"
 #include "Options.h"
 
 #include <string>
@@ -47,7 +48,10 @@ public:
     // <data folder>/SonveltRip/<program name without extension>.ini; the
     // folder is created if missing. An empty `dataFolder` means LocalDataFolder().
     void BuildIniPath(const std::string& programFile, const std::string& dataFolder = {});
-    void LoadOptions();
+    // Reads IniPath into the edited copy. A missing or unreadable file leaves
+    // the values the copy holds; the result (and `why`) say which it was, for
+    // callers that named the file themselves.
+    IniFile::LoadResult LoadOptions(std::string* why = nullptr);
     // Writes the committed copy's keys. 0 on success, 1 when the file
     // could not be written (the file is then left as it was).
     int SaveOptions();

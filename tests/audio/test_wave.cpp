@@ -345,3 +345,61 @@ TEST(WaveWrite, FullDiskLeavesAValidPartialFile) {
     ASSERT_EQ(r.Read(back.data(), int32_t(data)), int32_t(data));
     for (size_t f = 0; f < back.size() / 2; ++f) ASSERT_EQ(back[2 * f], int16_t(f)) << f;
 }
+
+// What a reader finds in the file while it is still being written: the header
+// counts exactly the whole frames that are on disk, so a kill at any moment
+// leaves a valid file.
+TEST(WaveWrite, TheHeaderOnDiskFollowsTheWrittenFrames) {
+    TempDir dir;
+    auto onDisk = [&](const std::string& path) {
+        Bytes f = ReadFile(path);
+        EXPECT_GE(f.size(), 46u);
+        const uint32_t data = GetU32(f, 42);
+        EXPECT_LE(46u + data, f.size());
+        EXPECT_EQ(GetU32(f, 4), 38u + data + (data & 1));
+        return data;
+    };
+    // Three-byte frames, so that a buffer's worth is not whole frames.
+    TWaveData w;
+    w.Format = {1, 1, 44100, 132300, 3, 24, 0};
+    const std::string path = dir / "growing.wav";
+    ASSERT_EQ(w.CreateWrite(path), 0);
+    EXPECT_EQ(onDisk(path), 0u);
+    std::vector<uint8_t> block(3000, 7);
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(w.Write(block.data(), 3000), 3000);
+    // 150,000 bytes written, one 131,072-byte buffer of them on disk.
+    EXPECT_EQ(onDisk(path), 131070u);
+
+    // A slow writer: with no time to wait, every write reaches the disk.
+    w.HeaderInterval = {};
+    ASSERT_EQ(w.Write(block.data(), 3), 3);
+    EXPECT_EQ(onDisk(path), 150003u);
+    EXPECT_EQ(ReadFile(path).size(), 46u + 150003u);
+    EXPECT_EQ(w.Close(), 0);
+    EXPECT_EQ(onDisk(path), 150003u);
+}
+
+// A create that fails half-way (here a file-size limit below the header's 46
+// bytes) removes the file it made, but never one that was there before.
+TEST(WaveWrite, AFailedCreateRemovesOnlyWhatItMade) {
+    TempDir dir;
+    const std::string made = dir / "new.wav", existing = dir / "old.wav";
+    WriteText(existing, "old");
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim{10, 10};
+        ::setrlimit(RLIMIT_FSIZE, &lim);
+        TWaveData w;
+        w.Format = {1, 2, 44100, 176400, 4, 16, 0};
+        const int a = w.CreateWrite(made), b = w.CreateWrite(existing);
+        ::_exit(a == 1 && b == 1 && !w.IsOpen() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_FALSE(std::filesystem::exists(made));
+    EXPECT_TRUE(std::filesystem::exists(existing));
+}

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace testutil;
 
 TEST(Cli, HelpVersionAndUsageErrors) {
@@ -94,4 +96,29 @@ TEST(Cli, SettingsReadsTheWindowsIniFileByDefault) {
     EXPECT_EQ(Value(r.out, "MergeMode"), "1");
     CliResult d = RunCli("settings --defaults", "XDG_DATA_HOME=" + ShellQuote(dir.path().string()));
     EXPECT_EQ(Value(d.out, "MergeMode"), "2");
+}
+
+// An --ini that cannot be read is an error, never the defaults in silence, and
+// a FIFO or a device neither hangs nor runs out of memory.
+TEST(Cli, AnIniFileThatCannotBeReadIsAnError) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir / "folder");
+    struct Case {
+        std::string path, reason;
+    } cases[] = {
+        {dir / "missing.ini", "No such file"},
+        {dir / "folder", "folder"},
+        {dir / "fifo", "not a regular file"},
+        {"/dev/zero", "not a regular file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        for (const char* command : {"settings", "extract a.wav b.wav", "analyse a.wav b.wav"}) {
+            CliResult r = RunCli(std::string(command) + " --ini " + ShellQuote(c.path));
+            EXPECT_EQ(r.status, 1) << command;
+            EXPECT_NE(r.err.find("--ini " + c.path + ": "), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        }
+    }
 }

@@ -112,7 +112,7 @@ TEST_F(CliExtract, InterruptKeepsAValidFile) {
     }
     // Wait until the run has written something to its temporary, then
     // interrupt it.
-    for (int i = 0; i < 600; ++i) {
+    for (int i = 0; i < 4800; ++i) { // up to 4 minutes: sanitizer builds analyse slowly
         std::error_code ec;
         const auto temps = Temporaries();
         if (!temps.empty() && std::filesystem::file_size(dir / temps[0], ec) > 200000 && !ec) break;
@@ -129,4 +129,145 @@ TEST_F(CliExtract, InterruptKeepsAValidFile) {
     EXPECT_LT(w.DataBytes, uint32_t(59 * 44100 * 4));
     EXPECT_EQ(int64_t(w.DataBytes) + 46, int64_t(std::filesystem::file_size(out)));
     EXPECT_TRUE(Temporaries().empty());
+}
+
+namespace {
+
+// Whether the file is a WAVE file whose header counts whole frames that are
+// all in the file; its data size, or -1.
+int64_t ValidWaveData(const std::string& path, uint32_t frameBytes) {
+    const Bytes f = ReadFile(path);
+    if (f.size() < 46 || std::string(f.begin(), f.begin() + 4) != "RIFF") return -1;
+    const uint32_t data = GetU32(f, 42);
+    if (data % frameBytes != 0 || 46u + data > f.size() || GetU32(f, 4) != 38u + data) return -1;
+    TWaveData w;
+    if (w.OpenRead(path) != 0 || w.DataBytes != data) return -1;
+    return data;
+}
+
+std::vector<std::string> FilesIn(const std::filesystem::path& dir) {
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) out.push_back(e.path().string());
+    return out;
+}
+
+} // namespace
+
+// SIGTERM and SIGHUP stop a run like Ctrl-C; a SIGKILL leaves whatever was
+// on disk at that moment, and that too is a valid WAVE file. The three runs
+// go side by side, each signalled once it has put some audio on disk.
+TEST_F(CliExtract, SignalsLeaveAValidFile) {
+    MakePair("Long", 20, 38);
+    struct Case {
+        int signal;
+        const char* name;
+        pid_t pid = -1;
+        bool sent = false;
+    } cases[] = {{SIGTERM, "term"}, {SIGHUP, "hup"}, {SIGKILL, "kill"}};
+    auto outDir = [&](const Case& c) { return dir.path() / c.name; };
+    for (Case& c : cases) {
+        std::filesystem::create_directory(outDir(c));
+        const std::string cmd = ShellQuote(std::string(SONVELT_BINARY_DIR) + "/cli/sonvelt-cli") + " extract " +
+                                Q("Long.wav") + " " + Q("Long (karaoke).wav") + " -o " +
+                                ShellQuote((outDir(c) / "voice.wav").string()) +
+                                " --defaults --set MergeMode=1 --set OvspFlg=1 --set OvspMx=128" +
+                                " --set AdptMode=1 --set AdptNum=20 >/dev/null 2>&1";
+        c.pid = ::fork();
+        ASSERT_GE(c.pid, 0);
+        if (c.pid == 0) {
+            ::execl("/bin/sh", "sh", "-c", ("exec " + cmd).c_str(), (char*)nullptr);
+            ::_exit(127);
+        }
+    }
+    // Wait until a run has written some audio, under whatever name, then signal it.
+    for (int i = 0; i < 4800; ++i) { // up to 4 minutes: sanitizer builds analyse slowly
+        bool pending = false;
+        for (Case& c : cases) {
+            if (c.sent) continue;
+            bool written = false;
+            for (const std::string& f : FilesIn(outDir(c))) {
+                std::error_code ec;
+                written = written || std::filesystem::file_size(f, ec) > 200000;
+            }
+            if (written) {
+                ::kill(c.pid, c.signal);
+                c.sent = true;
+            }
+            pending = pending || !c.sent;
+        }
+        if (!pending) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.sent) ::kill(c.pid, c.signal);
+        int status = 0;
+        ASSERT_EQ(::waitpid(c.pid, &status, 0), c.pid);
+        if (c.signal == SIGKILL) {
+            ASSERT_TRUE(WIFSIGNALED(status));
+            const auto files = FilesIn(outDir(c));
+            ASSERT_FALSE(files.empty());
+            for (const std::string& f : files) EXPECT_GT(ValidWaveData(f, 4), 0) << f;
+        } else {
+            ASSERT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), 130);
+            const std::string out = (outDir(c) / "voice.wav").string();
+            const int64_t data = ValidWaveData(out, 4);
+            EXPECT_GT(data, 0);
+            EXPECT_LT(data, 19 * 44100 * 4);
+            EXPECT_EQ(data + 46, int64_t(std::filesystem::file_size(out)));
+        }
+    }
+}
+
+// A file-size limit is a write failure like a full disk: its message, status
+// 3 and a valid file of what fitted.
+TEST_F(CliExtract, AFileSizeLimitIsAWriteFailure) {
+    MakePair("Song", 8, 39);
+    std::filesystem::create_directory(dir.path() / "out");
+    const std::string out = dir / "out/voice.wav";
+    CliResult r = RunCli("extract " + Q("Song.wav") + " " + Q("Song (karaoke).wav") + " -o " + ShellQuote(out) +
+                             " --defaults --set MergeMode=1",
+                         "ulimit -f 1024;");
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("创建文件的过程中发生错误。"), std::string::npos) << r.err;
+    const auto files = FilesIn(dir.path() / "out");
+    ASSERT_EQ(files.size(), 1u);
+    const int64_t data = ValidWaveData(files[0], 4);
+    EXPECT_GT(data, 0);
+    EXPECT_LE(data + 46, 1024 * 1024);
+    EXPECT_EQ(data + 46, int64_t(std::filesystem::file_size(files[0])));
+}
+
+// An empty data chunk, or a recording shorter than its header says: a message
+// and a failure status, never "voice written", and what was written is kept.
+TEST_F(CliExtract, EmptyOrShortInputsAreReported) {
+    MakePair("Song", 3, 40);
+    WriteFile(dir / "empty.wav", Wave16(2, 44100, {}));
+    Bytes cut = ReadFile(dir / "Song.wav");
+    cut.resize(cut.size() / 2); // the header still promises the whole song
+    WriteFile(dir / "cut.wav", cut);
+    struct Case {
+        std::string original;
+        int status;
+        std::string message;
+        bool audio;
+    } cases[] = {
+        {"empty.wav", 2, "the data chunk is empty", false},
+        {"cut.wav", 3, "ended before the length its header gives", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.original);
+        const std::string out = dir / (c.original + ".voice.wav");
+        CliResult r = RunCli("extract " + Q(c.original) + " " + Q("Song (karaoke).wav") + " -o " + ShellQuote(out) +
+                             " --defaults --set MergeMode=1");
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.err.find("\"" + c.original + "\"\n"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("voice written"), std::string::npos) << r.out;
+        // An empty input leaves no output at all; a cut one keeps its voice.
+        const int64_t data = ValidWaveData(out, 4);
+        if (c.audio) EXPECT_GT(data, 0);
+        else EXPECT_FALSE(std::filesystem::exists(out));
+    }
 }

@@ -116,9 +116,28 @@ TEST_F(JobSetup, OutputNameIsRewrittenAndTheFileCreatedWithTheOriginalsFormat) {
 }
 
 TEST_F(JobSetup, SameInputTwiceMeansTheOriginalAlone) {
-    JobRequest r = Req(dir / "song.wav", dir / "song.wav", dir / "v.wav");
-    ASSERT_TRUE(Prepare(r));
-    EXPECT_EQ(r.runMode, 1);
+    std::filesystem::create_symlink(dir / "song.wav", dir / "link.wav");
+    WriteFile(dir / "copy.wav", ReadFile(dir / "song.wav"));
+    // The same file under any spelling is the original alone; an equal copy is not.
+    struct Case {
+        std::string karaoke;
+        int runMode;
+    } cases[] = {
+        {dir / "song.wav", 1},
+        {(dir.path() / "." / "song.wav").string(), 1},
+        {dir / "link.wav", 1},
+        {dir / "copy.wav", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.karaoke);
+        JobRequest r = Req(dir / "song.wav", c.karaoke, dir / "v.wav");
+        d.answer = true;
+        ASSERT_TRUE(Prepare(r));
+        EXPECT_EQ(r.runMode, c.runMode);
+        o.Close();
+        k.Close();
+        w.Close();
+    }
 }
 
 TEST_F(JobSetup, OverwriteAsksAndNoKeepsTheOldFile) {

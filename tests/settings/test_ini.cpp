@@ -57,6 +57,41 @@ TEST(IniFile, KeepsWindowsLineEndings) {
     EXPECT_EQ(ini.Text(), "[V30_Option]\r\nBlkSize=100\r\nOvspMx=8\r\n");
 }
 
+// Saving into files of any line endings: every line keeps its own ending, the
+// section header stands on a line of its own (also for readers that split at
+// "\n" only), the key reads back, and saving again changes nothing.
+TEST(IniFile, LineEndingsOfEveryKind) {
+    struct Case {
+        std::string before, after;
+    } cases[] = {
+        {"\r", "\r\n[V30_Option]\nBlkSize=200\n"},
+        {"x=1\r\n\r", "x=1\r\n\r\n[V30_Option]\r\nBlkSize=200\r\n"},
+        {"a=1", "a=1\n\n[V30_Option]\nBlkSize=200\n"},
+        {"[A]\rk=1\r", "[A]\rk=1\r\n\n[V30_Option]\nBlkSize=200\n"},
+        {"[V30_Option]\rBlkSize=100\r", "[V30_Option]\rBlkSize=200\r"},
+        {"[V30_Option]\rOvspMx=1", "[V30_Option]\rOvspMx=1\nBlkSize=200\n"},
+        {"[V30_Option]\rOvspMx=1\r[B]\r", "[V30_Option]\rOvspMx=1\r\nBlkSize=200\n[B]\r"},
+        {"[A]\r\nk=1\n[V30_Option]\r\nBlkSize=1\r\n", "[A]\r\nk=1\n[V30_Option]\r\nBlkSize=200\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.before));
+        IniFile ini;
+        ini.Parse(c.before);
+        ini.Set(kIniSection, "BlkSize", "200");
+        const std::string text = ini.Text();
+        EXPECT_EQ(text, c.after);
+        IniFile again;
+        again.Parse(text);
+        EXPECT_EQ(again.Get(kIniSection, "BlkSize"), "200");
+        again.Set(kIniSection, "BlkSize", "200");
+        EXPECT_EQ(again.Text(), text);
+        if (text.find("[V30_Option]\n") != std::string::npos || text.find("[V30_Option]\r\n") != std::string::npos) {
+            const size_t at = text.find("[V30_Option]");
+            EXPECT_TRUE(at == 0 || text[at - 1] == '\n');
+        }
+    }
+}
+
 class Persistence : public ::testing::Test {
 protected:
     TempDir dir;
@@ -187,18 +222,74 @@ TEST_F(Persistence, NoDataFolderMeansDefaultsAndAFailedSave) {
     EXPECT_EQ(s.SaveOptions(), 1);
 }
 
-TEST_F(Persistence, SavingThroughASymbolicLinkKeepsTheLink) {
+// Only regular files are read, and only up to a size no settings file comes
+// near; a FIFO or a device returns at once with a reason.
+TEST(IniFile, ReadsOnlyRegularFilesOfBoundedSize) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir / "folder");
+    WriteText(dir / "real.ini", "[V30_Option]\nBlkSize=300\n");
+    std::filesystem::create_symlink(dir / "real.ini", dir / "link2");
+    std::filesystem::create_symlink("link2", dir / "link1");
+    WriteText(dir / "huge.ini", "[V30_Option]\nBlkSize=300\n");
+    std::filesystem::resize_file(dir / "huge.ini", IniFile::kMaxFileSize + 1);
+    WriteText(dir / "limit.ini", "");
+    std::filesystem::resize_file(dir / "limit.ini", IniFile::kMaxFileSize);
+    using R = IniFile::LoadResult;
+    struct Case {
+        std::string path;
+        R result;
+    } cases[] = {
+        {dir / "missing.ini", R::Missing}, {dir / "folder", R::Failed},   {dir / "fifo", R::Failed},
+        {"/dev/zero", R::Failed},          {dir / "huge.ini", R::Failed}, {dir / "limit.ini", R::Loaded},
+        {dir / "link1", R::Loaded},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        IniFile ini;
+        std::string why;
+        EXPECT_EQ(ini.Read(c.path, &why), c.result);
+        EXPECT_EQ(why.empty(), c.result == R::Loaded) << why;
+        EXPECT_EQ(ini.Load(c.path), c.result != R::Failed);
+    }
+    IniFile linked;
+    ASSERT_EQ(linked.Read(dir / "link1"), R::Loaded);
+    EXPECT_EQ(linked.Get(kIniSection, "BlkSize"), "300");
+}
+
+TEST_F(Persistence, AReadOnlyFileIsNotReplaced) {
     StoreOption("BlkSize=200\n");
-    std::string real = dir / "real.ini";
+    Start();
+    ASSERT_EQ(::chmod(ini().c_str(), 0444), 0);
+    s.EditedOptions.BlkSize = 400;
+    s.CommitOptions();
+    EXPECT_EQ(s.SaveOptions(), 1);
+    EXPECT_EQ(ReadText(ini()), "[V30_Option]\nBlkSize=200\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(ini().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+}
+
+// Saving follows the whole chain of links: every link stays a link and the
+// file at its end gets the options, with its permissions.
+TEST_F(Persistence, SavingThroughSymbolicLinksKeepsTheLinks) {
+    StoreOption("BlkSize=200\n");
+    const std::string real = dir / "real.ini", middle = dir / "middle.ini";
     std::filesystem::rename(ini(), real);
-    std::filesystem::create_symlink(real, ini());
+    ::chmod(real.c_str(), 0600);
+    std::filesystem::create_symlink("real.ini", middle); // relative to its folder
+    std::filesystem::create_symlink(middle, ini());      // absolute
     Start();
     EXPECT_EQ(s.Options.BlkSize, 200);
     s.EditedOptions.BlkSize = 400;
     s.CommitOptions();
     ASSERT_EQ(s.SaveOptions(), 0);
     EXPECT_TRUE(std::filesystem::is_symlink(ini()));
+    EXPECT_TRUE(std::filesystem::is_symlink(middle));
     IniFile f;
     ASSERT_TRUE(f.Load(real));
     EXPECT_EQ(f.Get(kIniSection, "BlkSize"), "400");
+    struct stat st {};
+    ASSERT_EQ(::stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }

@@ -407,15 +407,25 @@ void TForm1::StartBtnClick() {
     WaveKaraoke.Close();
     WaveOutput.Close();
     Log.CloseDebugLog();
-    ShowResult(RunSummary(VocalMain.LastReport(), QFileInfo(Q(request.karaoke)).fileName().toStdString(),
-                          CurrentLanguage()));
+    ShowResult(VocalMain.LastReport(), QFileInfo(Q(request.karaoke)).fileName());
 }
 
-void TForm1::ShowResult(const std::string& line) {
-    const QString text = Q(line);
-    ResultLabel->setToolTip(text);
+void TForm1::ShowResult(const RunReport& report, const QString& karaokeName) {
+    auto line = [&](const QString& name) { return Q(RunSummary(report, S(name), CurrentLanguage())); };
+    const QString whole = line(karaokeName);
+    const QFontMetrics metrics = ResultLabel->fontMetrics();
     const int room = ResultLabel->contentsRect().width() - 2 * ResultLabel->indent();
-    ResultLabel->setText(ResultLabel->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
+    QString shown = whole;
+    // What gives way when the line is too long is the file name; the
+    // numbers stay.
+    const int excess = metrics.horizontalAdvance(whole) - room;
+    if (excess > 0) {
+        const int nameRoom = std::max(metrics.horizontalAdvance(karaokeName) - excess, metrics.averageCharWidth() * 6);
+        shown = line(metrics.elidedText(karaokeName, Qt::ElideMiddle, nameRoom));
+        shown = metrics.elidedText(shown, Qt::ElideRight, room);
+    }
+    ResultLabel->setToolTip(whole);
+    ResultLabel->setText(shown);
     ResultLabel->show();
     ResultLabel->raise();
 }

@@ -94,9 +94,10 @@ public:
     // A file named on the command line: the original recording, checked and
     // with its karaoke searched for.
     void TakeOriginal(const QString& path);
-    // The result line: shown whole in its tooltip, shortened in the middle
-    // where it does not fit.
-    void ShowResult(const std::string& line);
+    // The result line of a run with the karaoke file `karaokeName`: shown
+    // whole in its tooltip; where it does not fit, the file name is
+    // shortened.
+    void ShowResult(const RunReport& report, const QString& karaokeName);
     void ClearResult();
 
     // EngineHost

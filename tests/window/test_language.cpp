@@ -112,7 +112,7 @@ TEST(RunSummary, SaysWhatTheRunFoundAndDid) {
               "Karaoke: b.wav · offset -0.123 s · inverted · drift +12.3 ppm · gain -0.5 dB · "
               "waveform merge (automatic) · 3.2 s");
     EXPECT_EQ(RunSummary(r, "b.wav", Language::Chinese),
-              "伴奏：b.wav　偏移 -0.123 秒　逆相　漂移 +12.3 ppm　增益 -0.5 dB　波形合成（自动）　用时 3.2 秒");
+              "伴奏：b.wav　偏移 -0.123 秒　逆相　漂移 +12.3 ppm　增益 -0.5 dB　波形合成(自动)　用时 3.2 秒");
 
     struct Case {
         const char* what;

@@ -19,11 +19,11 @@ struct Words {
         *took, *alone, *stopped, *failed, *empty, *endedEarly;
 };
 
-constexpr Words kChinese = {"　", "伴奏：", "偏移 %+.3f 秒", "正相", "逆相", "漂移 %+.1f ppm", "增益 %+.1f dB",
+constexpr Words kChinese = {"  ", "伴奏：", "偏移 %+.3f 秒", "正相", "逆相", "漂移 %+.1f ppm", "增益 %+.1f dB",
                             "频率合成", "波形合成", "(自动)", "用时 %.1f 秒", "只处理了原唱", "已终止",
                             "处理失败", "输入文件没有声音数据", "输入文件比其标头所写的短"};
-constexpr Words kEnglish = {" · ", "Karaoke: ", "offset %+.3f s", "in phase", "inverted", "drift %+.1f ppm",
-                            "gain %+.1f dB", "frequency merge", "waveform merge", " (automatic)", "%.1f s",
+constexpr Words kEnglish = {", ", "Karaoke: ", "offset %+.3f s", "in phase", "inverted", "drift %+.1f ppm",
+                            "gain %+.1f dB", "spectral merge", "waveform merge", " (auto)", "%.1f s",
                             "Original processed alone", "Stopped", "Failed", "An input has no sound data",
                             "an input is shorter than its header says"};
 

@@ -226,8 +226,8 @@ void TSetForm1::BuildPage1(QWidget* page) {
                                      {Tr(QStringLiteral("频率合成")), Tr(QStringLiteral("波形合成")), Tr(QStringLiteral("自动"))},
                                      page);
     MergeRadioGroup->setGeometry(162, 6, 316, 246);
-    MergeRadioGroup->Item(0)->setGeometry(10, 26, 72, 18);
-    MergeRadioGroup->Item(1)->setGeometry(10, 140, 72, 18);
+    MergeRadioGroup->Item(0)->setGeometry(10, 26, 76, 18);
+    MergeRadioGroup->Item(1)->setGeometry(10, 140, 76, 18);
     // Automatic picks either method, so it sits on the line between them.
     MergeRadioGroup->Item(2)->setGeometry(10, 116, 72, 18);
     Panel1 = new QFrame(MergeRadioGroup);

@@ -157,7 +157,7 @@
     </message>
     <message>
         <source>频率合成</source>
-        <translation>Frequency</translation>
+        <translation>Spectral</translation>
     </message>
     <message>
         <source>波形合成</source>
@@ -181,11 +181,11 @@
     </message>
     <message>
         <source>弱</source>
-        <translation>weak</translation>
+        <translation>−</translation>
     </message>
     <message>
         <source>强</source>
-        <translation>strong</translation>
+        <translation>+</translation>
     </message>
     <message>
         <source>误差修正等级调整</source>

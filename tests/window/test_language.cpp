@@ -109,10 +109,10 @@ TEST(RunSummary, SaysWhatTheRunFoundAndDid) {
     r.mergeChosenAutomatically = true;
     r.elapsedSeconds = 3.25;
     EXPECT_EQ(RunSummary(r, "b.wav", Language::English),
-              "Karaoke: b.wav · offset -0.123 s · inverted · drift +12.3 ppm · gain -0.5 dB · "
-              "waveform merge (automatic) · 3.2 s");
+              "Karaoke: b.wav, offset -0.123 s, inverted, drift +12.3 ppm, gain -0.5 dB, "
+              "waveform merge (auto), 3.2 s");
     EXPECT_EQ(RunSummary(r, "b.wav", Language::Chinese),
-              "伴奏：b.wav　偏移 -0.123 秒　逆相　漂移 +12.3 ppm　增益 -0.5 dB　波形合成(自动)　用时 3.2 秒");
+              "伴奏：b.wav  偏移 -0.123 秒  逆相  漂移 +12.3 ppm  增益 -0.5 dB  波形合成(自动)  用时 3.2 秒");
 
     struct Case {
         const char* what;
@@ -120,14 +120,14 @@ TEST(RunSummary, SaysWhatTheRunFoundAndDid) {
         const char* english;
     } cases[] = {
         {"no analysis", [](RunReport& x) { x.analysed = false; x.merge = 0; x.mergeChosenAutomatically = false; },
-         "Karaoke: b.wav · frequency merge · 3.2 s"},
-        {"original alone", [](RunReport& x) { x.extracted = false; }, "Original processed alone · 3.2 s"},
+         "Karaoke: b.wav, spectral merge, 3.2 s"},
+        {"original alone", [](RunReport& x) { x.extracted = false; }, "Original processed alone, 3.2 s"},
         {"stopped", [](RunReport& x) { x.stopped = true; x.analysed = false; x.mergeChosenAutomatically = false; },
-         "Stopped · Karaoke: b.wav · waveform merge · 3.2 s"},
-        {"failed", [](RunReport& x) { x.result = 2; x.extracted = false; }, "Failed · Original processed alone · 3.2 s"},
-        {"empty", [](RunReport& x) { x.emptyInput = true; }, "An input has no sound data · 3.2 s"},
+         "Stopped, Karaoke: b.wav, waveform merge, 3.2 s"},
+        {"failed", [](RunReport& x) { x.result = 2; x.extracted = false; }, "Failed, Original processed alone, 3.2 s"},
+        {"empty", [](RunReport& x) { x.emptyInput = true; }, "An input has no sound data, 3.2 s"},
         {"short", [](RunReport& x) { x.inputEndedEarly = true; x.analysed = false; x.mergeChosenAutomatically = false; },
-         "Karaoke: b.wav · waveform merge · an input is shorter than its header says · 3.2 s"},
+         "Karaoke: b.wav, waveform merge, an input is shorter than its header says, 3.2 s"},
     };
     for (const Case& c : cases) {
         RunReport x = r;

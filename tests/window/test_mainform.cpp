@@ -462,7 +462,7 @@ TEST_F(Window, ARunEndsWithALineOfWhatItFoundUntilTheNextAction) {
     ASSERT_TRUE(form->ResultLabel->isVisible());
     const QString line = form->ResultLabel->toolTip();
     const RunReport& report = VocalMain.LastReport();
-    EXPECT_TRUE(line.startsWith(QString::fromStdString("伴奏：" + karaoke + "　"))) << line.toStdString();
+    EXPECT_TRUE(line.startsWith(QString::fromStdString("伴奏：" + karaoke + "  "))) << line.toStdString();
     EXPECT_TRUE(line.contains(QString::asprintf("偏移 %+.3f 秒", report.offsetSeconds))) << line.toStdString();
     EXPECT_TRUE(line.contains("波形合成")) << line.toStdString();
     EXPECT_TRUE(line.contains("用时")) << line.toStdString();
@@ -471,7 +471,7 @@ TEST_F(Window, ARunEndsWithALineOfWhatItFoundUntilTheNextAction) {
     EXPECT_LE(form->ResultLabel->fontMetrics().horizontalAdvance(shown), form->ResultLabel->contentsRect().width());
     EXPECT_TRUE(shown.startsWith("伴奏：02")) << shown.toStdString();
     EXPECT_FALSE(shown.contains(QString::fromStdString(karaoke))) << shown.toStdString();
-    EXPECT_TRUE(shown.endsWith(line.mid(line.indexOf("　偏移")))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(line.mid(line.indexOf("  偏移")))) << shown.toStdString();
 
     // Nothing else clears it; the next action does.
     QCoreApplication::processEvents();

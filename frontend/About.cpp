@@ -79,7 +79,7 @@ QImage SonveltLogo() {
     p.drawLine(QPointF(70, 44), QPointF(214, 44));
     p.setFont(WindowFont(12));
     p.setPen(QColor(67, 56, 202));
-    p.drawText(QRectF(70, 46, 144, 16), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("人声提取"));
+    p.drawText(QRectF(70, 46, 144, 16), Qt::AlignLeft | Qt::AlignVCenter, Tr(QStringLiteral("人声提取")));
     return logo;
 }
 
@@ -113,11 +113,11 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     LogoImg = new LogoImage(this);
     LogoImg->setGeometry(16, 17, 225, 64);
 
-    VerLabel = new QLabel(QStringLiteral("版本"), this);
+    VerLabel = new QLabel(Tr(QStringLiteral("版本")), this);
     VerLabel->setFont(WindowFont(16));
     VerLabel->move(166, 80);
 
-    Label2 = new QLabel(QStringLiteral("© Sonvelt 开发团队"), this);
+    Label2 = new QLabel(Tr(QStringLiteral("© Sonvelt 开发团队")), this);
     Label2->move(104, 104);
 
     AbOkBtn = new QPushButton(QStringLiteral("OK"), this);
@@ -238,4 +238,19 @@ void TAboutForm::FormClose() {
     Timer1->stop();
     LogoImg->Picture().fill(Background);
     LogoImg->update();
+}
+
+QIcon ProgramIcon() {
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        const qreal margin = size / 32.0;
+        DrawSonveltEmblem(p, QRectF(margin, margin, size - 2 * margin, size - 2 * margin));
+        p.end();
+        icon.addPixmap(QPixmap::fromImage(image));
+    }
+    return icon;
 }

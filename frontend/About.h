@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QIcon>
 #include <QImage>
 #include <QWidget>
 
@@ -18,6 +19,8 @@ class QTimer;
 void DrawSonveltEmblem(QPainter& painter, const QRectF& box);
 // The 226 x 66 logo picture; its top-left pixel holds the background colour.
 QImage SonveltLogo();
+// The program's window icon: the emblem at the sizes desktops ask for.
+QIcon ProgramIcon();
 
 // A picture shown centred in its area; pixels of the transparent colour let
 // the window show through.

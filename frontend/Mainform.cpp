@@ -2,6 +2,8 @@
 
 #include "JobSetup.h"
 #include "KaraokeSearch.h"
+#include "Language.h"
+#include "RunSummary.h"
 #include "Options.h"
 #include "UiDialogs.h"
 #include "WaveCheck.h"
@@ -24,6 +26,8 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QProgressBar>
+#include <QScreen>
+#include <QShowEvent>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
@@ -63,9 +67,13 @@ QLabel* Label(QWidget* parent, const QString& text, int x, int y) {
     return l;
 }
 
+// A path box. Paths are taken whole, however long; a file dropped on the box
+// is handled by the window by its position, like a drop anywhere in the row,
+// so the box itself takes no dropped text.
 QLineEdit* Edit(QWidget* parent, int x, int y) {
     auto* e = new QLineEdit(parent);
-    e->setMaxLength(260);
+    e->setMaxLength(32767);
+    e->setAcceptDrops(false);
     e->setGeometry(x, y, 337, 20);
     return e;
 }
@@ -167,28 +175,28 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     setAcceptDrops(true);
 
     Bevel1 = Bevel(this, QFrame::Box, 8, 8, 553, 257);
-    Label1 = Label(this, MainText::kLabel1, 16, 24);
+    Label1 = Label(this, Tr(MainText::kLabel1), 16, 24);
     WformLbl1 = Label(this, "", 196, 24);
     Edit1 = Edit(this, 24, 48);
     BitBtn1 = SmallButton(this, "open", 376, 46);
     PlayBtn1 = SmallButton(this, "play", 416, 46);
-    Label2 = Label(this, MainText::kLabel2, 16, 96);
+    Label2 = Label(this, Tr(MainText::kLabel2), 16, 96);
     WformLbl2 = Label(this, "", 196, 96);
     Edit2 = Edit(this, 24, 120);
     BitBtn2 = SmallButton(this, "open", 376, 118);
     PlayBtn2 = SmallButton(this, "play", 416, 118);
     Bevel2 = Bevel(this, QFrame::HLine, 16, 168, 433, 2);
-    Label3 = Label(this, MainText::kLabel3, 16, 184);
+    Label3 = Label(this, Tr(MainText::kLabel3), 16, 184);
     Edit3 = Edit(this, 24, 208);
     BitBtn3 = SmallButton(this, "save", 376, 206);
     PlayBtn3 = SmallButton(this, "play", 416, 206);
     Bevel3 = Bevel(this, QFrame::VLine, 456, 16, 2, 241);
-    StartBtn = Button(this, MainText::kStartFirst, "start", 464, 16, 89, 57);
-    SetBitBtn = Button(this, MainText::kSettings, "settings", 464, 152, 89, 25);
-    HelpBtn = Button(this, MainText::kHelp, "", 464, 192, 89, 25);
+    StartBtn = Button(this, Tr(MainText::kStartFirst), "start", 464, 16, 89, 57);
+    SetBitBtn = Button(this, Tr(MainText::kSettings), "settings", 464, 152, 89, 25);
+    HelpBtn = Button(this, Tr(MainText::kHelp), "", 464, 192, 89, 25);
     AboutBtn = SmallButton(this, "about", 464, 232);
-    AboutBtn->setToolTip(MainText::kAboutHint);
-    CloseBtn = Button(this, MainText::kClose, "close", 490, 232, 63, 25);
+    AboutBtn->setToolTip(Tr(MainText::kAboutHint));
+    CloseBtn = Button(this, Tr(MainText::kClose), "close", 490, 232, 63, 25);
     DbgPanel = new QWidget(this);
     DbgPanel->setGeometry(9, 256, 8, 8);
     DbgPanel->installEventFilter(this);
@@ -200,6 +208,14 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     Bevel4 = Bevel(this, QFrame::Box, 458, 270, 103, 17);
     InfoLabel = new QLabel(this);
     InfoLabel->setGeometry(464, 272, 95, 14);
+    // After a run the whole status area tells what the run found and did.
+    ResultLabel = new QLabel(this);
+    ResultLabel->setGeometry(8, 270, 553, 17);
+    ResultLabel->setFrameShape(QFrame::Panel);
+    ResultLabel->setFrameShadow(QFrame::Sunken);
+    ResultLabel->setAutoFillBackground(true);
+    ResultLabel->setIndent(4);
+    ResultLabel->hide();
 
     QWidget* order[] = {Edit1, BitBtn1, PlayBtn1, Edit2, BitBtn2, PlayBtn2, Edit3, BitBtn3, PlayBtn3,
                         StartBtn, SetBitBtn, HelpBtn, AboutBtn, CloseBtn, ProgBar1, DbgPanel};
@@ -213,6 +229,12 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     connect(Edit1, &QLineEdit::returnPressed, this, &TForm1::Edit1KeyPress);
     connect(Edit3, &QLineEdit::returnPressed, this, &TForm1::Edit1KeyPress);
     connect(Edit2, &QLineEdit::returnPressed, this, &TForm1::Edit2KeyPress);
+    // A format label describes the file that was checked; once the user edits
+    // the path by hand it no longer does.
+    connect(Edit1, &QLineEdit::textEdited, WformLbl1, &QLabel::clear);
+    connect(Edit2, &QLineEdit::textEdited, WformLbl2, &QLabel::clear);
+    // The result line stays until the user does something else.
+    for (QLineEdit* e : {Edit1, Edit2, Edit3}) connect(e, &QLineEdit::textChanged, this, &TForm1::ClearResult);
     connect(StartBtn, &QPushButton::clicked, this, &TForm1::StartBtnClick);
     connect(HelpBtn, &QPushButton::clicked, this, &TForm1::HelpBtnClick);
     connect(CloseBtn, &QPushButton::clicked, this, &QWidget::close);
@@ -223,7 +245,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
         if (showAbout) showAbout();
     });
     auto play = [this](QLineEdit* edit) {
-        if (playFile) playFile(edit->text());
+        if (playFile) playFile(edit->text(), Edit1->text(), Edit3->text());
     };
     connect(PlayBtn1, &QToolButton::clicked, this, [this, play] { play(Edit1); });
     connect(PlayBtn2, &QToolButton::clicked, this, [this, play] { play(Edit2); });
@@ -247,7 +269,7 @@ TForm1::~TForm1() { VocalMain.Attach(nullptr, nullptr, nullptr, nullptr, nullptr
 int TForm1::CheckWaveFile(const QString& path, QLabel* label) {
     const WaveCheckResult r = CheckWaveFileText(S(path));
     if (!r.warning.empty()) UiDialogs::Current().Warning(this, Q(r.warning));
-    label->setText(Q(r.label));
+    label->setText(Tr(Q(r.label)));
     label->adjustSize();
     return r.result;
 }
@@ -269,7 +291,7 @@ void TForm1::SelectOriginal(const QString& path) {
 QString TForm1::OpenFileName() {
     QFileDialog dialog(this);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setNameFilters(MainText::kOpenFilter.split(";;"));
+    dialog.setNameFilters(Tr(MainText::kOpenFilter).split(";;"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first();
@@ -295,7 +317,7 @@ void TForm1::BitBtn3Click() {
     // The Start button asks before an existing file is replaced.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilter(MainText::kSaveFilter);
+    dialog.setNameFilter(Tr(MainText::kSaveFilter));
     dialog.setDefaultSuffix("wav");
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
     Edit3->setText(dialog.selectedFiles().first());
@@ -362,10 +384,11 @@ void TForm1::StartBtnClick() {
     const std::string typedOutput = request.output;
     request.onChecked = [this](int which, const WaveCheckResult& r) {
         QLabel* label = which == 1 ? WformLbl1 : WformLbl2;
-        label->setText(Q(r.label));
+        label->setText(Tr(Q(r.label)));
         label->adjustSize();
     };
     WindowDialogs dialogs(this);
+    ClearResult();
     const bool ready = PrepareJob(request, WaveOriginal, WaveKaraoke, WaveOutput, dialogs);
     if (request.output != typedOutput) Edit3->setText(Q(request.output));
     if (!ready) return;
@@ -373,17 +396,61 @@ void TForm1::StartBtnClick() {
     const std::string logPath = DebugLogPath(request);
     if (!logPath.empty()) Log.OpenDebugLog(logPath);
     Running = 1;
-    StartBtn->setText(MainText::kStop);
+    StartBtn->setText(Tr(MainText::kStop));
     SetLocked(true);
     VocalMain.Attach(this, options_, &WaveOriginal, &WaveKaraoke, &WaveOutput);
     VocalMain.Run(request.runMode);
     Running = 0;
-    StartBtn->setText(MainText::kStartAgain);
+    StartBtn->setText(Tr(MainText::kStartAgain));
     SetLocked(false);
     WaveOriginal.Close();
     WaveKaraoke.Close();
     WaveOutput.Close();
     Log.CloseDebugLog();
+    ShowResult(VocalMain.LastReport(), QFileInfo(Q(request.karaoke)).fileName());
+}
+
+void TForm1::ShowResult(const RunReport& report, const QString& karaokeName) {
+    auto line = [&](const QString& name) { return Q(RunSummary(report, S(name), CurrentLanguage())); };
+    const QString whole = line(karaokeName);
+    const QFontMetrics metrics = ResultLabel->fontMetrics();
+    const int room = ResultLabel->contentsRect().width() - 2 * ResultLabel->indent();
+    QString shown = whole;
+    // What gives way when the line is too long is the file name; the
+    // numbers stay.
+    const int excess = metrics.horizontalAdvance(whole) - room;
+    if (excess > 0) {
+        const int nameRoom = std::max(metrics.horizontalAdvance(karaokeName) - excess, metrics.averageCharWidth() * 6);
+        shown = line(metrics.elidedText(karaokeName, Qt::ElideMiddle, nameRoom));
+        shown = metrics.elidedText(shown, Qt::ElideRight, room);
+    }
+    ResultLabel->setToolTip(whole);
+    ResultLabel->setText(shown);
+    ResultLabel->show();
+    ResultLabel->raise();
+}
+
+void TForm1::ClearResult() {
+    ResultLabel->hide();
+    ResultLabel->clear();
+    ResultLabel->setToolTip({});
+}
+
+void TForm1::TakeOriginal(const QString& path) {
+    const QString whole = QFileInfo(path).absoluteFilePath();
+    Edit1->setText(whole);
+    SelectOriginal(whole);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (centred_ || event->spontaneous()) return;
+    centred_ = true;
+    if (QScreen* s = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(s->availableGeometry().center());
+        move(frame.topLeft());
+    }
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -441,7 +508,7 @@ void TForm1::SetProgressPosition(int64_t position) {
 }
 
 void TForm1::SetStatusText(const std::string& text) {
-    InfoLabel->setText(Q(text));
+    InfoLabel->setText(Tr(Q(text)));
     InfoLabel->repaint();
 }
 

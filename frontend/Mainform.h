@@ -58,13 +58,16 @@ public:
     void SetOptions(CommittedOptions* options) { options_ = options; }
     // What the settings, About and preview buttons open.
     std::function<void()> showSettings, showAbout;
-    std::function<void(const QString& path)> playFile;
+    // The file to preview, with the original and the voice for its A/B switch.
+    std::function<void(const QString& path, const QString& original, const QString& voice)> playFile;
     // Where the help document is looked for (the program's folder).
     QString helpFolder;
 
     // Controls, named by their role.
     QFrame *Bevel1, *Bevel2, *Bevel3, *Bevel4;
     QLabel *Label1, *Label2, *Label3, *WformLbl1, *WformLbl2, *InfoLabel;
+    // What the last run found and did, over the status area until the next action.
+    QLabel* ResultLabel;
     QLineEdit *Edit1, *Edit2, *Edit3;
     QToolButton *BitBtn1, *BitBtn2, *BitBtn3, *PlayBtn1, *PlayBtn2, *PlayBtn3, *AboutBtn;
     QPushButton *StartBtn, *SetBitBtn, *HelpBtn, *CloseBtn;
@@ -88,6 +91,14 @@ public:
     void AutoFillFromOriginal(const QString& path);
     // A drop of `path` at `pos` in client coordinates.
     void DropFile(const QString& path, const QPoint& pos);
+    // A file named on the command line: the original recording, checked and
+    // with its karaoke searched for.
+    void TakeOriginal(const QString& path);
+    // The result line of a run with the karaoke file `karaokeName`: shown
+    // whole in its tooltip; where it does not fit, the file name is
+    // shortened.
+    void ShowResult(const RunReport& report, const QString& karaokeName);
+    void ClearResult();
 
     // EngineHost
     void SetProgressRange(int64_t maximum) override;
@@ -103,6 +114,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -116,6 +128,7 @@ private:
     QTimer* statusTimer_ = nullptr;
     std::function<void()> statusTick_;
     int progressShift_ = 0; // the bar counts in units of 2^shift bytes
+    bool centred_ = false;
 };
 
 // The 16 x 16 pictures of the picture buttons, with their disabled look.

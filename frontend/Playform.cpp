@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 #include <QFrame>
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
@@ -26,16 +27,18 @@ QFrame* HorizontalLine(QWidget* parent, int left, int top, int width) {
 } // namespace
 
 TPlayForm1::TPlayForm1(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("WAVE播放"));
+    setWindowTitle(Tr(QStringLiteral("WAVE播放")));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFont(WindowFont());
-    setFixedSize(250, 133);
+    setFixedSize(250, 155);
 
-    Bevel2 = HorizontalLine(this, 0, 8, 249);
+    FileLabel = new QLabel(this);
+    FileLabel->setGeometry(8, 6, 234, 16);
+    Bevel2 = HorizontalLine(this, 0, 26, 249);
 
     MediaPlayer1 = new MediaPlayer(this);
     MediaPlayerBar = new QWidget(this);
-    MediaPlayerBar->setGeometry(68, 16, 4 * 28, 30);
+    MediaPlayerBar->setGeometry(8, 34, 4 * 28, 30);
     auto addButton = [this](QStyle::StandardPixmap icon, int index, PlayerButton role) {
         auto* b = new QToolButton(MediaPlayerBar);
         b->setIcon(style()->standardIcon(icon));
@@ -50,15 +53,41 @@ TPlayForm1::TPlayForm1(QWidget* parent) : QDialog(parent) {
     PrevButton = addButton(QStyle::SP_MediaSkipBackward, 3, PlayerButton::Prev);
 
     TrackBar1 = new QSlider(Qt::Horizontal, this);
-    TrackBar1->setGeometry(8, 56, 233, 33);
+    TimeLabel = new QLabel(this);
+    TimeLabel->setGeometry(124, 41, 118, 16);
+    TimeLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    TrackBar1->setGeometry(8, 72, 233, 33);
     TrackBar1->setTickPosition(QSlider::TicksBelow);
     TrackBar1->setRange(0, 0);
     connect(TrackBar1, &QSlider::valueChanged, this, &TPlayForm1::TrackBar1Change);
 
-    Bevel1 = HorizontalLine(this, 0, 88, 249);
+    Bevel1 = HorizontalLine(this, 0, 106, 249);
 
-    OkBtn1 = new QPushButton(QStringLiteral("OK"), this);
-    OkBtn1->setGeometry(88, 104, 75, 25);
+    OkBtn1 = new QPushButton(Tr(QStringLiteral("OK")), this);
+    OkBtn1->setGeometry(88, 122, 75, 25);
+
+    // A/B: the original or the voice, from the same moment.
+    auto side = [this](const QString& caption, int left) {
+        auto* b = new QToolButton(this);
+        b->setText(caption);
+        b->setCheckable(true);
+        b->setAutoExclusive(true);
+        b->setGeometry(left, 122, 38, 25);
+        b->setFocusPolicy(Qt::TabFocus);
+        b->hide();
+        return b;
+    };
+    SideA = side(Tr(QStringLiteral("原唱")), 166);
+    SideB = side(Tr(QStringLiteral("人声")), 204);
+    SideA->setToolTip(Tr(QStringLiteral("从同一位置播放原唱")));
+    SideB->setToolTip(Tr(QStringLiteral("从同一位置播放人声")));
+    connect(SideA, &QToolButton::clicked, this, [this] {
+        if (!SwitchTo(OriginalFile)) SideB->setChecked(true);
+    });
+    connect(SideB, &QToolButton::clicked, this, [this] {
+        if (!SwitchTo(VoiceFile)) SideA->setChecked(true);
+    });
     OkBtn1->setDefault(true);
     connect(OkBtn1, &QPushButton::clicked, this, &TPlayForm1::OkBtn1Click);
 
@@ -77,25 +106,89 @@ void TPlayForm1::showEvent(QShowEvent* event) {
     FormShow();
 }
 
-void TPlayForm1::FormShow() {
-    TimerUpdate = 0;
+QString PlayTimeText(qint64 ms) {
+    const qint64 s = qMax<qint64>(ms, 0) / 1000;
+    if (s >= 3600)
+        return QStringLiteral("%1:%2:%3").arg(s / 3600).arg(s / 60 % 60, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10,
+                                                                                                   QLatin1Char('0'));
+    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+void TPlayForm1::ShowFile() {
+    const QString name = QFileInfo(PlayFileName).fileName();
+    FileLabel->setToolTip(name);
+    FileLabel->setText(FileLabel->fontMetrics().elidedText(name, Qt::ElideMiddle, FileLabel->width()));
+    const bool pair = !OriginalFile.isEmpty() && !VoiceFile.isEmpty() && QFileInfo(OriginalFile).isFile() &&
+                      QFileInfo(VoiceFile).isFile() &&
+                      (PlayFileName == OriginalFile || PlayFileName == VoiceFile);
+    SideA->setVisible(pair);
+    SideB->setVisible(pair);
+    if (pair) (PlayFileName == OriginalFile ? SideA : SideB)->setChecked(true);
+}
+
+void TPlayForm1::ShowTime() {
+    TimeLabel->setText(PlayTimeText(MediaPlayer1->Position()) + QStringLiteral(" / ") +
+                       PlayTimeText(MediaPlayer1->Length()));
+}
+
+bool TPlayForm1::OpenFile() {
     MediaPlayer1->Close();
     MediaPlayer1->FileName = PlayFileName;
+    ShowFile();
     if (!MediaPlayer1->Open()) {
-        // The window stays open without playback; OK closes it.
+        TimeLabel->clear();
         UiDialogs::Current().Error(this, MediaPlayer1->ErrorText());
+        return false;
+    }
+    const int length = int(qMin<qint64>(MediaPlayer1->Length(), INT_MAX));
+    TrackBar1->setTickInterval(length / 10);
+    TimerUpdate = 1;
+    TrackBar1->setMaximum(length);
+    TimerUpdate = 0;
+    TrackBar1->setPageStep(length / 40);
+    TrackBar1->setSingleStep(length / 100);
+    return true;
+}
+
+bool TPlayForm1::SwitchTo(const QString& path) {
+    if (path.isEmpty() || path == PlayFileName || !QFileInfo(path).isFile()) return false;
+    const qint64 at = MediaPlayer1->Position();
+    const QString before = PlayFileName;
+    PlayFileName = path;
+    if (!OpenFile()) {
+        // Back to the file that played.
+        PlayFileName = before;
+        if (OpenFile()) MediaPlayer1->Seek(at);
+        ShowTime();
+        return false;
+    }
+    MediaPlayer1->Seek(at);
+    TimerUpdate = 1;
+    TrackBar1->setValue(int(qMin<qint64>(MediaPlayer1->Position(), INT_MAX)));
+    TimerUpdate = 0;
+    if (PlayState == kPlaying) {
+        MediaPlayer1->Notify = true;
+        MediaPlayer1->Play();
+    } else if (PlayState == kPaused) {
+        // The device pauses only while playing; the position is held either way.
+        MediaPlayer1->Play();
+        MediaPlayer1->Pause();
+    }
+    ShowTime();
+    return true;
+}
+
+void TPlayForm1::FormShow() {
+    TimerUpdate = 0;
+    if (!OpenFile()) {
+        // The window stays open without playback; OK closes it.
         return;
     }
     MediaPlayer1->Rewind();
-
-    const int length = int(qMin<qint64>(MediaPlayer1->Length(), INT_MAX));
-    TrackBar1->setTickInterval(length / 10);
-    TrackBar1->setMaximum(length);
-    TrackBar1->setPageStep(length / 40);
-    TrackBar1->setSingleStep(length / 100);
     TimerUpdate = 1;
     TrackBar1->setValue(0);
     TimerUpdate = 0;
+    ShowTime();
 
     MediaPlayer1->Notify = true;
     PlayState = kPlaying;
@@ -110,6 +203,7 @@ void TPlayForm1::Timer1Timer() {
     if (TrackBar1->isSliderDown()) return;
     TimerUpdate = 1;
     TrackBar1->setValue(int(qMin<qint64>(MediaPlayer1->Position(), INT_MAX)));
+    ShowTime();
     // The slider reports a change only when its position moved; the flag must
     // not outlive this call, or the user's next move would be taken for ours.
     TimerUpdate = 0;
@@ -121,6 +215,7 @@ void TPlayForm1::TrackBar1Change(int position) {
         return;
     }
     MediaPlayer1->Seek(position);
+    ShowTime();
     if (PlayState == kPlaying) {
         // A seek stops the device; playback goes on from the new position,
         // and its end must be reported like any other.
@@ -151,6 +246,7 @@ void TPlayForm1::ButtonClick(PlayerButton button) {
     case PlayerButton::Prev: MediaPlayer1->Rewind(); break;
     }
     MediaPlayer1PostClick(button);
+    ShowTime();
 }
 
 void TPlayForm1::MediaPlayer1PostClick(PlayerButton button) {
@@ -185,13 +281,15 @@ void TPlayForm1::FormClose() {
     }
 }
 
-bool PlayEditFile(QWidget* parent, const QString& path) {
+bool PlayEditFile(QWidget* parent, const QString& path, const QString& original, const QString& voice) {
     if (path.isEmpty()) return false;
     const QFileInfo info(path);
     if (info.suffix().toUpper() != QStringLiteral("WAV")) return false;
     if (!info.isFile()) return false;
     TPlayForm1 form(parent);
     form.PlayFileName = path;
+    form.OriginalFile = original;
+    form.VoiceFile = voice;
     form.exec();
     return true;
 }

@@ -32,6 +32,18 @@ public:
     void Error(QWidget* parent, const QString& text) override;
 };
 
+// A text of the windows in the language in use: the window's own texts
+// through the installed translation, the engine's and the checks' messages
+// through LocalisedText(). Unknown texts come back unchanged.
+QString Tr(const QString& chinese);
+
+// Installs the translations of the language in use (CurrentLanguage()) into
+// the application: English texts for the program, or Qt's own Chinese texts
+// for its standard dialogs under the Chinese texts. Installing again replaces
+// what was installed before. False when a translation could not be loaded
+// (the texts then stay as they are).
+bool InstallTranslations();
+
 // The font of every window: the design font at 12 pixels, with CJK fallbacks
 // so Chinese text never shows as boxes.
 QFont WindowFont(int pixels = 12);

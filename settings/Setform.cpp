@@ -54,6 +54,9 @@ QComboBox* NumberBox(const QStringList& items, QWidget* parent, int left, int to
     c->setEditable(true);
     c->addItems(items);
     c->setInsertPolicy(QComboBox::NoInsert);
+    // What the user types is the value: no completion from the list (typing
+    // 20 must not become 200).
+    c->setCompleter(nullptr);
     c->lineEdit()->setMaxLength(3);
     c->setGeometry(left, top, width, 22);
     return c;
@@ -153,19 +156,19 @@ bool UpDown::eventFilter(QObject* watched, QEvent* event) {
 
 TSetForm1::TSetForm1(const QString& programFile, const QString& dataFolder, QWidget* parent)
     : QDialog(parent) {
-    setWindowTitle(QStringLiteral("Sonvelt设定"));
+    setWindowTitle(Tr(QStringLiteral("Sonvelt设定")));
     // A title and nothing else: no system menu, no close box.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFont(WindowFont());
     setFixedSize(506, 337);
 
     // Created in tab order: OK, Cancel, the pages, Reset.
-    OkBitBtn = new QPushButton(QStringLiteral("OK"), this);
+    OkBitBtn = new QPushButton(Tr(QStringLiteral("OK")), this);
     OkBitBtn->setGeometry(336, 304, 75, 25);
     OkBitBtn->setDefault(true);
     connect(OkBitBtn, &QPushButton::clicked, this, &QDialog::accept);
 
-    CanBitBtn = new QPushButton(QStringLiteral("キャンセル"), this);
+    CanBitBtn = new QPushButton(Tr(QStringLiteral("キャンセル")), this);
     CanBitBtn->setGeometry(423, 304, 75, 25);
     connect(CanBitBtn, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -174,15 +177,15 @@ TSetForm1::TSetForm1(const QString& programFile, const QString& dataFolder, QWid
     auto* page1 = new QWidget;
     auto* page2 = new QWidget;
     auto* page3 = new QWidget;
-    PageControl->addTab(page1, QStringLiteral("处理方法"));
-    PageControl->addTab(page2, QStringLiteral("高级设置"));
-    PageControl->addTab(page3, QStringLiteral("辅助功能"));
+    PageControl->addTab(page1, Tr(QStringLiteral("处理方法")));
+    PageControl->addTab(page2, Tr(QStringLiteral("高级设置")));
+    PageControl->addTab(page3, Tr(QStringLiteral("辅助功能")));
     BuildPage1(page1);
     BuildPage2(page2);
     BuildPage3(page3);
     PageControl->setCurrentIndex(0);
 
-    ResetButton = new QPushButton(QStringLiteral("复位"), this);
+    ResetButton = new QPushButton(Tr(QStringLiteral("复位")), this);
     ResetButton->setGeometry(8, 304, 75, 25);
     connect(ResetButton, &QPushButton::clicked, this, &TSetForm1::ResetButtonClick);
 
@@ -198,52 +201,55 @@ TSetForm1::TSetForm1(const QString& programFile, const QString& dataFolder, QWid
 TSetForm1::~TSetForm1() = default;
 
 void TSetForm1::BuildPage1(QWidget* page) {
-    IntroRadioGroup = new RadioGroup(QStringLiteral("前奏分析"),
-                                     {QStringLiteral("自动"), QStringLiteral("正常"),
-                                      QStringLiteral("细节"), QStringLiteral("无")},
+    IntroRadioGroup = new RadioGroup(Tr(QStringLiteral("前奏分析")),
+                                     {Tr(QStringLiteral("自动")), Tr(QStringLiteral("正常")),
+                                      Tr(QStringLiteral("细节")), Tr(QStringLiteral("无"))},
                                      page);
     IntroRadioGroup->setGeometry(6, 6, 150, 116);
 
-    AdptLvlGroupBox = new QGroupBox(QStringLiteral("校正时间位移"), page);
+    AdptLvlGroupBox = new QGroupBox(Tr(QStringLiteral("校正时间位移")), page);
     AdptLvlGroupBox->setGeometry(6, 128, 150, 124);
-    AdptAutoButton = new QRadioButton(QStringLiteral("自动"), AdptLvlGroupBox);
+    AdptAutoButton = new QRadioButton(Tr(QStringLiteral("自动")), AdptLvlGroupBox);
     AdptAutoButton->setGeometry(10, 22, 110, 18);
-    AdptManualButton = new QRadioButton(QStringLiteral("手动"), AdptLvlGroupBox);
+    AdptManualButton = new QRadioButton(Tr(QStringLiteral("手动")), AdptLvlGroupBox);
     AdptManualButton->setGeometry(10, 44, 110, 18);
     auto* adptGroup = new QButtonGroup(AdptLvlGroupBox);
     adptGroup->addButton(AdptAutoButton, 0);
     adptGroup->addButton(AdptManualButton, 1);
-    StaticText6 = Label(QStringLiteral("修正范围"), AdptLvlGroupBox, 12, 80);
+    StaticText6 = Label(Tr(QStringLiteral("修正范围")), AdptLvlGroupBox, 12, 80);
     AdptEdit = new QLineEdit(AdptLvlGroupBox);
     AdptEdit->setMaxLength(3);
     AdptEdit->setGeometry(68, 77, 40, 20);
     AdptUpDown = new UpDown(AdptEdit, 0, 999, AdptLvlGroupBox);
 
-    MergeRadioGroup = new RadioGroup(QStringLiteral("提取方法"),
-                                     {QStringLiteral("频率合成"), QStringLiteral("波形合成")}, page);
+    MergeRadioGroup = new RadioGroup(Tr(QStringLiteral("提取方法")),
+                                     {Tr(QStringLiteral("频率合成")), Tr(QStringLiteral("波形合成")), Tr(QStringLiteral("自动"))},
+                                     page);
     MergeRadioGroup->setGeometry(162, 6, 316, 246);
-    MergeRadioGroup->Item(0)->setGeometry(10, 26, 72, 18);
-    MergeRadioGroup->Item(1)->setGeometry(10, 140, 72, 18);
+    MergeRadioGroup->Item(0)->setGeometry(10, 26, 76, 18);
+    MergeRadioGroup->Item(1)->setGeometry(10, 140, 76, 18);
+    // Automatic picks either method, so it sits on the line between them.
+    MergeRadioGroup->Item(2)->setGeometry(10, 116, 72, 18);
     Panel1 = new QFrame(MergeRadioGroup);
     Panel1->setFrameShape(QFrame::HLine);
     Panel1->setFrameShadow(QFrame::Sunken);
-    Panel1->setGeometry(6, 124, 304, 2);
+    Panel1->setGeometry(84, 124, 226, 2);
 
     // Upper half: what the frequency merge uses.
-    SoundQtyGroup = new RadioGroup(QStringLiteral("音质调整"),
-                                   {QStringLiteral("音质优先"), QStringLiteral("提取优先")}, MergeRadioGroup);
+    SoundQtyGroup = new RadioGroup(Tr(QStringLiteral("音质调整")),
+                                   {Tr(QStringLiteral("音质优先")), Tr(QStringLiteral("提取优先"))}, MergeRadioGroup);
     SoundQtyGroup->setGeometry(86, 16, 222, 102);
     SoundQtyGroup->PlaceItems(8, 28, 26, 74);
-    StaticText1 = Label(QStringLiteral("提取的水平"), SoundQtyGroup, 122, 18);
+    StaticText1 = Label(Tr(QStringLiteral("提取的水平")), SoundQtyGroup, 122, 18);
     KvolTrackBar = TrackBar(SoundQtyGroup, 96, 34, 116);
-    Label(QStringLiteral("弱"), SoundQtyGroup, 98, 66);
-    Label(QStringLiteral("强"), SoundQtyGroup, 200, 66);
+    Label(Tr(QStringLiteral("弱")), SoundQtyGroup, 98, 66);
+    Label(Tr(QStringLiteral("强")), SoundQtyGroup, 200, 66);
     KvolText = ValueLabel(SoundQtyGroup, 124, 80, 60, Qt::AlignHCenter);
 
     // Lower half: what the waveform merge uses.
-    LevelRadioGroup = new RadioGroup(QStringLiteral("误差修正等级调整"),
-                                     {QStringLiteral("自动（平均）"), QStringLiteral("自动（适应）"),
-                                      QStringLiteral("手动"), QStringLiteral("无")},
+    LevelRadioGroup = new RadioGroup(Tr(QStringLiteral("误差修正等级调整")),
+                                     {Tr(QStringLiteral("自动（平均）")), Tr(QStringLiteral("自动（适应）")),
+                                      Tr(QStringLiteral("手动")), Tr(QStringLiteral("无"))},
                                      MergeRadioGroup);
     LevelRadioGroup->setGeometry(86, 130, 222, 110);
     LevelRadioGroup->PlaceItems(8, 22, 21, 96);
@@ -252,18 +258,21 @@ void TSetForm1::BuildPage1(QWidget* page) {
 }
 
 void TSetForm1::BuildPage2(QWidget* page) {
-    DataRadioGroup = new RadioGroup(QStringLiteral("处理方式"),
-                                    {QStringLiteral("正常"), QStringLiteral("左右区分"),
-                                     QStringLiteral("单声道化")},
+    DataRadioGroup = new RadioGroup(Tr(QStringLiteral("处理方式")),
+                                    {Tr(QStringLiteral("正常")), Tr(QStringLiteral("左右区分")),
+                                     Tr(QStringLiteral("单声道化"))},
                                     page);
     DataRadioGroup->setGeometry(6, 6, 130, 96);
 
-    PhaseRadioGroup = new RadioGroup(QStringLiteral("卡拉OK相位"),
-                                     {QStringLiteral("自动"), QStringLiteral("正相"), QStringLiteral("逆相")},
+    PhaseRadioGroup = new RadioGroup(Tr(QStringLiteral("卡拉OK相位")),
+                                     {Tr(QStringLiteral("自动")), Tr(QStringLiteral("正相")), Tr(QStringLiteral("逆相"))},
                                      page);
     PhaseRadioGroup->setGeometry(6, 110, 130, 96);
 
-    FilterGroupBox = new QGroupBox(QStringLiteral("过滤处理"), page);
+    AlignCheckBox = new QCheckBox(Tr(QStringLiteral("精确对齐")), page);
+    AlignCheckBox->setGeometry(12, 222, 124, 18);
+
+    FilterGroupBox = new QGroupBox(Tr(QStringLiteral("过滤处理")), page);
     FilterGroupBox->setGeometry(142, 6, 336, 132);
     auto row = [this](const QString& caption, int top, QCheckBox*& box, QSlider*& bar, QLabel*& label) {
         box = new QCheckBox(caption, FilterGroupBox);
@@ -271,38 +280,38 @@ void TSetForm1::BuildPage2(QWidget* page) {
         bar = TrackBar(FilterGroupBox, 124, top - 6, 144);
         label = ValueLabel(FilterGroupBox, 286, top + 1, 46, Qt::AlignLeft);
     };
-    row(QStringLiteral("中置声道提取"), 24, CfocusCheckBox, CfocusTrackBar, CfocusText);
-    Label(QStringLiteral("弱"), FilterGroupBox, 110, 26);
-    Label(QStringLiteral("强"), FilterGroupBox, 270, 26);
-    row(QStringLiteral("高音削减"), 62, LPFCheckBox, LPFTrackBar, LPFLabel);
-    row(QStringLiteral("低音削减"), 100, HPFCheckBox, HPFTrackBar, HPFLabel);
+    row(Tr(QStringLiteral("中置声道提取")), 24, CfocusCheckBox, CfocusTrackBar, CfocusText);
+    Label(Tr(QStringLiteral("弱")), FilterGroupBox, 110, 26);
+    Label(Tr(QStringLiteral("强")), FilterGroupBox, 270, 26);
+    row(Tr(QStringLiteral("高音削减")), 62, LPFCheckBox, LPFTrackBar, LPFLabel);
+    row(Tr(QStringLiteral("低音削减")), 100, HPFCheckBox, HPFTrackBar, HPFLabel);
 
-    OvspGroupBox = new QGroupBox(QStringLiteral("采样率"), page);
+    OvspGroupBox = new QGroupBox(Tr(QStringLiteral("采样率")), page);
     OvspGroupBox->setGeometry(142, 144, 180, 108);
-    OvspCheckBox = new QCheckBox(QStringLiteral("使用"), OvspGroupBox);
+    OvspCheckBox = new QCheckBox(Tr(QStringLiteral("使用")), OvspGroupBox);
     OvspCheckBox->setGeometry(10, 26, 52, 18);
     OvspComboBox = NumberBox({QStringLiteral("8"), QStringLiteral("16"), QStringLiteral("32"),
                               QStringLiteral("64"), QStringLiteral("128")},
                              OvspGroupBox, 64, 24, 60);
-    Label(QStringLiteral("倍"), OvspGroupBox, 130, 28);
-    Label(QStringLiteral("只有波形合成模式有效"), OvspGroupBox, 10, 66);
+    Label(Tr(QStringLiteral("倍")), OvspGroupBox, 130, 28);
+    Label(Tr(QStringLiteral("只有波形合成模式有效")), OvspGroupBox, 10, 66);
 
-    BsizeGroupBox = new QGroupBox(QStringLiteral("处理模块尺寸"), page);
+    BsizeGroupBox = new QGroupBox(Tr(QStringLiteral("处理模块尺寸")), page);
     BsizeGroupBox->setGeometry(328, 144, 150, 108);
     BsizeComboBox = NumberBox({QStringLiteral("50"), QStringLiteral("100"), QStringLiteral("200"),
                                QStringLiteral("400"), QStringLiteral("800")},
                               BsizeGroupBox, 12, 24, 64);
-    Label3 = Label(QStringLiteral("毫秒"), BsizeGroupBox, 82, 28);
+    Label3 = Label(Tr(QStringLiteral("毫秒")), BsizeGroupBox, 82, 28);
 }
 
 void TSetForm1::BuildPage3(QWidget* page) {
-    FileAutoGroupBox = new QGroupBox(QStringLiteral("文件名设置功能"), page);
+    FileAutoGroupBox = new QGroupBox(Tr(QStringLiteral("文件名设置功能")), page);
     FileAutoGroupBox->setGeometry(6, 6, 472, 112);
-    KnameCheckBox = new QCheckBox(QStringLiteral("卡拉OK文件自动搜索"), FileAutoGroupBox);
+    KnameCheckBox = new QCheckBox(Tr(QStringLiteral("卡拉OK文件自动搜索")), FileAutoGroupBox);
     KnameCheckBox->setGeometry(12, 24, 300, 18);
-    VnameCheckBox = new QCheckBox(QStringLiteral("人声的文件名自动设置"), FileAutoGroupBox);
+    VnameCheckBox = new QCheckBox(Tr(QStringLiteral("人声的文件名自动设置")), FileAutoGroupBox);
     VnameCheckBox->setGeometry(12, 50, 300, 18);
-    StaticText8 = Label(QStringLiteral("追加文字列"), FileAutoGroupBox, 32, 82);
+    StaticText8 = Label(Tr(QStringLiteral("追加文字列")), FileAutoGroupBox, 32, 82);
     VnameEdit = new QLineEdit(FileAutoGroupBox);
     VnameEdit->setMaxLength(32);
     VnameEdit->setGeometry(104, 79, 220, 20);
@@ -350,6 +359,7 @@ void TSetForm1::FormShow() {
     SetLimitedText(VnameEdit, QString::fromStdString(o.VnameTxt), 32);
     PhaseRadioGroup->SetItemIndex(o.KrkPhase);
     SoundQtyGroup->SetItemIndex(o.SoundQty);
+    AlignCheckBox->setChecked(o.AlignFlg != 0);
 }
 
 void TSetForm1::ResetButtonClick() {
@@ -375,6 +385,7 @@ void TSetForm1::ResetButtonClick() {
     KlvlTrackBar->setValue(e.KlvlPos);
     PhaseRadioGroup->SetItemIndex(e.KrkPhase);
     SoundQtyGroup->SetItemIndex(e.SoundQty);
+    AlignCheckBox->setChecked(e.AlignFlg != 0);
     update();
 }
 
@@ -394,6 +405,7 @@ bool TSetForm1::FormClose(int result) {
     e.HPFFlg = HPFCheckBox->isChecked() ? 1 : 0;
     e.KnameFlg = KnameCheckBox->isChecked() ? 1 : 0;
     e.VnameFlg = VnameCheckBox->isChecked() ? 1 : 0;
+    e.AlignFlg = AlignCheckBox->isChecked() ? 1 : 0;
     e.AdptMode = AdptAutoButton->isChecked() ? 0 : 1;
     e.CntrPos = CfocusTrackBar->value();
     e.LPFPos = LPFTrackBar->value();

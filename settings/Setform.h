@@ -102,6 +102,7 @@ public:
     // Page 2, advanced settings.
     RadioGroup* DataRadioGroup = nullptr;
     RadioGroup* PhaseRadioGroup = nullptr;
+    QCheckBox* AlignCheckBox = nullptr; // precise alignment
     QGroupBox* FilterGroupBox = nullptr;
     QCheckBox* CfocusCheckBox = nullptr;
     QSlider* CfocusTrackBar = nullptr;

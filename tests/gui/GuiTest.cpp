@@ -1,5 +1,7 @@
 #include "GuiTest.h"
 
+#include "Language.h"
+
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QProcess>
@@ -67,6 +69,9 @@ namespace {
 class QtEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
+        // The dialogs' own texts are what these tests check; a test of
+        // another language says so itself.
+        SetLanguage(Language::Chinese);
         if (QCoreApplication::instance()) return; // a main() of the test program made one
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         app_ = new QApplication(argc_, argv_);

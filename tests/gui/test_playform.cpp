@@ -6,6 +6,7 @@
 #include "TestUtil.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
@@ -216,6 +217,75 @@ TEST_F(PlayFormTest, AFileTheDeviceRefusesShowsOneErrorAndDoesNotPlay) {
     form.OkBtn1->click();
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(dialogs.errors.size(), 1);
+}
+
+TEST(PlayTime, MinutesAndSecondsHoursFromAnHourOn) {
+    struct Case {
+        qint64 ms;
+        const char* text;
+    } cases[] = {{0, "0:00"}, {999, "0:00"}, {42'000, "0:42"}, {237'900, "3:57"}, {600'000, "10:00"},
+                 {3'599'999, "59:59"}, {3'600'000, "1:00:00"}, {3'725'000, "1:02:05"}, {-5, "0:00"}};
+    for (const Case& c : cases) EXPECT_EQ(PlayTimeText(c.ms), c.text) << c.ms;
+}
+
+// The player names its file and shows where it is; A/B plays the other of
+// original and voice from the same moment, in the same state.
+TEST_F(PlayFormTest, NameTimeAndTheABSwitch) {
+    const std::string original = dir / "Song.wav", voice = dir / "Song_vo.wav";
+    WriteTone(original, 3000);
+    WriteTone(voice, 2500);
+    TPlayForm1 form;
+    form.PlayFileName = QString::fromStdString(voice);
+    form.OriginalFile = QString::fromStdString(original);
+    form.VoiceFile = QString::fromStdString(voice);
+    form.show();
+    ASSERT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
+    EXPECT_EQ(form.FileLabel->text(), "Song_vo.wav");
+    EXPECT_EQ(form.TimeLabel->text(), "0:00 / 0:02");
+    ASSERT_FALSE(form.SideA->isHidden());
+    EXPECT_TRUE(form.SideB->isChecked());
+
+    // Paused at 1.2 s, then A: the original, paused at 1.2 s.
+    form.PauseButton->click();
+    form.TrackBar1->setValue(1200);
+    ASSERT_EQ(form.PlayState, TPlayForm1::kPaused);
+    form.SideA->click();
+    EXPECT_EQ(form.PlayFileName.toStdString(), original);
+    EXPECT_EQ(form.FileLabel->text(), "Song.wav");
+    EXPECT_EQ(form.MediaPlayer1->Length(), form.TrackBar1->maximum());
+    EXPECT_NEAR(form.MediaPlayer1->Length(), 3000, 5);
+    EXPECT_EQ(form.MediaPlayer1->Position(), 1200);
+    EXPECT_EQ(form.TrackBar1->value(), 1200);
+    EXPECT_EQ(form.MediaPlayer1->GetMode(), MediaPlayer::Paused);
+    EXPECT_EQ(form.PlayState, TPlayForm1::kPaused);
+    EXPECT_EQ(form.TimeLabel->text(), "0:01 / 0:03");
+
+    // Playing, back to B: the voice plays on from about the same moment.
+    form.PauseButton->click();
+    ASSERT_EQ(form.PlayState, TPlayForm1::kPlaying);
+    form.SideB->click();
+    EXPECT_EQ(form.PlayFileName.toStdString(), voice);
+    EXPECT_EQ(form.MediaPlayer1->GetMode(), MediaPlayer::Playing);
+    EXPECT_GE(form.MediaPlayer1->Position(), 1200);
+    EXPECT_LT(form.MediaPlayer1->Position(), 2500);
+
+    // An original that has gone: the switch fails and the current file goes on.
+    std::filesystem::remove(original);
+    EXPECT_FALSE(form.SwitchTo(form.OriginalFile));
+    EXPECT_EQ(form.PlayFileName.toStdString(), voice);
+    EXPECT_TRUE(form.MediaPlayer1->IsOpen());
+    form.OkBtn1->click();
+
+    // Without both files there is no switch.
+    TPlayForm1 single;
+    single.PlayFileName = QString::fromStdString(voice);
+    single.OriginalFile = QString::fromStdString(original);
+    single.VoiceFile = QString::fromStdString(voice);
+    single.show();
+    EXPECT_TRUE(single.SideA->isHidden());
+    EXPECT_TRUE(single.SideB->isHidden());
+    single.OkBtn1->click();
+    EXPECT_TRUE(dialogs.errors.isEmpty());
 }
 
 } // namespace

@@ -114,6 +114,64 @@ TEST_F(SetFormTest, TypedNumbersFallBackOrAreCorrected) {
     EXPECT_TRUE(dialogs.errors.isEmpty());
 }
 
+// Numbers typed into the drop-down boxes with the keyboard, as a user does,
+// are taken as typed: the lists offer no completion.
+TEST_F(SetFormTest, NumbersTypedIntoTheListsAreTakenAsTyped) {
+    struct Case {
+        const char* what;
+        std::function<QComboBox*(TSetForm1&)> box;
+        const char* typed;
+        int32_t CommittedOptions::*field;
+        int32_t committed;
+    } cases[] = {
+        {"block size 20", [](TSetForm1& f) { return f.BsizeComboBox; }, "20", &CommittedOptions::BlkSize, 50},
+        {"block size 80", [](TSetForm1& f) { return f.BsizeComboBox; }, "80", &CommittedOptions::BlkSize, 80},
+        {"oversampling 12", [](TSetForm1& f) { return f.OvspComboBox; }, "12", &CommittedOptions::OvspMx, 12},
+        {"oversampling 6", [](TSetForm1& f) { return f.OvspComboBox; }, "6", &CommittedOptions::OvspMx, 6},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto form = MakeForm();
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+        form->PageControl->setCurrentIndex(1);
+        QComboBox* box = c.box(*form);
+        box->setFocus();
+        box->lineEdit()->selectAll();
+        QTest::keyClick(box, Qt::Key_Delete);
+        QTest::keyClicks(box, c.typed);
+        EXPECT_EQ(box->currentText(), c.typed);
+        form->OkBitBtn->click();
+        EXPECT_EQ((form->Model().Options.*c.field), c.committed);
+    }
+}
+
+TEST_F(SetFormTest, AutomaticMergeAndPreciseAlignmentAreBoundLikeTheOthers) {
+    WriteIni("MergeMode=0\nAlignFlg=0\n");
+    auto form = MakeForm();
+    form->show();
+    EXPECT_EQ(form->MergeRadioGroup->Count(), 3);
+    EXPECT_EQ(form->MergeRadioGroup->Item(2)->text(), "自动");
+    EXPECT_EQ(form->MergeRadioGroup->ItemIndex(), 0);
+    EXPECT_FALSE(form->AlignCheckBox->isChecked());
+    EXPECT_EQ(form->AlignCheckBox->text(), "精确对齐");
+    EXPECT_EQ(form->AlignCheckBox->parentWidget(), form->PageControl->widget(1));
+    form->MergeRadioGroup->Item(2)->click();
+    form->AlignCheckBox->click();
+    form->OkBitBtn->click();
+    EXPECT_EQ(form->Model().Options.MergeMode, 2);
+    EXPECT_EQ(form->Model().Options.AlignFlg, 1);
+    EXPECT_EQ(IniValue("MergeMode"), "2");
+    EXPECT_EQ(IniValue("AlignFlg"), "1");
+
+    form->show();
+    EXPECT_EQ(form->MergeRadioGroup->ItemIndex(), 2);
+    EXPECT_TRUE(form->AlignCheckBox->isChecked());
+    form->AlignCheckBox->click();
+    form->OkBitBtn->click();
+    EXPECT_EQ(IniValue("AlignFlg"), "0");
+}
+
 TEST_F(SetFormTest, TypingIsLimitedButLongStoredValuesAreKeptWhole) {
     auto form = MakeForm();
     form->show();
@@ -241,14 +299,14 @@ TEST_F(SetFormTest, EscapeAndWindowCloseDiscardEnterConfirms) {
     form->MergeRadioGroup->Item(1)->click();
     QTest::keyClick(form.get(), Qt::Key_Escape);
     EXPECT_FALSE(form->isVisible());
-    EXPECT_EQ(form->Model().Options.MergeMode, 0);
+    EXPECT_EQ(form->Model().Options.MergeMode, 2); // automatic, the default
 
     form->show();
-    EXPECT_EQ(form->MergeRadioGroup->ItemIndex(), 0);
+    EXPECT_EQ(form->MergeRadioGroup->ItemIndex(), 2);
     form->MergeRadioGroup->Item(1)->click();
     form->close();
     EXPECT_FALSE(form->isVisible());
-    EXPECT_EQ(form->Model().Options.MergeMode, 0);
+    EXPECT_EQ(form->Model().Options.MergeMode, 2);
     EXPECT_FALSE(std::filesystem::exists(IniPath()));
 
     form->show();
@@ -263,7 +321,7 @@ TEST_F(SetFormTest, EscapeAndWindowCloseDiscardEnterConfirms) {
 TEST_F(SetFormTest, ResetThenOkStoresDefaultsExceptPage3) {
     WriteIni("ProcMode=2\nMergeMode=1\nOvspFlg=1\nOvspMx=64\nBlkSize=400\nAdptMode=1\nAdptNum=9\n"
              "CntrFlg=1\nCntrPos=12\nIntroMode=3\nLevelAdpt=2\nLPFFlg=1\nLPFPos=3\nHPFFlg=1\nHPFPos=4\n"
-             "KvolPos=15\nKlvlPos=2\nKnameFlg=0\nVnameFlg=1\nVnameTxt=_voc\nKrkPhase=2\nSoundQty=1\n");
+             "KvolPos=15\nKlvlPos=2\nKnameFlg=0\nVnameFlg=1\nVnameTxt=_voc\nKrkPhase=2\nSoundQty=1\nAlignFlg=0\n");
     auto form = MakeForm();
     form->show();
     EXPECT_EQ(form->KvolText->text(), "3.3");
@@ -277,6 +335,8 @@ TEST_F(SetFormTest, ResetThenOkStoresDefaultsExceptPage3) {
     EXPECT_EQ(form->BsizeComboBox->currentText(), "100");
     EXPECT_FALSE(form->KnameCheckBox->isChecked());
     EXPECT_EQ(form->VnameEdit->text(), "_voc");
+    EXPECT_EQ(form->MergeRadioGroup->ItemIndex(), 2);
+    EXPECT_TRUE(form->AlignCheckBox->isChecked());
     // Nothing is committed yet.
     EXPECT_EQ(form->Model().Options.BlkSize, 400);
     form->OkBitBtn->click();

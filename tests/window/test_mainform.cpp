@@ -1,3 +1,4 @@
+#include "Language.h"
 #include "Mainform.h"
 #include "Options.h"
 #include "TestUtil.h"
@@ -10,6 +11,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QScreen>
+#include <QWindow>
 #include <QPushButton>
 #include <QMimeData>
 #include <QTest>
@@ -47,6 +50,7 @@ protected:
     std::unique_ptr<TForm1> form;
 
     void SetUp() override {
+        SetLanguage(Language::Chinese);
         UiDialogs::SetCurrent(&dialogs);
         ProcessingOptions e;
         e.MergeMode = 1;
@@ -98,7 +102,6 @@ TEST_F(Window, ControlsSitWhereTheyBelongWithTheirCaptions) {
     EXPECT_EQ(form->HelpBtn->text(), "帮助(&H)");
     EXPECT_EQ(form->CloseBtn->text(), "退出");
     EXPECT_EQ(form->AboutBtn->toolTip(), "更新信息");
-    EXPECT_EQ(form->Edit1->maxLength(), 260);
 
     // Tab order as a user walks it.
     QWidget* expected[] = {form->Edit1, form->BitBtn1, form->PlayBtn1, form->Edit2, form->BitBtn2, form->PlayBtn2,
@@ -362,4 +365,130 @@ TEST_F(Window, FilesDroppedDuringARunOnlyChangeTheBoxes) {
     ASSERT_EQ(out.OpenRead(dir / "voice.wav"), 0);
     EXPECT_EQ(out.Format.nChannels, 2);
     EXPECT_GT(out.DataBytes, uint32_t(3 * 44100 * 4));
+}
+
+// A drop on an edit box goes through the toolkit's routing, from the window
+// to the widget under the cursor: the box takes no text, the window handles
+// the file by position exactly as a drop elsewhere in the row.
+TEST_F(Window, DropsOnTheEditBoxesAreTheWindowsDrops) {
+    MakePair(20000);
+    options.KnameFlg = options.VnameFlg = 0;
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    QWindow* window = form->windowHandle();
+    const QString file = P("02 Song (off vocal).wav");
+    auto dropAt = [&](QPoint at) {
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(file)});
+        mime.setText(QUrl::fromLocalFile(file).toString());
+        // As the toolkit delivers a drag: the enter, a move that carries the
+        // enter's answer, then the drop.
+        QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &enter);
+        QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        move.setDropAction(enter.dropAction());
+        move.setAccepted(enter.isAccepted());
+        QApplication::sendEvent(window, &move);
+        QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &drop);
+        return enter.isAccepted() && move.isAccepted() && drop.isAccepted();
+    };
+    for (QLineEdit* box : {form->Edit1, form->Edit2, form->Edit3}) {
+        SCOPED_TRACE(box->y());
+        for (QLineEdit* e : {form->Edit1, form->Edit2, form->Edit3}) e->setText("/old/path.wav");
+        form->WformLbl1->clear();
+        form->WformLbl2->clear();
+        const QPoint inBox = box->geometry().center();
+        ASSERT_EQ(form->childAt(inBox), box);
+        EXPECT_TRUE(dropAt(inBox));
+        const QStringList afterBoxDrop = {form->Edit1->text(), form->Edit2->text(), form->Edit3->text(),
+                                          form->WformLbl1->text(), form->WformLbl2->text()};
+        EXPECT_EQ(box->text(), file);
+
+        // The same file dropped on the blank part of the row.
+        for (QLineEdit* e : {form->Edit1, form->Edit2, form->Edit3}) e->setText("/old/path.wav");
+        form->WformLbl1->clear();
+        form->WformLbl2->clear();
+        form->DropFile(file, {440, box->y() + box->height() + 4});
+        EXPECT_EQ(afterBoxDrop, (QStringList{form->Edit1->text(), form->Edit2->text(), form->Edit3->text(),
+                                             form->WformLbl1->text(), form->WformLbl2->text()}));
+    }
+    EXPECT_TRUE(dialogs.warnings.isEmpty());
+}
+
+TEST_F(Window, CentredAtStartLongPathsWholeLabelsClearedByEditing) {
+    form->show();
+    const QRect screen = form->screen()->availableGeometry();
+    EXPECT_LE((form->frameGeometry().center() - screen.center()).manhattanLength(), 1);
+
+    // A path of any length is kept whole, typed or dropped.
+    const std::string folder = "folder-" + std::string(140, 'x');
+    std::filesystem::create_directories(dir.path() / folder / folder);
+    const std::string deep = folder + "/" + folder;
+    WriteFile(dir / (deep + "/01 Song.wav"), Wave16(2, 44100, std::vector<int16_t>(2000, 0)));
+    WriteFile(dir / (deep + "/02 Song (off vocal).wav"), Wave16(2, 44100, std::vector<int16_t>(2000, 0)));
+    const QString original = P(deep + "/01 Song.wav");
+    ASSERT_GT(original.size(), 300);
+    form->DropFile(original, {100, 50});
+    EXPECT_EQ(form->Edit1->text(), original);
+    EXPECT_EQ(form->Edit2->text(), P(deep + "/02 Song (off vocal).wav"));
+    EXPECT_FALSE(form->WformLbl2->text().isEmpty());
+    EXPECT_TRUE(dialogs.warnings.isEmpty());
+
+    // Editing a path by hand clears the label beside it, and only that one.
+    form->Edit2->setFocus();
+    QTest::keyClick(form->Edit2, Qt::Key_Backspace);
+    EXPECT_EQ(form->WformLbl2->text(), "");
+    EXPECT_FALSE(form->WformLbl1->text().isEmpty());
+    QTest::keyClick(form->Edit1, Qt::Key_A);
+    EXPECT_EQ(form->WformLbl1->text(), "");
+}
+
+TEST_F(Window, ARunEndsWithALineOfWhatItFoundUntilTheNextAction) {
+    ProcessingOptions automatic; // the analysis on
+    automatic.MergeMode = 1;
+    CommitOptions(automatic, options);
+    MakePair(3 * 44100);
+    const std::string karaoke = "02 Song (off vocal) from the anniversary edition, remastered.wav";
+    std::filesystem::rename(dir / "02 Song (off vocal).wav", dir / karaoke);
+    Type(form->Edit1, P("01 Song.wav"));
+    Type(form->Edit2, P(karaoke));
+    Type(form->Edit3, P("voice.wav"));
+    form->show();
+    bool hiddenDuringRun = false;
+    QTimer::singleShot(0, [&] { hiddenDuringRun = !form->ResultLabel->isVisible(); });
+    form->StartBtnClick();
+    EXPECT_TRUE(hiddenDuringRun);
+    ASSERT_TRUE(form->ResultLabel->isVisible());
+    const QString line = form->ResultLabel->toolTip();
+    const RunReport& report = VocalMain.LastReport();
+    EXPECT_TRUE(line.startsWith(QString::fromStdString("伴奏：" + karaoke + "  "))) << line.toStdString();
+    EXPECT_TRUE(line.contains(QString::asprintf("偏移 %+.3f 秒", report.offsetSeconds))) << line.toStdString();
+    EXPECT_TRUE(line.contains("波形合成")) << line.toStdString();
+    EXPECT_TRUE(line.contains("用时")) << line.toStdString();
+    // Too long for the window: the file name gives way, the numbers stay.
+    const QString shown = form->ResultLabel->text();
+    EXPECT_LE(form->ResultLabel->fontMetrics().horizontalAdvance(shown), form->ResultLabel->contentsRect().width());
+    EXPECT_TRUE(shown.startsWith("伴奏：02")) << shown.toStdString();
+    EXPECT_FALSE(shown.contains(QString::fromStdString(karaoke))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(line.mid(line.indexOf("  偏移")))) << shown.toStdString();
+
+    // Nothing else clears it; the next action does.
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(form->ResultLabel->isVisible());
+    form->Edit3->setFocus();
+    QTest::keyClick(form->Edit3, Qt::Key_Backspace);
+    EXPECT_FALSE(form->ResultLabel->isVisible());
+}
+
+TEST_F(Window, AFileNamedAtStartIsTheOriginalWithItsKaraokeFound) {
+    MakePair(20000);
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    form->TakeOriginal("01 Song.wav"); // relative, as a shell passes it
+    std::filesystem::current_path(before);
+    EXPECT_EQ(form->Edit1->text(), P("01 Song.wav"));
+    EXPECT_EQ(form->Edit2->text(), P("02 Song (off vocal).wav"));
+    EXPECT_EQ(form->Edit3->text(), P("01 Song_vo.wav"));
+    EXPECT_FALSE(form->WformLbl1->text().isEmpty());
 }

@@ -1,0 +1,58 @@
+#include "RunSummary.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+std::string Format(const char* format, ...) {
+    char buf[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buf, sizeof buf, format, args);
+    va_end(args);
+    return buf;
+}
+
+struct Words {
+    const char *separator, *karaoke, *offset, *inPhase, *inverted, *drift, *gain, *frequency, *waveform, *automatic,
+        *took, *alone, *stopped, *failed, *empty, *endedEarly;
+};
+
+constexpr Words kChinese = {"  ", "伴奏：", "偏移 %+.3f 秒", "正相", "逆相", "漂移 %+.1f ppm", "增益 %+.1f dB",
+                            "频率合成", "波形合成", "(自动)", "用时 %.1f 秒", "只处理了原唱", "已终止",
+                            "处理失败", "输入文件没有声音数据", "输入文件比其标头所写的短"};
+constexpr Words kEnglish = {", ", "Karaoke: ", "offset %+.3f s", "in phase", "inverted", "drift %+.1f ppm",
+                            "gain %+.1f dB", "spectral merge", "waveform merge", " (auto)", "%.1f s",
+                            "Original processed alone", "Stopped", "Failed", "An input has no sound data",
+                            "an input is shorter than its header says"};
+
+} // namespace
+
+std::string RunSummary(const RunReport& r, const std::string& karaokeName, Language language) {
+    const Words& w = language == Language::English ? kEnglish : kChinese;
+    std::string line;
+    auto add = [&](const std::string& part) {
+        if (!line.empty()) line += w.separator;
+        line += part;
+    };
+    if (r.result != 0) add(w.failed);
+    else if (r.stopped) add(w.stopped);
+    if (r.emptyInput) {
+        add(w.empty);
+    } else if (!r.extracted) {
+        add(w.alone);
+    } else {
+        add(std::string(w.karaoke) + karaokeName);
+        if (r.analysed) {
+            add(Format(w.offset, r.offsetSeconds));
+            add(r.inverted ? w.inverted : w.inPhase);
+            add(Format(w.drift, r.driftPpm));
+            add(Format(w.gain, r.gainDb));
+        }
+        add(std::string(r.merge == 1 ? w.waveform : w.frequency) + (r.mergeChosenAutomatically ? w.automatic : ""));
+    }
+    if (r.inputEndedEarly) add(w.endedEarly);
+    add(Format(w.took, r.elapsedSeconds));
+    return line;
+}

@@ -1,0 +1,140 @@
+// The language rule, the English of the system's messages, and the result
+// line after a run.
+#include "JobSetup.h"
+#include "Language.h"
+#include "RunSummary.h"
+#include "Vocalmain.h"
+#include "WaveCheck.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// True when the text holds a Chinese or Japanese character or an ideographic
+// space, none of which an English text may keep.
+bool HasCjk(const std::string& utf8) {
+    for (size_t i = 0; i < utf8.size();) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        uint32_t cp = c;
+        int len = 1;
+        if (c >= 0xF0) cp = c & 0x07, len = 4;
+        else if (c >= 0xE0) cp = c & 0x0F, len = 3;
+        else if (c >= 0xC0) cp = c & 0x1F, len = 2;
+        for (int k = 1; k < len && i + k < utf8.size(); ++k) cp = (cp << 6) | (utf8[i + k] & 0x3F);
+        if ((cp >= 0x3000 && cp <= 0x9FFF) || (cp >= 0xFF00 && cp <= 0xFFEF)) return true;
+        i += len;
+    }
+    return false;
+}
+
+TEST(Language, ChineseForChineseJapaneseAndUnsetLocalesEnglishForOthers) {
+    struct Case {
+        const char* locale;
+        Language expected;
+    } cases[] = {
+        {"", Language::Chinese},          {"C", Language::Chinese},        {"C.UTF-8", Language::Chinese},
+        {"POSIX", Language::Chinese},     {"zh_CN.UTF-8", Language::Chinese}, {"zh_TW", Language::Chinese},
+        {"ja_JP.eucJP", Language::Chinese}, {"zh", Language::Chinese},     {"en_US.UTF-8", Language::English},
+        {"de_DE@euro", Language::English}, {"fr", Language::English},      {"jam_JM", Language::English},
+        {"Chinese", Language::English},
+    };
+    for (const Case& c : cases) EXPECT_EQ(LanguageForLocale(c.locale), c.expected) << c.locale;
+}
+
+TEST(Language, TheFirstSetOfLcAllLcMessagesAndLangDecides) {
+    struct Case {
+        const char *all, *messages, *lang;
+        Language expected;
+    } cases[] = {
+        {nullptr, nullptr, nullptr, Language::Chinese},
+        {nullptr, nullptr, "en_GB.UTF-8", Language::English},
+        {nullptr, "zh_CN.UTF-8", "en_GB.UTF-8", Language::Chinese},
+        {"de_DE.UTF-8", "zh_CN.UTF-8", "zh_CN.UTF-8", Language::English},
+        {"", "", "ja_JP.UTF-8", Language::Chinese}, // empty counts as unset
+        {"C", nullptr, "en_US.UTF-8", Language::Chinese},
+    };
+    for (const Case& c : cases) {
+        auto set = [](const char* name, const char* value) {
+            if (value) setenv(name, value, 1);
+            else unsetenv(name);
+        };
+        set("LC_ALL", c.all);
+        set("LC_MESSAGES", c.messages);
+        set("LANG", c.lang);
+        EXPECT_EQ(LanguageFromEnvironment(), c.expected)
+            << (c.all ? c.all : "-") << " " << (c.messages ? c.messages : "-") << " " << (c.lang ? c.lang : "-");
+    }
+}
+
+TEST(Language, EveryMessageOfTheEngineAndTheChecksHasItsEnglish) {
+    const char* messages[] = {
+        EngineText::kNoMemory, EngineText::kWriteFailed, EngineText::kAnalysing, EngineText::kPreliminary,
+        JobText::kNamesMissing, JobText::kDuplicateNames, JobText::kCannotOpen, JobText::kLayoutDiffers,
+        JobText::kNot16Bit, JobText::kOverwrite, JobText::kCannotCreate, WaveCheckText::kCannotOpen,
+        WaveCheckText::kDamaged, WaveCheckText::kBadWaveFormat, WaveCheckText::kMono, WaveCheckText::kStereo,
+    };
+    for (const char* m : messages) {
+        const std::string english = LocalisedText(m, Language::English);
+        EXPECT_FALSE(HasCjk(english)) << m << " -> " << english;
+        EXPECT_FALSE(english.empty()) << m;
+        EXPECT_EQ(LocalisedText(m, Language::Chinese), m);
+    }
+}
+
+TEST(Language, EnglishKeepsTheQuotedFileNameAndTheRestOfTheText) {
+    const std::string name = "\"歌 01.wav\"";
+    EXPECT_EQ(LocalisedText(name + JobText::kCannotOpen, Language::English), name + "\nCannot open this file.");
+    EXPECT_EQ(LocalisedText(name + JobText::kOverwrite, Language::English),
+              name + "\nA file with this name exists. Overwrite it?");
+    // The format label, the status animation and the INI error.
+    EXPECT_EQ(LocalisedText("44.100kHz 16位\u3000\u3000 立体声\u3000", Language::English), "44.100kHz 16-bit stereo");
+    EXPECT_EQ(LocalisedText("8.000kHz 24位\u3000\u3000 单声道\u3000", Language::English), "8.000kHz 24-bit mono");
+    EXPECT_EQ(LocalisedText("自动分析中 ->", Language::English), "Analysing ->");
+    EXPECT_EQ(LocalisedText("/home/u/.local/share/SonveltRip/sonvelt.ini に書き込めません.", Language::English),
+              "/home/u/.local/share/SonveltRip/sonvelt.ini: cannot write the settings file.");
+    // What it does not know passes unchanged.
+    EXPECT_EQ(LocalisedText("Sonvelt", Language::English), "Sonvelt");
+}
+
+TEST(RunSummary, SaysWhatTheRunFoundAndDid) {
+    RunReport r;
+    r.extracted = r.analysed = true;
+    r.offsetSeconds = -0.1234;
+    r.inverted = true;
+    r.driftPpm = 12.34;
+    r.gainDb = -0.46;
+    r.merge = 1;
+    r.mergeChosenAutomatically = true;
+    r.elapsedSeconds = 3.25;
+    EXPECT_EQ(RunSummary(r, "b.wav", Language::English),
+              "Karaoke: b.wav, offset -0.123 s, inverted, drift +12.3 ppm, gain -0.5 dB, "
+              "waveform merge (auto), 3.2 s");
+    EXPECT_EQ(RunSummary(r, "b.wav", Language::Chinese),
+              "伴奏：b.wav  偏移 -0.123 秒  逆相  漂移 +12.3 ppm  增益 -0.5 dB  波形合成(自动)  用时 3.2 秒");
+
+    struct Case {
+        const char* what;
+        void (*change)(RunReport&);
+        const char* english;
+    } cases[] = {
+        {"no analysis", [](RunReport& x) { x.analysed = false; x.merge = 0; x.mergeChosenAutomatically = false; },
+         "Karaoke: b.wav, spectral merge, 3.2 s"},
+        {"original alone", [](RunReport& x) { x.extracted = false; }, "Original processed alone, 3.2 s"},
+        {"stopped", [](RunReport& x) { x.stopped = true; x.analysed = false; x.mergeChosenAutomatically = false; },
+         "Stopped, Karaoke: b.wav, waveform merge, 3.2 s"},
+        {"failed", [](RunReport& x) { x.result = 2; x.extracted = false; }, "Failed, Original processed alone, 3.2 s"},
+        {"empty", [](RunReport& x) { x.emptyInput = true; }, "An input has no sound data, 3.2 s"},
+        {"short", [](RunReport& x) { x.inputEndedEarly = true; x.analysed = false; x.mergeChosenAutomatically = false; },
+         "Karaoke: b.wav, waveform merge, an input is shorter than its header says, 3.2 s"},
+    };
+    for (const Case& c : cases) {
+        RunReport x = r;
+        c.change(x);
+        EXPECT_EQ(RunSummary(x, "b.wav", Language::English), c.english) << c.what;
+        EXPECT_FALSE(HasCjk(RunSummary(x, "b.wav", Language::English))) << c.what;
+    }
+}
+
+} // namespace

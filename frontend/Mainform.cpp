@@ -269,7 +269,9 @@ void TForm1::SelectOriginal(const QString& path) {
 QString TForm1::OpenFileName() {
     QFileDialog dialog(this);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setNameFilters(MainText::kOpenFilter.split(";;"));
+    QStringList filters = MainText::kOpenFilter.split(";;");
+    filters.insert(1, Q(WaveCheckText::kAudioFilter));
+    dialog.setNameFilters(filters);
     dialog.setFileMode(QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first();
@@ -314,7 +316,7 @@ void TForm1::Edit2KeyPress() {
 void TForm1::DropFile(const QString& path, const QPoint& pos) {
     const int x = pos.x(), y = pos.y();
     if (x < 8 || x >= 457 || y < 8 || y >= 265) return;
-    if (QFileInfo(path).suffix().toUpper() != QStringLiteral("WAV")) {
+    if (!IsAudioExtension(S(path))) {
         UiDialogs::Current().Warning(this, MainText::kNotWave);
         return;
     }

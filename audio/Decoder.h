@@ -50,5 +50,5 @@ int EncodeWaveToFlac(const std::string& wavePath, const std::string& flacPath, s
 
 // The passband and stopband of the resampler, as fractions of the output's
 // Nyquist frequency (for messages and tests).
-inline constexpr double kResamplePassband = 0.91;
+inline constexpr double kResamplePassband = 0.97;
 inline constexpr double kResampleStopband = 1.0;

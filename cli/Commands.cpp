@@ -30,6 +30,7 @@ int ExtractOne(const Job& job, const CommittedOptions& committed, const ExtractA
     request.original = job.original;
     request.karaoke = job.karaoke;
     request.output = job.output;
+    request.allowFlac = true;
     if (!PrepareJob(request, original, karaoke, output, host)) return kExitRejected;
 
     if (args.log) {
@@ -43,7 +44,12 @@ int ExtractOne(const Job& job, const CommittedOptions& committed, const ExtractA
     const int64_t frames = output.Format.nBlockAlign ? (output.Tell() - TWaveData::kHeaderSize) / output.Format.nBlockAlign : 0;
     original.Close();
     karaoke.Close();
-    const int closed = output.Close();
+    int closed = output.Close();
+    std::string flacError;
+    if (!FinishOutput(request, closed == 0, &flacError) && closed == 0) {
+        PrintMessage(QuotedFileName(request.output) + "\n" + flacError);
+        return kExitFailed;
+    }
     host.log.CloseDebugLog();
     host.EndLine();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -91,8 +91,11 @@ bool IsAudioExtension(const std::string& path) {
     std::string ext = std::filesystem::path(path).extension().string();
     for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
     if (ext.size() < 2) return false;
-    const std::string pattern = std::string(" ") + WaveCheckText::kAudioFilter;
-    return pattern.find(" *" + ext + " ") != std::string::npos || pattern.find(" *" + ext + ")") != std::string::npos;
+    // The patterns of the dialog's filter, "(*.wav *.flac ...)".
+    std::string patterns = WaveCheckText::kAudioFilter;
+    patterns = " " + patterns.substr(patterns.find('(') + 1);
+    patterns.back() = ' ';
+    return patterns.find(" *" + ext + " ") != std::string::npos;
 }
 
 WaveCheckResult CheckWaveFileText(const std::string& path) {

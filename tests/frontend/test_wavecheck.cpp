@@ -83,3 +83,11 @@ TEST(WaveCheck, StripPaddingRemovesOnlyTrailingIdeographicSpaces) {
     EXPECT_EQ(StripPadding("\u3000x\u3000y\u3000"), "\u3000x\u3000y");
     EXPECT_EQ(StripPadding(""), "");
 }
+
+TEST(WaveCheck, DropsAcceptTheExtensionsOfTheAudioFilter) {
+    for (const char* yes : {"a.wav", "B.WAV", "c.flac", "d.Mp3", "e.m4a", "f.aac", "g.ogg", "h.opus", "i.aiff",
+                            "j.aif", "k.mp4", "dir.x/l.wave"})
+        EXPECT_TRUE(IsAudioExtension(yes)) << yes;
+    for (const char* no : {"a.txt", "a.wav.bak", "a", "a.", ".wav", "a.mp", "a.flac2", "a.w"})
+        EXPECT_FALSE(IsAudioExtension(no)) << no;
+}

@@ -31,7 +31,8 @@ int ExtractOne(const Job& job, const CommittedOptions& committed, const ExtractA
     request.karaoke = job.karaoke;
     request.output = job.output;
     request.allowFlac = true;
-    if (!PrepareJob(request, original, karaoke, output, host)) return kExitRejected;
+    // A Ctrl-C while an input is decoded also ends the preparation.
+    if (!PrepareJob(request, original, karaoke, output, host)) return g_interrupted ? kExitInterrupted : kExitRejected;
 
     if (args.log) {
         host.log.DebugMode = true;

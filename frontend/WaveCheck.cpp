@@ -104,7 +104,6 @@ WaveCheckResult CheckWaveFileText(const std::string& path) {
     TWaveData wave;
     const int open = wave.OpenRead(path);
     const WaveFormat f = wave.Format;
-    wave.Close();
     if (open == 0 && f.wFormatTag == 1) {
         // PCM WAVE: 16 bits is read as it is, other depths are decoded.
         if (f.nChannels > 2) {
@@ -118,16 +117,14 @@ WaveCheckResult CheckWaveFileText(const std::string& path) {
             return r;
         }
         if (f.wBitsPerSample == 16) {
-            TWaveData again;
-            again.OpenRead(path);
-            r.info = DirectInfo(again, path);
-            again.Close();
+            r.info = DirectInfo(wave, path);
             r.result = 0;
             r.direct = true;
             r.label = FormatLabel(f);
             return r;
         }
     }
+    wave.Close();
     if (open == 1 && !Readable(path)) {
         r.warning = name + WaveCheckText::kCannotOpen;
         return r;

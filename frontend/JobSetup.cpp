@@ -5,6 +5,7 @@
 #include "TempAudio.h"
 #include "Twave.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <unistd.h>
 
@@ -104,7 +105,11 @@ bool PrepareInputs(JobRequest& r, TWaveData& orig, TWaveData& kar, JobDialogs& d
         if (!r.notes.empty() && r.onChecked) {
             // The karaoke's label tells what it becomes.
             WaveCheckResult shown = ck;
-            shown.label += "\u2192" + FormatLabel(kar.Format);
+            char rate[32];
+            std::snprintf(rate, sizeof rate, " \u2192%.3fkHz", kar.Format.nSamplesPerSec * 0.001);
+            shown.label += rate;
+            if (ck.info.channels != channels)
+                shown.label += std::string(" ") + (channels == 1 ? WaveCheckText::kMono : WaveCheckText::kStereo);
             r.onChecked(2, shown);
         }
     }

@@ -1,5 +1,8 @@
 #include "Commands.h"
 
+#include "Decoder.h"
+#include "JobSetup.h"
+
 #include "KaraokeSearch.h"
 #include "OutputFile.h"
 #include "Summary.h"
@@ -102,7 +105,11 @@ JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const Ex
     request.original = job.original;
     request.karaoke = job.karaoke;
     request.output = job.output;
-    if (!PrepareInputs(request, original, karaoke, host)) return stop("rejected", kExitRejected, host.lastWarning);
+    request.allowFlac = true;
+    // A Ctrl-C while an input is decoded also ends the preparation.
+    if (!PrepareInputs(request, original, karaoke, host))
+        return g_interrupted ? stop("not written", kExitInterrupted, "stopped while reading the inputs")
+                             : stop("rejected", kExitRejected, host.lastWarning);
     res.originalAlone = request.runMode == 1;
     auto rejectOutput = [&](const std::string& message, bool print = true) {
         original.Close();
@@ -116,7 +123,7 @@ JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const Ex
     std::string target = job.output;
     if (target != "-") {
         std::string why = CheckOutputTarget(target);
-        if (why.empty()) {
+        if (why.empty() && !IsFlacName(target)) {
             target = ReplaceExtension(target, ".wav");
             why = CheckOutputTarget(target);
         }
@@ -172,7 +179,12 @@ JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const Ex
         align > 0 ? std::max<int64_t>(0, output.Tell() - TWaveData::kHeaderSize) / align : 0;
     original.Close();
     karaoke.Close();
-    const int closed = output.Close();
+    int closed = output.Close();
+    std::string flacError;
+    if (!FinishOutput(request, closed == 0, &flacError) && closed == 0) {
+        PrintMessage(QuotedFileName(request.output) + "\n" + flacError);
+        return kExitFailed;
+    }
     host.log.CloseDebugLog();
     host.EndLine();
     if (ui.board) ui.board->Finish(slot);
@@ -202,7 +214,27 @@ JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const Ex
         return stop("not written", kExitWarning, "voice not written: --strict and a warning");
     }
     std::string error;
-    if (!pending.Commit(error)) {
+    if (IsFlacName(target)) {
+        // The voice written as WAVE is encoded beside the target and then
+        // takes its place.
+        const std::string flac = pending.Temporary() + ".flac";
+        if (EncodeWaveToFlac(pending.Temporary(), flac, &error) != kDecodeOk) {
+            std::remove(flac.c_str());
+            pending.Discard();
+            const std::string m = "\"" + target + "\": " + error;
+            PrintText(m + "\n");
+            return stop("failed", kExitFailed, m);
+        }
+        std::error_code ec;
+        fs::rename(flac, target, ec);
+        pending.Discard();
+        if (ec) {
+            std::remove(flac.c_str());
+            const std::string m = "\"" + target + "\": " + ec.message();
+            PrintText(m + "\n");
+            return stop("failed", kExitFailed, m);
+        }
+    } else if (!pending.Commit(error)) {
         const std::string m = "\"" + target + "\": " + error;
         PrintText(m + "\n");
         return stop("failed", kExitFailed, m);

@@ -69,6 +69,8 @@ public:
     void StopStatusTimer() override { tick_ = nullptr; }
 
     bool Confirm(const std::string& text) override;
+    void ShowNote(const std::string& text) override { PrintMessage(text); }
+    bool Cancelled() override { return g_interrupted; }
 
     // Clears the progress line, if one is shown.
     void EndLine();

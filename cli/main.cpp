@@ -28,7 +28,7 @@ int RunInfo(const std::vector<std::string>& files) {
     for (const std::string& f : files) {
         WaveCheckResult r = CheckWaveFileText(f);
         if (r.result == 0) {
-            std::cout << f << ": " << StripPadding(r.label) << "\n";
+            std::cout << f << ": " << AudioSummary(r.info) << "\n";
         } else {
             std::cerr << StripPadding(r.warning) << "\n";
             status = kExitRejected;
@@ -66,8 +66,9 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
 
     std::vector<std::string> infoFiles;
-    CLI::App* info = app.add_subcommand("info", "Check WAVE files and show their format");
-    info->add_option("FILE", infoFiles, "WAVE files to check")->required();
+    CLI::App* info = app.add_subcommand(
+        "info", "Check input files and show their container, codec, rate, bits, channels and duration");
+    info->add_option("FILE", infoFiles, "Audio files to check")->required();
 
     OptionSource settingsSource;
     CLI::App* settings = app.add_subcommand("settings", "Show the processing options and their derived values");
@@ -77,7 +78,7 @@ int main(int argc, char** argv) {
     CLI::App* extract = app.add_subcommand(
         "extract", "Extract the voice: ORIGINAL [KARAOKE]; without KARAOKE it is searched beside the original");
     extract->add_option("FILES", extractArgs.inputs, "ORIGINAL [KARAOKE], or several originals with -j")->required();
-    extract->add_option("-o,--output", extractArgs.output, "Output WAVE file (default: named after the original; - for standard output)");
+    extract->add_option("-o,--output", extractArgs.output, "Output file: WAVE, or FLAC when NAME ends in .flac (default: named after the original; - for WAVE on standard output)");
     extract->add_flag("-y,--yes", extractArgs.yes, "Overwrite an existing output file");
     extract->add_flag("--log", extractArgs.log, "Write the debug log next to the original (.txt)");
     CLI::Option* jobsOpt = extract->add_option("-j,--jobs", extractArgs.jobs,

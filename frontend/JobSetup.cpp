@@ -1,9 +1,13 @@
 #include "JobSetup.h"
 
+#include "Decoder.h"
 #include "KaraokeSearch.h"
+#include "TempAudio.h"
 #include "Twave.h"
 
+#include <cstdio>
 #include <filesystem>
+#include <unistd.h>
 
 namespace {
 
@@ -13,11 +17,50 @@ bool SameFile(const std::string& a, const std::string& b) {
     return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
-bool CheckInput(JobRequest& r, int which, const std::string& path, JobDialogs& d) {
-    WaveCheckResult check = CheckWaveFileText(path);
+bool CheckInput(JobRequest& r, int which, const std::string& path, JobDialogs& d, WaveCheckResult& check) {
+    check = CheckWaveFileText(path);
     if (!check.warning.empty()) d.ShowWarning(check.warning);
     if (r.onChecked) r.onChecked(which, check);
     return check.result == 0;
+}
+
+std::string ChannelWord(int n) { return n == 1 ? "mono" : "stereo"; }
+
+// Opens an accepted input: a 16-bit WAVE file of the wanted layout as it is,
+// anything else decoded once into a temporary 16-bit WAVE file at `rate` and
+// `channels`. The temporary leaves the folder as soon as it is open, so
+// nothing remains of it whatever happens to the run. `second`, when given,
+// is opened on the same data too. Shows the message and returns false on
+// failure.
+bool OpenInput(const std::string& path, const WaveCheckResult& check, int rate, int channels, TWaveData& wave,
+               TWaveData* second, JobDialogs& d) {
+    const bool asItIs = check.direct && (rate == 0 || (int(check.info.sampleRate) == rate &&
+                                                       check.info.channels == channels));
+    if (asItIs) {
+        if (wave.OpenRead(path) == 0 && (!second || second->OpenRead(path) == 0)) return true;
+        wave.Close();
+        d.ShowWarning(QuotedFileName(path) + JobText::kCannotOpen);
+        return false;
+    }
+    if (rate == 0) {
+        rate = check.info.sampleRate;
+        channels = check.info.channels;
+    }
+    const std::string temp = TempAudio::NewPath();
+    std::string error;
+    const int decoded = DecodeToWave(path, temp, rate, channels, &error, [&d] { return d.Cancelled(); });
+    bool opened = decoded == kDecodeOk && wave.OpenRead(temp) == 0;
+    if (opened && second && second->OpenRead(temp) != 0) {
+        wave.Close();
+        opened = false;
+    }
+    TempAudio::Remove(temp);
+    if (opened) return true;
+    if (decoded != kDecodeCancelled) {
+        if (decoded == kDecodeOk) error = "cannot read the decoded samples in " + TempAudio::Folder();
+        d.ShowWarning(QuotedFileName(path) + JobText::kCannotOpen + "\n" + error);
+    }
+    return false;
 }
 
 // Shows the text, if any, and closes both inputs; false for the caller to return.
@@ -41,16 +84,35 @@ bool PrepareInputs(JobRequest& r, TWaveData& orig, TWaveData& kar, JobDialogs& d
     }
     // One file under two spellings ("A" and "./A", a link) is the original alone.
     r.runMode = r.original == r.karaoke || SameFile(r.original, r.karaoke) ? 1 : 0;
-    if (!CheckInput(r, 1, r.original, d) || !CheckInput(r, 2, r.karaoke, d)) return false;
+    WaveCheckResult co, ck;
+    if (!CheckInput(r, 1, r.original, d, co) || !CheckInput(r, 2, r.karaoke, d, ck)) return false;
 
-    if (orig.OpenRead(r.original) != 0) {
-        d.ShowWarning(QuotedFileName(r.original) + JobText::kCannotOpen);
-        return false;
-    }
-    if (kar.OpenRead(r.karaoke) != 0) {
-        d.ShowWarning(QuotedFileName(r.karaoke) + JobText::kCannotOpen);
-        orig.Close();
-        return false;
+    if (!OpenInput(r.original, co, 0, 0, orig, r.runMode == 1 ? &kar : nullptr, d)) return false;
+    if (r.runMode == 0) {
+        // The karaoke takes the original's rate and channel count.
+        const int rate = int(orig.Format.nSamplesPerSec), channels = orig.Format.nChannels;
+        if (ck.info.sampleRate != rate)
+            r.notes.push_back("karaoke resampled from " + std::to_string(ck.info.sampleRate) + " Hz to " +
+                              std::to_string(rate) + " Hz");
+        if (ck.info.channels != channels)
+            r.notes.push_back("karaoke converted from " + ChannelWord(ck.info.channels) + " to " +
+                              ChannelWord(channels));
+        if (!OpenInput(r.karaoke, ck, rate, channels, kar, nullptr, d)) {
+            orig.Close();
+            r.notes.clear();
+            return false;
+        }
+        for (const std::string& note : r.notes) d.ShowNote(note);
+        if (!r.notes.empty() && r.onChecked) {
+            // The karaoke's label tells what it becomes.
+            WaveCheckResult shown = ck;
+            char rate[32];
+            std::snprintf(rate, sizeof rate, " \u2192%.3fkHz", kar.Format.nSamplesPerSec * 0.001);
+            shown.label += rate;
+            if (ck.info.channels != channels)
+                shown.label += std::string(" ") + (channels == 1 ? WaveCheckText::kMono : WaveCheckText::kStereo);
+            r.onChecked(2, shown);
+        }
     }
     auto fail = [&](const std::string& text) { return CloseInputs(orig, kar, d, text); };
     if (orig.Format.nSamplesPerSec != kar.Format.nSamplesPerSec || orig.Format.nChannels != kar.Format.nChannels)
@@ -63,7 +125,8 @@ bool PrepareJob(JobRequest& r, TWaveData& orig, TWaveData& kar, TWaveData& out, 
     if (!PrepareInputs(r, orig, kar, d)) return false;
     auto fail = [&](const std::string& text) { return CloseInputs(orig, kar, d, text); };
 
-    r.output = ReplaceExtension(r.output, ".wav");
+    const bool flac = r.allowFlac && IsFlacName(r.output);
+    if (!flac) r.output = ReplaceExtension(r.output, ".wav");
     // The output must never be one of the inputs, however it is spelled:
     // creating it would empty the file being read.
     if (r.output == r.original || r.output == r.karaoke || SameFile(r.output, r.original) ||
@@ -76,8 +139,37 @@ bool PrepareJob(JobRequest& r, TWaveData& orig, TWaveData& kar, TWaveData& out, 
         return fail("");
 
     out.Format = orig.Format;
-    if (out.CreateWrite(r.output) != 0) return fail(QuotedFileName(r.output) + JobText::kCannotCreate);
+    if (!flac) {
+        r.waveOutput = r.output;
+        if (out.CreateWrite(r.output) != 0) return fail(QuotedFileName(r.output) + JobText::kCannotCreate);
+        return true;
+    }
+    // FLAC: the run writes a temporary WAVE file that FinishOutput encodes.
+    // The folder of the FLAC file must take a new file now, not after the run.
+    const std::filesystem::path folder = std::filesystem::path(r.output).parent_path();
+    if (::access(folder.empty() ? "." : folder.c_str(), W_OK) != 0)
+        return fail(QuotedFileName(r.output) + JobText::kCannotCreate);
+    r.waveOutput = TempAudio::NewPath();
+    if (out.CreateWrite(r.waveOutput) != 0) {
+        TempAudio::Remove(r.waveOutput);
+        r.waveOutput.clear();
+        return fail(QuotedFileName(r.output) + JobText::kCannotCreate + "\n" + TempAudio::Folder());
+    }
     return true;
+}
+
+bool IsFlacName(const std::string& path) {
+    std::string ext = std::filesystem::path(path).extension().string();
+    for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".flac";
+}
+
+bool FinishOutput(JobRequest& r, bool written, std::string* error) {
+    if (r.waveOutput.empty() || r.waveOutput == r.output) return true;
+    const int encoded = written ? EncodeWaveToFlac(r.waveOutput, r.output, error) : kDecodeFailed;
+    TempAudio::Remove(r.waveOutput);
+    r.waveOutput.clear();
+    return encoded == kDecodeOk;
 }
 
 std::string DebugLogPath(const JobRequest& r) {

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 class TWaveData;
 
@@ -30,6 +31,11 @@ public:
     virtual void ShowWarning(const std::string& text) = 0;
     // true only when the user consents.
     virtual bool Confirm(const std::string& text) = 0;
+    // Something the user should know that needs no answer, e.g. that the
+    // karaoke is resampled. Nothing by default.
+    virtual void ShowNote(const std::string& text) { (void)text; }
+    // Asked while an input is decoded: true stops the preparation.
+    virtual bool Cancelled() { return false; }
 };
 
 struct JobRequest {
@@ -38,6 +44,13 @@ struct JobRequest {
     // Called with 1 (original) or 2 (karaoke) and the result of checking it,
     // so the window can refresh its format labels.
     std::function<void(int which, const WaveCheckResult&)> onChecked;
+    // The command line may write FLAC: an output named "*.flac" keeps its
+    // name, the run writes a temporary WAVE file and FinishOutput encodes it.
+    bool allowFlac = false;
+
+    // Filled by the preparation.
+    std::string waveOutput;         // where the output WAVE file was created
+    std::vector<std::string> notes; // what was converted, as shown by ShowNote
 };
 
 // The checks that concern the two inputs (names, formats), then opening
@@ -50,6 +63,15 @@ bool PrepareInputs(JobRequest& request, TWaveData& original, TWaveData& karaoke,
 // message has been shown, nothing is left open and false is returned.
 bool PrepareJob(JobRequest& request, TWaveData& original, TWaveData& karaoke, TWaveData& output,
                 JobDialogs& dialogs);
+
+// After the run, with the output closed: for a FLAC output, encodes the
+// temporary WAVE file to the named file (unless `written` is false: the WAVE
+// file could not be completed) and removes the temporary. Nothing to do for a
+// WAVE output. False with `error` set when no FLAC file was written.
+bool FinishOutput(JobRequest& request, bool written, std::string* error);
+
+// Whether an output name asks for FLAC (".flac", any letter case).
+bool IsFlacName(const std::string& path);
 
 // The debug log's path for an original: same folder and name, ".txt". Empty
 // when that would name one of the run's own files.

@@ -291,7 +291,9 @@ void TForm1::SelectOriginal(const QString& path) {
 QString TForm1::OpenFileName() {
     QFileDialog dialog(this);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setNameFilters(Tr(MainText::kOpenFilter).split(";;"));
+    QStringList filters = Tr(MainText::kOpenFilter).split(";;");
+    filters.insert(1, Tr(Q(WaveCheckText::kAudioFilter)));
+    dialog.setNameFilters(filters);
     dialog.setFileMode(QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first();
@@ -336,7 +338,7 @@ void TForm1::Edit2KeyPress() {
 void TForm1::DropFile(const QString& path, const QPoint& pos) {
     const int x = pos.x(), y = pos.y();
     if (x < 8 || x >= 457 || y < 8 || y >= 265) return;
-    if (QFileInfo(path).suffix().toUpper() != QStringLiteral("WAV")) {
+    if (!IsAudioExtension(S(path))) {
         UiDialogs::Current().Warning(this, MainText::kNotWave);
         return;
     }

@@ -1,9 +1,12 @@
 #include "WaveCheck.h"
 
+#include "JobSetup.h"
 #include "Twave.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <unistd.h>
 
 std::string QuotedFileName(const std::string& path) {
     return "\"" + std::filesystem::path(path).filename().string() + "\"";
@@ -25,24 +28,134 @@ bool ConsistentFrame(const WaveFormat& f) {
     return f.nChannels != 0 && f.nBlockAlign != 0 && f.nBlockAlign == f.nChannels * bytesPerSample;
 }
 
+std::string Channels(int n) { return std::to_string(n) + (n == 1 ? " channel" : " channels"); }
+
+std::string TooManyChannels(int rate, int channels) {
+    return std::to_string(rate) + " Hz, " + Channels(channels) + ": at most 2 channels";
+}
+
+bool Readable(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec) && ::access(path.c_str(), R_OK) == 0;
+}
+
+// What a 16-bit PCM WAVE file read as it is holds.
+AudioInfo DirectInfo(const TWaveData& w, const std::string& path) {
+    AudioInfo i;
+    i.container = "WAVE";
+    i.codec = "pcm_s16le";
+    i.sampleRate = int(w.Format.nSamplesPerSec);
+    i.channels = w.Format.nChannels;
+    i.bits = 16;
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    int64_t bytes = w.DataBytes;
+    if (!ec) bytes = std::min<int64_t>(bytes, std::max<int64_t>(0, int64_t(size) - w.DataStart));
+    if (i.sampleRate > 0) i.seconds = double(bytes / w.Format.nBlockAlign) / i.sampleRate;
+    i.bitRate = int64_t(w.Format.nSamplesPerSec) * w.Format.nBlockAlign * 8;
+    return i;
+}
+
 } // namespace
+
+std::string AudioLabel(const AudioInfo& a) {
+    char buf[160];
+    std::string depth;
+    if (a.bits > 0)
+        depth = std::to_string(a.bits) + "位";
+    else if (a.bitRate > 0)
+        depth = std::to_string((a.bitRate + 500) / 1000) + "kbps";
+    // A WAVE file needs no container name; other containers are named.
+    std::string kind = a.container == "WAVE" ? "" : a.container;
+    if (a.isFloat) kind += kind.empty() ? "float" : " float";
+    std::snprintf(buf, sizeof buf, "%.3fkHz %s\u3000\u3000 %s%s", a.sampleRate * 0.001, depth.c_str(),
+                  a.channels == 1 ? WaveCheckText::kMono : WaveCheckText::kStereo, kind.c_str());
+    return buf;
+}
+
+std::string AudioSummary(const AudioInfo& a) {
+    char duration[64];
+    const double s = std::max(0.0, a.seconds);
+    const long whole = long(s);
+    std::snprintf(duration, sizeof duration, "%ld:%02ld:%06.3f", whole / 3600, whole / 60 % 60,
+                  s - double(whole / 60 * 60));
+    std::string out = a.container + " (" + a.codec + "), " + std::to_string(a.sampleRate) + " Hz, ";
+    if (a.bits > 0)
+        out += std::to_string(a.bits) + (a.isFloat ? "-bit float" : " bits");
+    else
+        out += "lossy" + (a.bitRate > 0 ? " " + std::to_string((a.bitRate + 500) / 1000) + " kbit/s" : std::string());
+    return out + ", " + Channels(a.channels) + ", " + duration;
+}
+
+bool IsAudioExtension(const std::string& path) {
+    std::string ext = std::filesystem::path(path).extension().string();
+    for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (ext.size() < 2) return false;
+    // The patterns of the dialog's filter, "(*.wav *.flac ...)".
+    std::string patterns = WaveCheckText::kAudioFilter;
+    patterns = " " + patterns.substr(patterns.find('(') + 1);
+    patterns.back() = ' ';
+    return patterns.find(" *" + ext + " ") != std::string::npos;
+}
 
 WaveCheckResult CheckWaveFileText(const std::string& path) {
     WaveCheckResult r;
+    const std::string name = QuotedFileName(path);
     TWaveData wave;
-    int open = wave.OpenRead(path);
-    if (open == 1) {
-        r.warning = QuotedFileName(path) + WaveCheckText::kCannotOpen;
-    } else if (open != 0) {
-        r.warning = QuotedFileName(path) + WaveCheckText::kDamaged;
-    } else if (wave.Format.wFormatTag != 1 || wave.Format.nChannels > 2 || !ConsistentFrame(wave.Format)) {
-        r.warning = QuotedFileName(path) + WaveCheckText::kBadWaveFormat;
-    }
-    if (r.warning.empty()) {
-        r.result = 0;
-        r.label = FormatLabel(wave.Format);
+    const int open = wave.OpenRead(path);
+    const WaveFormat f = wave.Format;
+    if (open == 0 && f.wFormatTag == 1) {
+        // PCM WAVE: 16 bits is read as it is, other depths are decoded.
+        if (f.nChannels > 2) {
+            r.warning = name + WaveCheckText::kBadWaveFormat + "\n" + TooManyChannels(int(f.nSamplesPerSec), f.nChannels);
+            return r;
+        }
+        if (!ConsistentFrame(f)) {
+            r.warning = name + WaveCheckText::kBadWaveFormat + "\n" + Channels(f.nChannels) + " of " +
+                        std::to_string(f.wBitsPerSample) + " bits in frames of " + std::to_string(f.nBlockAlign) +
+                        " bytes: the header is damaged";
+            return r;
+        }
+        if (f.wBitsPerSample == 16) {
+            r.info = DirectInfo(wave, path);
+            r.result = 0;
+            r.direct = true;
+            r.label = FormatLabel(f);
+            return r;
+        }
     }
     wave.Close();
+    if (open == 1 && !Readable(path)) {
+        r.warning = name + WaveCheckText::kCannotOpen;
+        return r;
+    }
+
+    std::string error;
+    const int probe = ProbeAudio(path, r.info, &error);
+    if (probe == kDecodeOk && r.info.channels > 2) {
+        r.warning = name + (open == 0 ? WaveCheckText::kBadWaveFormat : WaveCheckText::kCannotProcess) + "\n" +
+                    TooManyChannels(r.info.sampleRate, r.info.channels);
+        return r;
+    }
+    if (probe == kDecodeOk) {
+        r.result = 0;
+        r.label = AudioLabel(r.info);
+        return r;
+    }
+    if (probe == kDecodeCannotOpen) {
+        r.warning = name + WaveCheckText::kCannotOpen;
+    } else if (open == 0 && f.wFormatTag == 1) {
+        r.warning = name + "\n" + JobText::kNot16Bit + "\n" + std::to_string(f.wBitsPerSample) +
+                    "-bit PCM cannot be read: 8, 16, 24 or 32 bits can; convert it to 16-bit PCM WAVE";
+    } else if (open == 0) {
+        char tag[16];
+        std::snprintf(tag, sizeof tag, "0x%04X", unsigned(f.wFormatTag));
+        r.warning = name + WaveCheckText::kBadWaveFormat + "\nformat tag " + tag + ", " + error +
+                    ": convert it to 16-bit PCM WAVE";
+    } else {
+        r.warning = name + WaveCheckText::kDamaged + "\n" + error;
+    }
+    r.info = AudioInfo{};
     return r;
 }
 

@@ -2,6 +2,8 @@
 // format line shown for it. Shared by the window and the command line.
 #pragma once
 
+#include "Decoder.h"
+
 #include <string>
 
 struct WaveFormat;
@@ -15,17 +17,40 @@ inline constexpr const char* kDamaged =
 inline constexpr const char* kBadWaveFormat = "\n这是不能被处理的WAVE文件格式\u3000丅";
 inline constexpr const char* kMono = "单声道\u3000";
 inline constexpr const char* kStereo = "立体声\u3000";
+// The first line of kDamaged: a file that holds sound in a form we cannot use.
+inline constexpr const char* kCannotProcess = "\n这是不能被处理的文件格式";
+// What the file dialogs offer besides the WAVE filter, and the extensions
+// that a drop accepts.
+inline constexpr const char* kAudioFilter =
+    "音频文件 (*.wav *.wave *.flac *.mp3 *.m4a *.aac *.mp4 *.ogg *.oga *.opus *.aif *.aiff *.aifc)";
 } // namespace WaveCheckText
 
 struct WaveCheckResult {
     int result = 1;       // 0 accepted, 1 rejected
     std::string warning;  // the warning to show, empty when accepted
     std::string label;    // the format line, empty when rejected
+    // Accepted files: true for a 16-bit PCM WAVE file that is read as it is,
+    // false for one that is decoded before a run.
+    bool direct = false;
+    AudioInfo info;       // what was found (also for most rejections)
 };
 
-// Opens `path` as a WAVE file and judges it: PCM with one or two channels and
-// a consistent frame size is accepted (any bit depth).
+// Judges a file as an input. A 16-bit PCM WAVE file with one or two channels
+// and a consistent frame size is accepted as it is; any other file the
+// decoder reads with one or two channels (WAVE of other depths, float or
+// extensible, FLAC, MP3, AAC/M4A, Ogg Vorbis, Opus, AIFF) is accepted for
+// decoding. Rejections name the file and say what was found.
 WaveCheckResult CheckWaveFileText(const std::string& path);
+
+// The format line of a decoded file: "44.100kHz 24位　　 立体声　FLAC".
+std::string AudioLabel(const AudioInfo& info);
+
+// One line for `sonvelt-cli info`: container, codec, rate, bits, channels and
+// duration.
+std::string AudioSummary(const AudioInfo& info);
+
+// Whether a dropped file's extension is one the decoder reads.
+bool IsAudioExtension(const std::string& path);
 
 // "44.100kHz 16位　　 立体声　" for a format block.
 std::string FormatLabel(const WaveFormat& format);

@@ -48,6 +48,10 @@
         <translation>WAVE files (*.wav);;All files (*.*)</translation>
     </message>
     <message>
+        <source>音频文件 (*.wav *.wave *.flac *.mp3 *.m4a *.aac *.mp4 *.ogg *.oga *.opus *.aif *.aiff *.aifc)</source>
+        <translation>Audio files (*.wav *.wave *.flac *.mp3 *.m4a *.aac *.mp4 *.ogg *.oga *.opus *.aif *.aiff *.aifc)</translation>
+    </message>
+    <message>
         <source>WAVE文件　　 (*.wav)</source>
         <translation>WAVE files (*.wav)</translation>
     </message>

@@ -29,15 +29,16 @@ TEST(Cli, InfoShowsFormatsAndRejectsWithStatusTwo) {
 
     CliResult ok = RunCli("info " + ShellQuote(dir / "good.wav") + " " + ShellQuote(dir / "mono.wav"));
     EXPECT_EQ(ok.status, 0);
-    EXPECT_EQ(ok.out, (dir / "good.wav") + ": 44.100kHz 16位\u3000\u3000 立体声\n" + (dir / "mono.wav") +
-                          ": 8.000kHz 16位\u3000\u3000 单声道\n");
+    EXPECT_EQ(ok.out, (dir / "good.wav") + ": WAVE (pcm_s16le), 44100 Hz, 16 bits, 2 channels, 0:00:00.000\n" +
+                          (dir / "mono.wav") + ": WAVE (pcm_s16le), 8000 Hz, 16 bits, 1 channel, 0:00:00.000\n");
     EXPECT_EQ(ok.err, "");
 
     CliResult bad = RunCli("info " + ShellQuote(dir / "good.wav") + " " + ShellQuote(dir / "bad.wav") + " " +
                            ShellQuote(dir / "gone.wav"));
     EXPECT_EQ(bad.status, 2);
-    EXPECT_EQ(bad.out, (dir / "good.wav") + ": 44.100kHz 16位\u3000\u3000 立体声\n");
-    EXPECT_EQ(bad.err, "\"bad.wav\"\n这是不能被处理的文件格式\n或文件被损坏\n\"gone.wav\"\n无法打开文件\n");
+    EXPECT_EQ(bad.out, (dir / "good.wav") + ": WAVE (pcm_s16le), 44100 Hz, 16 bits, 2 channels, 0:00:00.000\n");
+    EXPECT_EQ(bad.err, "\"bad.wav\"\n这是不能被处理的文件格式\n或文件被损坏\n"
+                       "not a WAVE, FLAC, MP3, AAC/M4A, Ogg Vorbis, Opus or AIFF file\n\"gone.wav\"\n无法打开文件\n");
 }
 
 namespace {

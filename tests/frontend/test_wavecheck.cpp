@@ -14,7 +14,9 @@ TEST(WaveCheck, AcceptsPcmAndShowsItsFormat) {
         {"stereo.wav", Wave16(2, 44100, {1, 2}), "44.100kHz 16位\u3000\u3000 立体声\u3000"},
         {"mono.wav", Wave16(1, 48000, {1}), "48.000kHz 16位\u3000\u3000 单声道\u3000"},
         {"odd-rate.wav", Wave16(2, 22050, {}), "22.050kHz 16位\u3000\u3000 立体声\u3000"},
-        // The bit depth is judged only when a run starts.
+        // Other depths and float are decoded before a run.
+        {"float.wav", Riff({Chunk("fmt ", FmtPayload(2, 44100, 32, 16, 3)), Chunk("data", Bytes(8, 0))}),
+         "44.100kHz 32位\u3000\u3000 立体声\u3000float"},
         {"24bit.wav", Riff({Chunk("fmt ", FmtPayload(2, 96000, 24)), Chunk("data", Bytes(6, 0))}),
          "96.000kHz 24位\u3000\u3000 立体声\u3000"},
         {"8bit.wav", Riff({Chunk("fmt ", FmtPayload(1, 8000, 8)), Chunk("data", Bytes(3, 0x80))}),
@@ -41,17 +43,28 @@ TEST(WaveCheck, RejectionsCarryTheirMessages) {
         {"missing.wav", {}, false, "\"missing.wav\"\n无法打开文件\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000"},
         {"song.mp3.wav", Bytes{'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0, 0xFF, 0xFB}, true,
          "\"song.mp3.wav\"\n这是不能被处理的文件格式\u3000\n或文件被损坏"
-         "\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000"},
-        {"float.wav", Riff({Chunk("fmt ", FmtPayload(2, 44100, 32, 16, 3)), Chunk("data", Bytes(8, 0))}), true,
-         "\"float.wav\"\n这是不能被处理的WAVE文件格式\u3000丅"},
+         "\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000"
+         "\nnot a WAVE, FLAC, MP3, AAC/M4A, Ogg Vorbis, Opus or AIFF file"},
         {"surround.wav", Riff({Chunk("fmt ", FmtPayload(6, 48000, 16)), Chunk("data", Bytes(12, 0))}), true,
-         "\"surround.wav\"\n这是不能被处理的WAVE文件格式\u3000丅"},
+         "\"surround.wav\"\n这是不能被处理的WAVE文件格式\u3000丅\n48000 Hz, 6 channels: at most 2 channels"},
+        {"surround24.wav", Riff({Chunk("fmt ", FmtPayload(6, 48000, 24)), Chunk("data", Bytes(18, 0))}), true,
+         "\"surround24.wav\"\n这是不能被处理的WAVE文件格式\u3000丅\n48000 Hz, 6 channels: at most 2 channels"},
         {"nochannels.wav", Riff({Chunk("fmt ", FmtPayload(0, 44100, 16)), Chunk("data", Bytes(4, 0))}), true,
-         "\"nochannels.wav\"\n这是不能被处理的WAVE文件格式\u3000丅"},
+         "\"nochannels.wav\"\n这是不能被处理的WAVE文件格式\u3000丅"
+         "\n0 channels of 16 bits in frames of 0 bytes: the header is damaged"},
         {"align0.wav", Riff({Chunk("fmt ", FmtPayload(2, 44100, 16, 16, 1, 0)), Chunk("data", Bytes(4, 0))}), true,
-         "\"align0.wav\"\n这是不能被处理的WAVE文件格式\u3000丅"},
+         "\"align0.wav\"\n这是不能被处理的WAVE文件格式\u3000丅"
+         "\n2 channels of 16 bits in frames of 0 bytes: the header is damaged"},
         {"align3.wav", Riff({Chunk("fmt ", FmtPayload(2, 44100, 16, 16, 1, 3)), Chunk("data", Bytes(4, 0))}), true,
-         "\"align3.wav\"\n这是不能被处理的WAVE文件格式\u3000丅"},
+         "\"align3.wav\"\n这是不能被处理的WAVE文件格式\u3000丅"
+         "\n2 channels of 16 bits in frames of 3 bytes: the header is damaged"},
+        {"40bit.wav", Riff({Chunk("fmt ", FmtPayload(2, 44100, 40)), Chunk("data", Bytes(10, 0))}), true,
+         "\"40bit.wav\"\n请使用１６位采样位数\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000"
+         "\n40-bit PCM cannot be read: 8, 16, 24 or 32 bits can; convert it to 16-bit PCM WAVE"},
+        {"tag1234.wav", Riff({Chunk("fmt ", FmtPayload(2, 44100, 16, 16, 0x1234)), Chunk("data", Bytes(4, 0))}),
+         true,
+         "\"tag1234.wav\"\n这是不能被处理的WAVE文件格式\u3000丅"
+         "\nformat tag 0x1234, audio in a coding that cannot be decoded: convert it to 16-bit PCM WAVE"},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -69,4 +82,12 @@ TEST(WaveCheck, StripPaddingRemovesOnlyTrailingIdeographicSpaces) {
               "\"a.wav\"\n这是不能被处理的文件格式\n或文件被损坏");
     EXPECT_EQ(StripPadding("\u3000x\u3000y\u3000"), "\u3000x\u3000y");
     EXPECT_EQ(StripPadding(""), "");
+}
+
+TEST(WaveCheck, DropsAcceptTheExtensionsOfTheAudioFilter) {
+    for (const char* yes : {"a.wav", "B.WAV", "c.flac", "d.Mp3", "e.m4a", "f.aac", "g.ogg", "h.opus", "i.aiff",
+                            "j.aif", "k.mp4", "dir.x/l.wave"})
+        EXPECT_TRUE(IsAudioExtension(yes)) << yes;
+    for (const char* no : {"a.txt", "a.wav.bak", "a", "a.", ".wav", "a.mp", "a.flac2", "a.w"})
+        EXPECT_FALSE(IsAudioExtension(no)) << no;
 }

@@ -1,4 +1,5 @@
 #include "Language.h"
+#include "AudioFixtures.h"
 #include "Mainform.h"
 #include "Options.h"
 #include "TestUtil.h"
@@ -176,19 +177,33 @@ TEST_F(Window, DropsLandByPosition) {
             EXPECT_EQ(e->text(), e == c.changed ? file : "-") << c.at.x() << "," << c.at.y();
     }
     EXPECT_TRUE(dialogs.warnings.isEmpty());
-    form->DropFile(P("song.mp3"), {100, 50});
+    form->DropFile(P("notes.txt"), {100, 50});
     EXPECT_EQ(dialogs.warnings, QStringList{"请先删除该WAVE文件\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000"});
+}
+
+TEST_F(Window, DroppedAudioOfOtherFormatsIsCheckedAndLabelled) {
+    ASSERT_EQ(EncodeFixture(dir / "Song.flac", "flac", "flac", 48000, 2, TestSignal(48000, 2, 4800)), "");
+    ASSERT_EQ(EncodeFixture(dir / "Song.MP3", "mp3", "libmp3lame", 44100, 1, TestSignal(44100, 1, 4410), 128000),
+              "");
+    options.KnameFlg = options.VnameFlg = 0;
+    form->DropFile(P("Song.flac"), {100, 50});
+    EXPECT_EQ(form->Edit1->text(), P("Song.flac"));
+    EXPECT_EQ(form->WformLbl1->text(), "48.000kHz 16位\u3000\u3000 立体声\u3000FLAC");
+    form->DropFile(P("Song.MP3"), {100, 120});
+    EXPECT_EQ(form->Edit2->text(), P("Song.MP3"));
+    EXPECT_EQ(form->WformLbl2->text(), "44.100kHz 128kbps\u3000\u3000 单声道\u3000MP3");
+    EXPECT_TRUE(dialogs.warnings.isEmpty()) << dialogs.warnings.join("|").toStdString();
 }
 
 TEST_F(Window, StartChecksBeforeAnythingRuns) {
     MakePair(20000);
-    WriteFile(dir / "48k.wav", Wave16(2, 48000, {1, 2}));
+    WriteFile(dir / "six.wav", Riff({Chunk("fmt ", FmtPayload(6, 48000, 16)), Chunk("data", Bytes(12, 0))}));
     struct Case {
         QString orig, kar, out, message;
     } cases[] = {
         {"", P("02 Song (off vocal).wav"), P("v.wav"), "一定要指定输入和输出文件名"},
         {P("01 Song.wav"), P("02 Song (off vocal).wav"), P("02 Song (off vocal).wav"), "输入文件和输出文件名称重复"},
-        {P("01 Song.wav"), P("48k.wav"), P("v.wav"), "请确保输入文件的通道数的采样率是相同条件的"},
+        {P("01 Song.wav"), P("six.wav"), P("v.wav"), "\"six.wav\"\n这是不能被处理的WAVE文件格式"},
     };
     for (const Case& c : cases) {
         dialogs.warnings.clear();

@@ -1,0 +1,54 @@
+// Reading the compressed and non-16-bit formats people hold (FLAC, MP3,
+// AAC/M4A, Ogg Vorbis, Opus, AIFF, WAVE of other depths, float and
+// extensible) by decoding them once into a 16-bit PCM WAVE file, which is then
+// read like any other input. Also writes FLAC from a finished WAVE file.
+//
+// No Qt here: the command line and the window use it alike.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+struct AudioInfo {
+    std::string container; // short name for people: "WAVE", "FLAC", "MP3", "AAC", "Vorbis", "Opus", "AIFF"...
+    std::string codec;     // the decoder's name, e.g. "pcm_s24le", "flac", "mp3float"
+    int sampleRate = 0;
+    int channels = 0;
+    int bits = 0;          // bits per stored sample; 0 for lossy codecs
+    bool isFloat = false;  // samples stored as floating point
+    int64_t bitRate = 0;   // bits per second, 0 when unknown
+    double seconds = 0;    // duration, 0 when unknown
+};
+
+// Result codes of the functions below.
+enum DecodeResult : int {
+    kDecodeOk = 0,
+    kDecodeCannotOpen = 1, // the file cannot be opened or read
+    kDecodeNotAudio = 2,   // no decodable audio in it
+    kDecodeFailed = 3,     // decoding or writing the WAVE file failed
+    kDecodeCancelled = 4,
+};
+
+// Looks at `path` without decoding it all. `error`, when given, receives a
+// one-line English reason on failure.
+int ProbeAudio(const std::string& path, AudioInfo& info, std::string* error = nullptr);
+
+// Decodes the first audio stream of `path` into a 16-bit PCM WAVE file at
+// `wavePath` with `targetRate` frames per second and `targetChannels` (1 or
+// 2) channels. Samples are rounded to 16 bits and clipped; a different rate
+// is converted with a high-quality resampler (see Decoder.cpp), mono becomes
+// stereo by copying and stereo becomes mono by averaging. Damaged stretches in
+// the middle of a file are skipped; a file that ends early gives a shorter
+// WAVE file. `cancelled` is asked between packets.
+int DecodeToWave(const std::string& path, const std::string& wavePath, int targetRate, int targetChannels,
+                 std::string* error = nullptr, const std::function<bool()>& cancelled = {});
+
+// Encodes a 16-bit PCM WAVE file to FLAC at `flacPath` (written beside it
+// under a temporary name and renamed when complete).
+int EncodeWaveToFlac(const std::string& wavePath, const std::string& flacPath, std::string* error = nullptr);
+
+// The passband and stopband of the resampler, as fractions of the output's
+// Nyquist frequency (for messages and tests).
+inline constexpr double kResamplePassband = 0.97;
+inline constexpr double kResampleStopband = 1.0;

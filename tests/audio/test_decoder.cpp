@@ -1,0 +1,254 @@
+// Decoding to 16-bit WAVE: rounding, conversion of rate and channels,
+// damaged files, FLAC output and the temporary files.
+#include "AudioFixtures.h"
+#include "Decoder.h"
+#include "TempAudio.h"
+#include "TestUtil.h"
+#include "Twave.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace testutil;
+
+namespace {
+
+std::vector<int16_t> ReadWave16(const std::string& path) {
+    TWaveData w;
+    if (w.OpenRead(path) != 0) return {};
+    std::vector<int16_t> s(w.DataBytes / 2);
+    const int32_t got = w.Read(s.data(), int32_t(s.size() * 2));
+    s.resize(size_t(std::max(got, 0)) / 2);
+    return s;
+}
+
+Bytes Pcm24(const std::vector<int32_t>& v) {
+    Bytes b;
+    for (int32_t x : v) {
+        b.push_back(uint8_t(x));
+        b.push_back(uint8_t(x >> 8));
+        b.push_back(uint8_t(x >> 16));
+    }
+    return b;
+}
+
+Bytes Float32(const std::vector<float>& v) {
+    Bytes b;
+    for (float x : v) {
+        uint32_t u;
+        std::memcpy(&u, &x, 4);
+        PutU32(b, u);
+    }
+    return b;
+}
+
+Bytes FloatWave(int channels, int rate, const std::vector<float>& v) {
+    return Riff({Chunk("fmt ", FmtPayload(uint16_t(channels), uint32_t(rate), 32, 16, 3)), Chunk("data", Float32(v))});
+}
+
+// Amplitude of the component at `hz` in mono samples (least squares fit of a
+// sine and a cosine over whole cycles of the middle of the signal).
+double Amplitude(const std::vector<int16_t>& s, int rate, double hz) {
+    const size_t from = s.size() / 4, to = s.size() * 3 / 4;
+    double c = 0, si = 0;
+    for (size_t i = from; i < to; ++i) {
+        const double ph = 2 * 3.14159265358979 * hz * double(i) / rate;
+        c += s[i] * std::cos(ph);
+        si += s[i] * std::sin(ph);
+    }
+    return 2 * std::hypot(c, si) / double(to - from);
+}
+
+} // namespace
+
+TEST(Decoder, SamplesAreRoundedToSixteenBitsAndClipped) {
+    TempDir dir;
+    // 24-bit: 16-bit value times 256 plus a remainder.
+    WriteFile(dir / "s24.wav", Riff({Chunk("fmt ", FmtPayload(1, 8000, 24)),
+                                     Chunk("data", Pcm24({0x0000FF, 0x000080, 0x00007F, -0x81, -0x80, -0x7F,
+                                                          0x7FFFFF, -0x800000, 0x123456}))}));
+    ASSERT_EQ(DecodeToWave(dir / "s24.wav", dir / "o24.wav", 8000, 1), kDecodeOk);
+    EXPECT_EQ(ReadWave16(dir / "o24.wav"), (std::vector<int16_t>{1, 0, 0, -1, 0, 0, 32767, -32768, 0x1234}));
+
+    WriteFile(dir / "f32.wav", FloatWave(1, 8000, {1.5f, -1.5f, 1.0f, -1.0f, 0.5f / 32768, 1.5f / 32768,
+                                                   -1.5f / 32768, 100.25f / 32768}));
+    ASSERT_EQ(DecodeToWave(dir / "f32.wav", dir / "of.wav", 8000, 1), kDecodeOk);
+    EXPECT_EQ(ReadWave16(dir / "of.wav"), (std::vector<int16_t>{32767, -32768, 32767, -32768, 0, 2, -2, 100}));
+}
+
+TEST(Decoder, ChannelsAreCopiedOrAveraged) {
+    TempDir dir;
+    WriteFile(dir / "mono.wav", Wave16(1, 8000, {100, -200, 32767}));
+    WriteFile(dir / "stereo.wav", Wave16(2, 8000, {100, 300, -200, -201, 32767, 32767}));
+    ASSERT_EQ(DecodeToWave(dir / "mono.wav", dir / "m2.wav", 8000, 2), kDecodeOk);
+    EXPECT_EQ(ReadWave16(dir / "m2.wav"), (std::vector<int16_t>{100, 100, -200, -200, 32767, 32767}));
+    // The mean is rounded: -200.5 becomes -200 (halves go to even).
+    ASSERT_EQ(DecodeToWave(dir / "stereo.wav", dir / "s1.wav", 8000, 1), kDecodeOk);
+    EXPECT_EQ(ReadWave16(dir / "s1.wav"), (std::vector<int16_t>{200, -200, 32767}));
+}
+
+TEST(Decoder, RateConversionKeepsThePassbandAndRemovesWhatCannotBeHeld) {
+    TempDir dir;
+    const int in = 48000, out = 44100, frames = 48000;
+    struct Case {
+        double hz;
+        double minDb, maxDb; // output level against input level
+    } cases[] = {
+        {1000, -0.05, 0.05},
+        {19000, -0.1, 0.1},
+        {21000, -0.1, 0.1},  // inside the passband (0.97 of 22050 Hz)
+        {22500, -400, -90},  // just above the output's Nyquist frequency
+        {23000, -400, -90},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.hz);
+        std::vector<float> v(frames);
+        for (int i = 0; i < frames; ++i) v[size_t(i)] = float(0.5 * std::sin(2 * 3.14159265358979 * c.hz * i / in));
+        WriteFile(dir / "in.wav", FloatWave(1, in, v));
+        ASSERT_EQ(DecodeToWave(dir / "in.wav", dir / "out.wav", out, 1), kDecodeOk);
+        const std::vector<int16_t> s = ReadWave16(dir / "out.wav");
+        EXPECT_NEAR(double(s.size()), double(frames) * out / in, 2.0);
+        double level;
+        if (c.hz < out / 2.0) {
+            level = 20 * std::log10(Amplitude(s, out, c.hz) / (0.5 * 32768));
+        } else {
+            // Whatever is left, at any frequency: the whole signal's power.
+            double p = 0;
+            for (size_t i = s.size() / 4; i < s.size() * 3 / 4; ++i) p += double(s[i]) * s[i];
+            level = 10 * std::log10(std::max(p / double(s.size() / 2), 1e-20) / (0.5 * 0.5 * 32768 * 32768 / 2));
+        }
+        EXPECT_GE(level, c.minDb);
+        EXPECT_LE(level, c.maxDb);
+    }
+}
+
+TEST(Decoder, RefusesMoreThanTwoChannelsAndWhatIsNotAudio) {
+    TempDir dir;
+    WriteFile(dir / "six.wav", Riff({Chunk("fmt ", FmtPayload(6, 48000, 24)), Chunk("data", Bytes(18 * 4, 0))}));
+    WriteFile(dir / "text.wav", Bytes{'h', 'e', 'l', 'l', 'o'});
+    std::string error;
+    EXPECT_EQ(DecodeToWave(dir / "six.wav", dir / "o.wav", 48000, 2, &error), kDecodeNotAudio);
+    EXPECT_EQ(error, "48000 Hz, 6 channels: at most 2 channels");
+    EXPECT_EQ(DecodeToWave(dir / "text.wav", dir / "o.wav", 48000, 2, &error), kDecodeNotAudio);
+    EXPECT_EQ(DecodeToWave(dir / "missing.wav", dir / "o.wav", 48000, 2, &error), kDecodeCannotOpen);
+    AudioInfo info;
+    EXPECT_EQ(ProbeAudio(dir / "text.wav", info, &error), kDecodeNotAudio);
+    EXPECT_FALSE(error.empty());
+}
+
+// Every container cut in its header, cut in the middle, and with random bytes
+// after a valid start: the decoder gives a clear refusal or a shorter result,
+// and always returns.
+TEST(Decoder, DamagedFilesGiveARefusalOrAShorterResult) {
+    TempDir dir;
+    const int rate = 44100, frames = 44100;
+    const std::vector<int16_t> s = TestSignal(rate, 2, frames);
+    struct Format {
+        const char* file;
+        const char* muxer;
+        const char* encoder;
+        int rate;
+    } formats[] = {
+        {"a.wav", "wav", "pcm_s24le", rate},   {"a.flac", "flac", "flac", rate},
+        {"a.mp3", "mp3", "libmp3lame", rate},  {"a.m4a", "ipod", "aac", rate},
+        {"a.ogg", "ogg", "libvorbis", rate},   {"a.opus", "opus", "libopus", 48000},
+        {"a.aiff", "aiff", "pcm_s16be", rate},
+    };
+    std::mt19937 rng(11);
+    for (const Format& f : formats) {
+        const std::string good = dir / f.file;
+        ASSERT_EQ(EncodeFixture(good, f.muxer, f.encoder, f.rate, 2, f.rate == rate ? s : TestSignal(f.rate, 2, frames),
+                                128000),
+                  "");
+        const Bytes whole = ReadFile(good);
+        struct Damage {
+            const char* what;
+            Bytes bytes;
+        };
+        Bytes noise = whole;
+        for (size_t i = whole.size() / 5; i < noise.size(); ++i) noise[i] = uint8_t(rng());
+        Bytes flipped = whole;
+        for (size_t i = whole.size() / 3; i < flipped.size(); i += 97) flipped[i] ^= 0x5A;
+        const Damage damages[] = {
+            {"cut in the header", Bytes(whole.begin(), whole.begin() + std::min<size_t>(20, whole.size()))},
+            {"cut in the middle", Bytes(whole.begin(), whole.begin() + long(whole.size() / 2))},
+            {"random bytes after the start", noise},
+            {"flipped bytes", flipped},
+        };
+        for (const Damage& d : damages) {
+            SCOPED_TRACE(std::string(f.file) + ": " + d.what);
+            const std::string bad = dir / (std::string("bad-") + f.file);
+            WriteFile(bad, d.bytes);
+            AudioInfo info;
+            std::string probeError, error;
+            const int probed = ProbeAudio(bad, info, &probeError);
+            if (probed != kDecodeOk) {
+                EXPECT_FALSE(probeError.empty());
+            }
+            const int r = DecodeToWave(bad, dir / "out.wav", rate, 2, &error);
+            if (r == kDecodeOk) {
+                const size_t got = ReadWave16(dir / "out.wav").size() / 2;
+                EXPECT_LE(got, size_t(frames) + 4096);
+            } else {
+                EXPECT_FALSE(error.empty());
+            }
+        }
+    }
+}
+
+TEST(Decoder, FlacOutputHoldsExactlyTheWaveSamples) {
+    TempDir dir;
+    const std::vector<int16_t> s = TestSignal(22050, 2, 10000);
+    WriteFile(dir / "v.wav", Wave16(2, 22050, s));
+    std::string error;
+    ASSERT_EQ(EncodeWaveToFlac(dir / "v.wav", dir / "v.flac", &error), kDecodeOk) << error;
+    AudioInfo info;
+    ASSERT_EQ(ProbeAudio(dir / "v.flac", info), kDecodeOk);
+    EXPECT_EQ(info.codec, "flac");
+    EXPECT_EQ(info.bits, 16);
+    EXPECT_NEAR(info.seconds, 10000.0 / 22050, 0.001);
+    ASSERT_EQ(DecodeToWave(dir / "v.flac", dir / "back.wav", 22050, 2), kDecodeOk);
+    EXPECT_EQ(ReadWave16(dir / "back.wav"), s);
+
+    // A file that is not 16-bit WAVE is refused and leaves nothing behind.
+    WriteFile(dir / "f.wav", FloatWave(1, 8000, {0.5f}));
+    EXPECT_NE(EncodeWaveToFlac(dir / "f.wav", dir / "f.flac", &error), kDecodeOk);
+    EXPECT_FALSE(error.empty());
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
+    EXPECT_FALSE(std::filesystem::exists(dir / "f.flac"));
+}
+
+TEST(TempAudio, StaleFilesOfEndedProcessesAreRemovedOthersKept) {
+    TempDir dir;
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ASSERT_GT(child, 0);
+    ::waitpid(child, nullptr, 0);
+    const std::string dead = dir / (".sonvelt-dec-" + std::to_string(child) + "-0.wav");
+    const std::string mine = dir / (".sonvelt-dec-" + std::to_string(::getpid()) + "-0.wav");
+    const std::string parent = dir / (".sonvelt-dec-" + std::to_string(::getppid()) + "-3.wav");
+    const std::string other = dir / ".sonvelt-dec-x.wav";
+    const std::string user = dir / "song.wav";
+    for (const std::string& f : {dead, mine, parent, other, user}) WriteFile(f, Bytes{1});
+    EXPECT_EQ(TempAudio::RemoveStale(dir.path().string()), 1);
+    EXPECT_FALSE(std::filesystem::exists(dead));
+    for (const std::string& f : {mine, parent, other, user}) EXPECT_TRUE(std::filesystem::exists(f)) << f;
+}
+
+TEST(TempAudio, RegisteredFilesAreRemovedOnRequest) {
+    const std::string a = TempAudio::NewPath(), b = TempAudio::NewPath();
+    EXPECT_NE(a, b);
+    EXPECT_NE(a.find("/.sonvelt-dec-" + std::to_string(::getpid()) + "-"), std::string::npos);
+    WriteFile(a, Bytes{1});
+    WriteFile(b, Bytes{1});
+    TempAudio::Forget(b);
+    TempAudio::RemoveRegisteredTempFiles();
+    EXPECT_FALSE(std::filesystem::exists(a));
+    EXPECT_TRUE(std::filesystem::exists(b));
+    std::filesystem::remove(b);
+}

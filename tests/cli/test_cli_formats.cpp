@@ -1,0 +1,99 @@
+// The command line with the formats people hold: info, extraction from FLAC
+// and MP3 inputs of different rates, and FLAC output.
+#include "AudioFixtures.h"
+#include "CliRun.h"
+#include "Decoder.h"
+#include "../engine/EngineFixture.h"
+
+#include <gtest/gtest.h>
+
+using namespace testutil;
+
+namespace {
+
+class CliFormats : public ::testing::Test {
+protected:
+    TempDir dir, tmp;
+    std::string Q(const std::string& name) { return ShellQuote(dir / name); }
+    std::string Env() { return "TMPDIR=" + ShellQuote(tmp.path().string()); }
+};
+
+} // namespace
+
+TEST_F(CliFormats, InfoDescribesEveryFormatAndRefusesWhatExtractWould) {
+    const std::vector<int16_t> s = TestSignal(44100, 2, 44100);
+    ASSERT_EQ(EncodeFixture(dir / "song.flac", "flac", "flac", 44100, 2, s), "");
+    ASSERT_EQ(EncodeFixture(dir / "song.mp3", "mp3", "libmp3lame", 48000, 2, TestSignal(48000, 2, 48000), 192000), "");
+    WriteFile(dir / "24bit.wav", Riff({Chunk("fmt ", FmtPayload(2, 96000, 24)), Chunk("data", Bytes(6 * 9600, 0))}));
+    WriteFile(dir / "8bit.wav", Riff({Chunk("fmt ", FmtPayload(1, 8000, 8)), Chunk("data", Bytes(8000, 0x80))}));
+    WriteFile(dir / "six.wav", Riff({Chunk("fmt ", FmtPayload(6, 48000, 16)), Chunk("data", Bytes(12, 0))}));
+
+    CliResult ok = RunCli("info " + Q("song.flac") + " " + Q("song.mp3") + " " + Q("24bit.wav") + " " + Q("8bit.wav"));
+    EXPECT_EQ(ok.status, 0) << ok.err;
+    EXPECT_EQ(ok.err, "");
+    EXPECT_NE(ok.out.find(dir / "song.flac" + ": FLAC (flac), 44100 Hz, 16 bits, 2 channels, 0:00:01.000\n"),
+              std::string::npos)
+        << ok.out;
+    EXPECT_NE(ok.out.find(dir / "song.mp3" + ": MP3 (mp3), 48000 Hz, lossy 192 kbit/s, 2 channels, 0:00:01.0"),
+              std::string::npos)
+        << ok.out;
+    EXPECT_NE(ok.out.find(dir / "24bit.wav" + ": WAVE (pcm_s24le), 96000 Hz, 24 bits, 2 channels, 0:00:00.100\n"),
+              std::string::npos)
+        << ok.out;
+    EXPECT_NE(ok.out.find(dir / "8bit.wav" + ": WAVE (pcm_u8), 8000 Hz, 8 bits, 1 channel, 0:00:01.000\n"),
+              std::string::npos)
+        << ok.out;
+
+    CliResult bad = RunCli("info " + Q("six.wav"));
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.out, "");
+    EXPECT_EQ(bad.err, "\"six.wav\"\n这是不能被处理的WAVE文件格式\u3000丅\n48000 Hz, 6 channels: at most 2 channels\n");
+}
+
+// A FLAC original and a 48 kHz MP3 karaoke give the same voice as the pair
+// converted to 44.1 kHz 16-bit WAVE first, as WAVE or, when asked, as FLAC;
+// the conversion is told and no temporary file remains.
+TEST_F(CliFormats, ExtractsFromFlacAndA48kMp3Karaoke) {
+    const size_t frames = 4 * 44100;
+    const auto accomp = Accompaniment(frames, 2, 41);
+    const auto voice = Voice(frames, 2, 44100);
+    auto kar = Delay(accomp, 4410, 2);
+    ASSERT_EQ(EncodeFixture(dir / "song.flac", "flac", "flac", 44100, 2, Mix(accomp, voice)), "");
+    WriteFile(dir / "kar44.wav", Wave16(2, 44100, kar));
+    ASSERT_EQ(DecodeToWave(dir / "kar44.wav", dir / "kar48.wav", 48000, 2), kDecodeOk);
+    ASSERT_EQ(EncodeFixture(dir / "kar.mp3", "mp3", "libmp3lame", 48000, 2, ReadSamples(dir / "kar48.wav"), 192000),
+              "");
+
+    CliResult r = RunCli("extract " + Q("song.flac") + " " + Q("kar.mp3") + " -o " + Q("voice.wav") +
+                             " --defaults --set MergeMode=1",
+                         Env());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("karaoke resampled from 48000 Hz to 44100 Hz"), std::string::npos) << r.err;
+    TWaveData out;
+    ASSERT_EQ(out.OpenRead(dir / "voice.wav"), 0);
+    EXPECT_EQ(out.Format.nSamplesPerSec, 44100u);
+    EXPECT_EQ(out.Format.wBitsPerSample, 16);
+    out.Close();
+    const std::vector<int16_t> got = ReadSamples(dir / "voice.wav");
+    EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
+
+    // The same as converting both to 44.1 kHz 16-bit WAVE first.
+    ASSERT_EQ(DecodeToWave(dir / "song.flac", dir / "song16.wav", 44100, 2), kDecodeOk);
+    ASSERT_EQ(DecodeToWave(dir / "kar.mp3", dir / "kar16.wav", 44100, 2), kDecodeOk);
+    CliResult ref = RunCli("extract " + Q("song16.wav") + " " + Q("kar16.wav") + " -o " + Q("ref.wav") +
+                           " --defaults --set MergeMode=1");
+    ASSERT_EQ(ref.status, 0) << ref.err;
+    EXPECT_EQ(got, ReadSamples(dir / "ref.wav"));
+    EXPECT_GE(got.size(), voice.size());
+
+    CliResult f = RunCli("extract " + Q("song.flac") + " " + Q("kar.mp3") + " -o " + Q("voice.flac") +
+                             " --defaults --set MergeMode=1",
+                         Env());
+    ASSERT_EQ(f.status, 0) << f.err;
+    EXPECT_NE(f.out.find(dir / "voice.flac"), std::string::npos) << f.out;
+    ASSERT_EQ(DecodeToWave(dir / "voice.flac", dir / "back.wav", 44100, 2), kDecodeOk);
+    EXPECT_EQ(ReadSamples(dir / "back.wav"), got);
+    EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_NE(e.path().filename().string().front(), '.') << e.path();
+}

@@ -174,25 +174,23 @@ JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const Ex
     const int warningsBefore = host.warnings;
     engine.Attach(&host, &options, &original, &karaoke, &output);
     engine.Run(request.runMode);
-    // Counted from the file itself: what the voice file holds behind its header.
-    const int64_t framesWritten =
-        align > 0 ? std::max<int64_t>(0, output.Tell() - TWaveData::kHeaderSize) / align : 0;
     original.Close();
     karaoke.Close();
-    int closed = output.Close();
-    std::string flacError;
-    if (!FinishOutput(request, closed == 0, &flacError) && closed == 0) {
-        PrintMessage(QuotedFileName(request.output) + "\n" + flacError);
-        return kExitFailed;
-    }
+    const int closed = output.Close();
     host.log.CloseDebugLog();
     host.EndLine();
     if (ui.board) ui.board->Finish(slot);
     res.ran = true;
     res.report = engine.LastReport();
-    res.report.framesWritten = framesWritten;
     const RunReport& r = res.report;
 
+    // A write that failed (a full disk, a file-size limit) keeps what reached
+    // the disk, a valid WAVE file, under the target's name, as a stop does.
+    const bool writeFailed = r.result == TVocalMain::kWriteFailed || closed != 0;
+    if (writeFailed && r.framesWritten > 0 && !pending.ToStdout()) {
+        std::string error;
+        pending.Commit(error);
+    }
     if (host.warnings > warningsBefore) return stop("failed", kExitFailed, host.lastWarning);
     if (closed != 0) {
         PrintMessage(QuotedFileName(target) + "\n" + EngineText::kWriteFailed);

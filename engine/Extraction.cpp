@@ -81,6 +81,8 @@ void TVocalMain::FillReport(const ExtractionPlan& plan, int ofs) {
         report_.offsetSeconds = double(ofs) / SampleRate();
         report_.driftPpm = half > 0 ? double(plan.drift) / half * 1e6 : 0;
     }
+    // Rounded to what any reader needs (and never "-0").
+    report_.driftPpm = std::round(report_.driftPpm * 1000) / 1000 + 0.0;
     report_.gain = plan.adaptive && !plan.precise ? 1.0 : plan.gain;
     report_.gainDb = report_.gain > 0 ? 20 * std::log10(report_.gain) : -200;
     const bool precise = o.AlignFlg && Track.Valid();

@@ -242,16 +242,33 @@ int TVocalMain::ProbeTrajectory(const std::vector<AlignPoint>& points) {
     for (const AlignPoint& r : probes) p.push_back(r.p);
     std::nth_element(p.begin(), p.begin() + long(p.size() / 2), p.end());
     const double median = p[p.size() / 2];
-    double sw = 0, sp = 0, sg = 0, skk = 0;
+    double sw = 0, sp = 0, st = 0, stt = 0, stp = 0, sg = 0, skk = 0;
     for (const AlignPoint& r : probes) {
         if (std::fabs(r.p - median) > 0.25) continue;
         const double sigma2 = std::max(r.residual * r.oo, 1e-9);
+        const double x = double(r.t - Track.Origin());
         sw += 1 / r.var;
         sp += r.p / r.var;
+        st += x / r.var;
+        stt += x * x / r.var;
+        stp += x * r.p / r.var;
         sg += r.g * r.kk / sigma2;
         skk += r.kk / sigma2;
     }
     const double shift = sw > 0 ? sp / sw : median;
+    // The remaining fraction as a line over the song: where the probes are
+    // spread widely enough to tell, it also corrects the drift (the pass's
+    // fits are biased by their fraction, which a fast drift sweeps through).
+    double tilt = 0;
+    if (sw > 0) {
+        const double mx = st / sw, vxx = stt - st * mx;
+        if (vxx > 0) {
+            const double beta = (stp - st * sp / sw) / vxx;
+            const double se = std::sqrt(1 / vxx);
+            if (std::fabs(beta) > 3 * se) tilt = beta;
+        }
+        Track.Tilt(tilt, st / sw);
+    }
     Track.Shift(shift);
     if (skk > 0) LsGain = sg / skk;
     // The cancellation where there is no voice at all: the third cleanest
@@ -260,7 +277,8 @@ int TVocalMain::ProbeTrajectory(const std::vector<AlignPoint>& points) {
     for (const AlignPoint& r : probes) residuals.push_back(r.residual);
     std::sort(residuals.begin(), residuals.end());
     CancelPreciseDb = 10 * std::log10(std::max(residuals[std::min<size_t>(2, residuals.size() - 1)], 1e-15));
-    DebugPrint("Probe blocks:%d shift:%f gain:%f cancel:%f\n", int(probes.size()), shift, LsGain, CancelPreciseDb);
+    DebugPrint("Probe blocks:%d shift:%f tilt:%g ppm gain:%f cancel:%f\n", int(probes.size()), shift, tilt * 1e6,
+               LsGain, CancelPreciseDb);
 
     // A karaoke mastered with another equaliser leaves the accompaniment's
     // colour behind whatever the gain. The same blocks, read at the

@@ -62,6 +62,13 @@ public:
 
     // Moves the whole position by `frames`.
     void Shift(double frames) { a_ += frames; }
+    // Turns the line by `slope` (frames per frame) about the frame t0_ + pivot
+    // (the position there stays).
+    void Tilt(double slope, double pivot)
+    {
+        b_ += slope;
+        a_ -= slope * pivot;
+    }
     // For tests: a line without wander.
     void SetLine(int64_t t0, double offset, double slope);
 

@@ -132,17 +132,13 @@ void TVocalFunc::SpectralSubtractAlignedMid(int start, int count, double gain)
     if (n > 0) std::memcpy(out[1].get() + from, out[0].get() + from, sizeof(int32_t) * static_cast<size_t>(n));
 }
 
-double TVocalFunc::FindGainAlignedStereo(int start, int count, double step, double range, double centre) const
+namespace {
+
+// The gain among centre + k * step (|k| * step <= range) with the smallest
+// cost; ties go to the candidate tried first (the smaller |k|).
+template <typename Cost>
+double SearchGain(Cost cost, double step, double range, double centre)
 {
-    if (!karAligned_[0] || !(step > 0)) return centre;
-    int from = 0, n = 0;
-    Clip(start, count, blockLen, from, n);
-    auto cost = [&](double g) {
-        double sum = 0;
-        for (int c = 0; c < std::min(channels, 2); ++c)
-            for (int i = from; i < from + n; ++i) sum += std::fabs(orig[c][i] - karAligned_[c][i] * g);
-        return sum;
-    };
     double best = centre, bestCost = cost(centre);
     const int steps = static_cast<int>(range / step + 1e-9);
     for (int k = 1; k <= steps; ++k)
@@ -156,31 +152,39 @@ double TVocalFunc::FindGainAlignedStereo(int start, int count, double step, doub
     return best;
 }
 
+} // namespace
+
+double TVocalFunc::FindGainAlignedStereo(int start, int count, double step, double range, double centre) const
+{
+    if (!karAligned_[0] || !(step > 0)) return centre;
+    int from = 0, n = 0;
+    Clip(start, count, blockLen, from, n);
+    return SearchGain(
+        [&](double g) {
+            double sum = 0;
+            for (int c = 0; c < std::min(channels, 2); ++c)
+                for (int i = from; i < from + n; ++i) sum += std::fabs(orig[c][i] - karAligned_[c][i] * g);
+            return sum;
+        },
+        step, range, centre);
+}
+
 double TVocalFunc::FindGainAlignedMono(int start, int count, double step, double range, double centre) const
 {
     if (!karAligned_[0] || !(step > 0)) return centre;
     int from = 0, n = 0;
     Clip(start, count, blockLen, from, n);
-    auto cost = [&](double g) {
-        double sum = 0;
-        for (int i = from; i < from + n; ++i) {
-            const double o = static_cast<double>(orig[0][i]) + orig[1][i];
-            const double k = static_cast<double>(karAligned_[0][i]) + karAligned_[1][i];
-            sum += std::fabs(o - k * g);
-        }
-        return sum;
-    };
-    double best = centre, bestCost = cost(centre);
-    const int steps = static_cast<int>(range / step + 1e-9);
-    for (int k = 1; k <= steps; ++k)
-        for (double g : {centre + k * step, centre - k * step}) {
-            const double v = cost(g);
-            if (v < bestCost) {
-                bestCost = v;
-                best = g;
+    return SearchGain(
+        [&](double g) {
+            double sum = 0;
+            for (int i = from; i < from + n; ++i) {
+                const double o = static_cast<double>(orig[0][i]) + orig[1][i];
+                const double k = static_cast<double>(karAligned_[0][i]) + karAligned_[1][i];
+                sum += std::fabs(o - k * g);
             }
-        }
-    return best;
+            return sum;
+        },
+        step, range, centre);
 }
 
 TVocalFunc::BlockFit TVocalFunc::FitBlock(int shift, int start, int count, bool mono)

@@ -212,10 +212,10 @@ int TVocalMain::ProbeTrajectory(const std::vector<AlignPoint>& points) {
     const int margin = 64;
     if (quarter < margin) return kDone;
 
-    std::vector<AlignPoint> probes;
-    std::vector<const AlignPoint*> probeOf; // the pass's point each probe reads again
-    for (const AlignPoint* q : quiet) {
-        const int64_t u = q->t - mid;
+    // A block read again: the original at its place, the karaoke along the
+    // position with room for the slope's and the filter's taps on either side.
+    auto readAligned = [&](const AlignPoint& q) {
+        const int64_t u = q.t - mid;
         const double p0 = Track.At(u + quarter), p1 = Track.At(u + quarter + half);
         const double step = (p1 - p0) / half;
         const int64_t k = int64_t(std::floor(p0)) - quarter;
@@ -227,6 +227,11 @@ int TVocalMain::ProbeTrajectory(const std::vector<AlignPoint>& points) {
         ZeroTail(f->karPcm.get(), m, f->karPcmBytes);
         f->UnpackInput();
         f->ReadKaraokeAligned(p0 - double(k) - margin * step, step, quarter - margin, half + 2 * margin);
+    };
+    std::vector<AlignPoint> probes;
+    std::vector<const AlignPoint*> probeOf; // the pass's point each probe reads again
+    for (const AlignPoint* q : quiet) {
+        readAligned(*q);
         const TVocalFunc::BlockFit fit = f->FitAligned(quarter, half, o.ProcMode == 2);
         AlignPoint r;
         if (SolveBlockFit(fit.oo, fit.kk, fit.ok, fit.ss, fit.os, fit.ks, fit.n, q->t, 0, r)) {
@@ -294,20 +299,6 @@ int TVocalMain::ProbeTrajectory(const std::vector<AlignPoint>& points) {
         const double w = 1 / std::max(probes[j].residual * probes[j].oo, 1e-9);
         used.push_back({probeOf[j], w});
     }
-    auto readAligned = [&](const AlignPoint& q) {
-        const int64_t u = q.t - mid;
-        const double p0 = Track.At(u + quarter), p1 = Track.At(u + quarter + half);
-        const double step = (p1 - p0) / half;
-        const int64_t k = int64_t(std::floor(p0)) - quarter;
-        original_->SeekFrame(u);
-        karaoke_->SeekFrame(k);
-        const int32_t n = original_->Read(f->origPcm.get(), f->origPcmBytes);
-        const int32_t m = karaoke_->Read(f->karPcm.get(), f->karPcmBytes);
-        ZeroTail(f->origPcm.get(), n, f->origPcmBytes);
-        ZeroTail(f->karPcm.get(), m, f->karPcmBytes);
-        f->UnpackInput();
-        f->ReadKaraokeAligned(p0 - double(k) - margin * step, step, quarter - margin, half + 2 * margin);
-    };
     for (const auto& [q, w] : used) {
         readAligned(*q);
         f->AccumulateMatch(quarter, half, kHalf, o.ProcMode == 2, w, gram.data(), cross.data());

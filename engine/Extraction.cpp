@@ -331,10 +331,17 @@ int TVocalMain::LoopPrecise(TVocalFunc& f, const ExtractionPlan& plan, int64_t u
             f.ReadKaraokeAligned(p0 - double(k), step, quarter, half);
         }
         if (plan.adaptive) g = (f.*row.findGain)(quarter, half, 0.002 * g, 0.03 * g, g);
-        if (plan.merge == 1)
+        if (plan.merge == 1) {
             (f.*row.subtract)(quarter, half, g);
-        else
-            (f.*row.spectral)(quarter, half, g);
+        } else {
+            // The frequency merge limits its gain to the extraction strength:
+            // a karaoke quieter than that is raised first, so it is still
+            // removed at its whole gain.
+            const double cap = options_->SoundQty == 0 ? std::min(options_->Kvol, 1.5f) : options_->Kvol;
+            const double raise = cap > 0 && g > cap ? g / cap : 1.0;
+            if (raise != 1.0) f.FilterAligned(&raise, 0, quarter, half);
+            (f.*row.spectral)(quarter, half, g / raise);
+        }
         if (!FinishBlock(f, n)) return kWriteFailed;
         u += half;
         original_->SeekFrame(u);

@@ -36,6 +36,24 @@ int32_t RoundToInt32(double v)
     return TruncToInt32(v < 0 ? v - 0.5 : v + 0.5);
 }
 
+// Adds to `fit` the products of n original samples (origAt(i), i < n) with
+// the karaoke span[margin + i] and its slope, taken inside the span.
+template <typename OrigAt>
+void AddToFit(TVocalFunc::BlockFit& fit, const float* span, int margin, int n, float* slope, OrigAt origAt)
+{
+    fracdelay::Slope(span, n + 2 * margin, margin, n, slope);
+    for (int i = 0; i < n; ++i) {
+        const double ov = origAt(i), kv = span[margin + i], sv = slope[i];
+        fit.oo += ov * ov;
+        fit.kk += kv * kv;
+        fit.ok += ov * kv;
+        fit.ss += sv * sv;
+        fit.os += ov * sv;
+        fit.ks += kv * sv;
+    }
+    fit.n += n;
+}
+
 } // namespace
 
 int TVocalFunc::SetupPrecise()
@@ -206,17 +224,7 @@ TVocalFunc::BlockFit TVocalFunc::FitBlock(int shift, int start, int count, bool 
             const int64_t idx = k0 + j;
             span[j] = idx >= 0 && idx < len ? static_cast<float>(k[idx]) : 0.0f;
         }
-        fracdelay::Slope(span, spanLen, margin, n, slope);
-        for (int i = 0; i < n; ++i) {
-            const double ov = o[from + i], kv = span[margin + i], sv = slope[i];
-            fit.oo += ov * ov;
-            fit.kk += kv * kv;
-            fit.ok += ov * kv;
-            fit.ss += sv * sv;
-            fit.os += ov * sv;
-            fit.ks += kv * sv;
-        }
-        fit.n += n;
+        AddToFit(fit, span, margin, n, slope, [&](int i) { return static_cast<double>(o[from + i]); });
     };
     if (mono) {
         accumulate(origMono.get(), karMono.get(), karaokeLen);
@@ -238,17 +246,7 @@ TVocalFunc::BlockFit TVocalFunc::FitAligned(int start, int count, bool mid)
     float* slope = fitSlope_.get();
     const int spanLen = n + 2 * margin;
     auto accumulate = [&](auto origAt) {
-        fracdelay::Slope(span, spanLen, margin, n, slope);
-        for (int i = 0; i < n; ++i) {
-            const double ov = origAt(from + i), kv = span[margin + i], sv = slope[i];
-            fit.oo += ov * ov;
-            fit.kk += kv * kv;
-            fit.ok += ov * kv;
-            fit.ss += sv * sv;
-            fit.os += ov * sv;
-            fit.ks += kv * sv;
-        }
-        fit.n += n;
+        AddToFit(fit, span, margin, n, slope, [&](int i) { return origAt(from + i); });
     };
     if (mid) {
         for (int j = 0; j < spanLen; ++j) span[j] = karAligned_[0][from - margin + j] + karAligned_[1][from - margin + j];

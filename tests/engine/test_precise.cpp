@@ -257,6 +257,23 @@ TEST_F(ModeTable, AFastDriftIsFollowedToAThousandthOfAFrame)
     EXPECT_GE(SdrAt(out, p.voice, 0), 50.0);
 }
 
+TEST_F(ModeTable, AKaraokeMasteredDifferentlyIsMatchedBeforeItIsRemoved)
+{
+    // The karaoke through a gentle treble cut ([0.15 0.7 0.15], another
+    // equaliser): no gain cancels it, the matching filter does.
+    Pair p = SyntheticPair();
+    std::vector<int16_t> eq(p.karaoke.size());
+    for (size_t i = 2; i + 2 < p.karaoke.size(); ++i)
+        eq[i] = int16_t(std::lround(0.15 * p.karaoke[i - 2] + 0.7 * p.karaoke[i] + 0.15 * p.karaoke[i + 2]));
+    WriteFile(dir / "kar.wav", Wave16(2, kRate, eq));
+    TVocalMain engine;
+    RunReport report;
+    const auto out = Run(engine, {0, 2, 0, 0, 1}, &report);
+    EXPECT_FALSE(engine.Match.empty());
+    EXPECT_EQ(report.merge, 1);
+    EXPECT_GE(SdrAt(out, p.voice, 0), 40.0);
+}
+
 TEST_F(ModeTable, AutomaticMergeFollowsTheCancellation)
 {
     // The exact pair cancels: the waveform merge. The same karaoke with a

@@ -2,6 +2,8 @@
 // and centre focus.
 #include "Vfunc.h"
 
+#include "BufferUtil.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -11,16 +13,9 @@ namespace {
 constexpr int kFrameSize = 8192;
 constexpr int kOverlap = 8;
 
-// [from, to) = [start, start + count) clipped to [0, len).
-void ClipRange(int start, int count, int len, int& from, int& n)
-{
-    const int64_t f = std::clamp<int64_t>(start, 0, len);
-    const int64_t t = std::clamp<int64_t>(static_cast<int64_t>(start) + count, f, len);
-    from = static_cast<int>(f);
-    n = static_cast<int>(t - f);
-}
-
 } // namespace
+
+using buffer_util::ClipRange;
 
 void TVocalFunc::ReleaseSpectral()
 {

@@ -1,5 +1,7 @@
 #include "Vfunc.h"
 
+#include "BufferUtil.h"
+
 #include "SampleMath.h"
 
 #include <algorithm>
@@ -10,18 +12,12 @@
 #include <unistd.h>
 #endif
 
+using buffer_util::Allocate;
+
 namespace {
 
 constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 
-template <typename T>
-bool Allocate(SampleArray<T>& a, int64_t count)
-{
-    // calloc: zeroed, overflow-checked, and for large arrays backed by pages
-    // that cost nothing until they are used.
-    a.reset(static_cast<T*>(std::calloc(static_cast<size_t>(count), sizeof(T))));
-    return a != nullptr;
-}
 
 // Installed memory in bytes, or the largest value when it cannot be told.
 uint64_t PhysicalMemory()
@@ -60,14 +56,7 @@ void TVocalFunc::Release()
     karMonoOvsp.reset();
     filterScratch.reset();
     ovspFraction_.reset();
-    for (int c = 0; c < 2; ++c) {
-        karF_[c].reset();
-        karAligned_[c].reset();
-        karAlignedPcm_[c].reset();
-    }
-    fitSpan_.reset();
-    fitSlope_.reset();
-    matchScratch_.reset();
+    ReleasePrecise();
     blockLen = karaokeLen = 0;
     origPcmBytes = karPcmBytes = outPcmBytes = 0;
 }

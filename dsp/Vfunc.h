@@ -246,6 +246,7 @@ public:
 private:
     void Release();
     void ReleaseSpectral();
+    void ReleasePrecise();
     void WaitForWorkers();
     // Streams orig[c][from ..] against karSrc[c][from ..] (n samples) through
     // workers 0 .. jobs - 1 and waits for them.

@@ -5,6 +5,7 @@
 // The aligned subtractions round to the nearest integer: the truncation of
 // the classic subtractions adds up to one step of error of one sign, which a
 // voice aligned to a fraction of a frame would otherwise carry as noise.
+#include "BufferUtil.h"
 #include "FracDelay.h"
 #include "SampleMath.h"
 #include "Vfunc.h"
@@ -13,23 +14,10 @@
 #include <cmath>
 #include <cstring>
 
+using buffer_util::Allocate;
+using buffer_util::ClipRange;
+
 namespace {
-
-template <typename T>
-bool AllocateArray(SampleArray<T>& a, int64_t count)
-{
-    a.reset(static_cast<T*>(std::calloc(static_cast<size_t>(count), sizeof(T))));
-    return a != nullptr;
-}
-
-// [from, from + n) = [start, start + count) clipped to [0, len).
-void Clip(int start, int count, int len, int& from, int& n)
-{
-    const int64_t f = std::clamp<int64_t>(start, 0, len);
-    const int64_t t = std::clamp<int64_t>(static_cast<int64_t>(start) + count, f, len);
-    from = static_cast<int>(f);
-    n = static_cast<int>(t - f);
-}
 
 int32_t RoundToInt32(double v)
 {
@@ -61,32 +49,37 @@ int TVocalFunc::SetupPrecise()
     if (blockLen <= 0) return 1;
     bool ok = true;
     for (int c = 0; c < 2; ++c) {
-        ok = ok && AllocateArray(karF_[c], karaokeLen);
-        ok = ok && AllocateArray(karAligned_[c], blockLen);
-        ok = ok && AllocateArray(karAlignedPcm_[c], blockLen);
+        ok = ok && Allocate(karF_[c], karaokeLen);
+        ok = ok && Allocate(karAligned_[c], blockLen);
+        ok = ok && Allocate(karAlignedPcm_[c], blockLen);
     }
     const int64_t span = static_cast<int64_t>(blockLen) + 2 * fracdelay::kTaps;
-    ok = ok && AllocateArray(fitSpan_, span) && AllocateArray(fitSlope_, blockLen) &&
-         AllocateArray(matchScratch_, blockLen);
+    ok = ok && Allocate(fitSpan_, span) && Allocate(fitSlope_, blockLen) &&
+         Allocate(matchScratch_, blockLen);
     if (!ok) {
-        for (int c = 0; c < 2; ++c) {
-            karF_[c].reset();
-            karAligned_[c].reset();
-            karAlignedPcm_[c].reset();
-        }
-        fitSpan_.reset();
-        fitSlope_.reset();
-        matchScratch_.reset();
+        ReleasePrecise();
         return 1;
     }
     return 0;
+}
+
+void TVocalFunc::ReleasePrecise()
+{
+    for (int c = 0; c < 2; ++c) {
+        karF_[c].reset();
+        karAligned_[c].reset();
+        karAlignedPcm_[c].reset();
+    }
+    fitSpan_.reset();
+    fitSlope_.reset();
+    matchScratch_.reset();
 }
 
 void TVocalFunc::ReadKaraokeAligned(double pos0, double step, int start, int count)
 {
     if (!karAligned_[0]) return;
     int from = 0, n = 0;
-    Clip(start, count, blockLen, from, n);
+    ClipRange(start, count, blockLen, from, n);
     if (n <= 0) return;
     pos0 += step * (from - start);
     for (int c = 0; c < std::min(channels, 2); ++c) {
@@ -104,7 +97,7 @@ void TVocalFunc::SubtractAlignedStereo(int start, int count, double gain)
 {
     if (!karAligned_[0]) return;
     int from = 0, n = 0;
-    Clip(start, count, blockLen, from, n);
+    ClipRange(start, count, blockLen, from, n);
     for (int c = 0; c < 2; ++c) {
         const int32_t* o = orig[c].get();
         const float* k = karAligned_[c].get();
@@ -117,7 +110,7 @@ void TVocalFunc::SubtractAlignedMid(int start, int count, double gain)
 {
     if (!karAligned_[0]) return;
     int from = 0, n = 0;
-    Clip(start, count, blockLen, from, n);
+    ClipRange(start, count, blockLen, from, n);
     for (int i = from; i < from + n; ++i) {
         const double o = static_cast<double>(orig[0][i]) + orig[1][i];
         const double k = static_cast<double>(karAligned_[0][i]) + karAligned_[1][i];
@@ -131,7 +124,7 @@ void TVocalFunc::SpectralSubtractAlignedStereo(int start, int count, double gain
 {
     if (!karAligned_[0]) return;
     int from = 0, n = 0;
-    Clip(start, count, blockLen, from, n);
+    ClipRange(start, count, blockLen, from, n);
     for (int c = 0; c < 2; ++c)
         for (int i = from; i < from + n; ++i) karAlignedPcm_[c][i] = RoundToInt32(karAligned_[c][i]);
     SpectralJobs(from, n, gain, karAlignedPcm_, std::min(channels, 2));
@@ -141,7 +134,7 @@ void TVocalFunc::SpectralSubtractAlignedMid(int start, int count, double gain)
 {
     if (!karAligned_[0]) return;
     int from = 0, n = 0;
-    Clip(start, count, blockLen, from, n);
+    ClipRange(start, count, blockLen, from, n);
     for (int i = from; i < from + n; ++i) {
         orig[0][i] = static_cast<int32_t>((int64_t(orig[0][i]) + orig[1][i]) / 2);
         karAlignedPcm_[0][i] = RoundToInt32((static_cast<double>(karAligned_[0][i]) + karAligned_[1][i]) * 0.5);
@@ -176,7 +169,7 @@ double TVocalFunc::FindGainAlignedStereo(int start, int count, double step, doub
 {
     if (!karAligned_[0] || !(step > 0)) return centre;
     int from = 0, n = 0;
-    Clip(start, count, blockLen, from, n);
+    ClipRange(start, count, blockLen, from, n);
     return SearchGain(
         [&](double g) {
             double sum = 0;
@@ -191,7 +184,7 @@ double TVocalFunc::FindGainAlignedMono(int start, int count, double step, double
 {
     if (!karAligned_[0] || !(step > 0)) return centre;
     int from = 0, n = 0;
-    Clip(start, count, blockLen, from, n);
+    ClipRange(start, count, blockLen, from, n);
     return SearchGain(
         [&](double g) {
             double sum = 0;
@@ -210,7 +203,7 @@ TVocalFunc::BlockFit TVocalFunc::FitBlock(int shift, int start, int count, bool 
     BlockFit fit;
     if (!fitSpan_) return fit;
     int from = 0, n = 0;
-    Clip(start, count, blockLen, from, n);
+    ClipRange(start, count, blockLen, from, n);
     if (n <= 0) return fit;
     const int margin = fracdelay::kTaps;
     float* span = fitSpan_.get();
@@ -240,7 +233,7 @@ TVocalFunc::BlockFit TVocalFunc::FitAligned(int start, int count, bool mid)
     if (!fitSpan_) return fit;
     const int margin = fracdelay::kTaps;
     int from = 0, n = 0;
-    Clip(start, count, blockLen, from, n);
+    ClipRange(start, count, blockLen, from, n);
     if (n <= 0 || from < margin || from + n + margin > blockLen) return fit;
     float* span = fitSpan_.get();
     float* slope = fitSlope_.get();
@@ -264,7 +257,7 @@ void TVocalFunc::FilterAligned(const double* taps, int halfTaps, int start, int 
 {
     if (!karAligned_[0] || halfTaps < 0) return;
     int from = 0, n = 0;
-    Clip(start, count, blockLen, from, n);
+    ClipRange(start, count, blockLen, from, n);
     if (n <= 0 || from < halfTaps || from + n + halfTaps > blockLen) return;
     float* y = matchScratch_.get();
     for (int c = 0; c < std::min(channels, 2); ++c) {
@@ -283,7 +276,7 @@ void TVocalFunc::AccumulateMatch(int start, int count, int halfTaps, bool mid, d
 {
     if (!karAligned_[0] || halfTaps < 0) return;
     int from = 0, n = 0;
-    Clip(start, count, blockLen, from, n);
+    ClipRange(start, count, blockLen, from, n);
     if (n <= 0 || from < halfTaps || from + n + halfTaps > blockLen) return;
     const int taps = 2 * halfTaps + 1;
     auto accumulate = [&](auto origAt, auto karAt) {
@@ -313,7 +306,7 @@ double TVocalFunc::AlignedResidual(int start, int count, bool mid) const
 {
     if (!karAligned_[0]) return 1;
     int from = 0, n = 0;
-    Clip(start, count, blockLen, from, n);
+    ClipRange(start, count, blockLen, from, n);
     double left = 0, energy = 0;
     for (int i = from; i < from + n; ++i) {
         if (mid) {

@@ -124,7 +124,7 @@ int TVocalMain::AutoAnalyse() {
         fitPoints_ = nullptr;
         if (result != kDone || Cancel) return;
         const int half = int(SampleRate() * o.BlkSec * 2.0) / 2;
-        FitTrajectory(points, half > 0 ? 1.0 + double(BaseOfs) / half : 1.0, half);
+        FitTrajectory(points, half > 0 ? 1.0 + double(BaseOfs) / half : 1.0);
         result = ProbeTrajectory(points);
         if (result != kDone || Cancel) return;
         if (o.AlignFlg && LsGain > 0) Vol = LsGain;
@@ -150,7 +150,7 @@ int TVocalMain::AutoAnalyse() {
 }
 
 
-void TVocalMain::FitTrajectory(const std::vector<AlignPoint>& points, double slopeGuess, int half) {
+void TVocalMain::FitTrajectory(const std::vector<AlignPoint>& points, double slopeGuess) {
     Track = Trajectory{};
     LsGain = 0;
     Match.clear();
@@ -178,7 +178,6 @@ void TVocalMain::FitTrajectory(const std::vector<AlignPoint>& points, double slo
     else
         DebugPrint("Precise none gain:%f cancel:%f whole:%f points:%d\n", LsGain, CancelPreciseDb, CancelWholeDb,
                    int(points.size()));
-    (void)half;
 }
 
 // The blocks with least voice, read again along the fitted position with the
@@ -248,8 +247,11 @@ int TVocalMain::ProbeTrajectory(const std::vector<AlignPoint>& points) {
     std::nth_element(p.begin(), p.begin() + long(p.size() / 2), p.end());
     const double median = p[p.size() / 2];
     double sw = 0, sp = 0, st = 0, stt = 0, stp = 0, sg = 0, skk = 0;
-    for (const AlignPoint& r : probes) {
+    std::vector<size_t> used; // the probes pooled, for the matching filter too
+    for (size_t j = 0; j < probes.size(); ++j) {
+        const AlignPoint& r = probes[j];
         if (std::fabs(r.p - median) > 0.25) continue;
+        used.push_back(j);
         const double sigma2 = std::max(r.residual * r.oo, 1e-9);
         const double x = double(r.t - Track.Origin());
         sw += 1 / r.var;
@@ -293,16 +295,12 @@ int TVocalMain::ProbeTrajectory(const std::vector<AlignPoint>& points) {
     constexpr int kHalf = kMatchHalfTaps, kTaps = 2 * kHalf + 1;
     std::vector<double> gram(kTaps * kTaps, 0.0), cross(kTaps, 0.0);
     double energy = 0;
-    std::vector<std::pair<const AlignPoint*, double>> used;
-    for (size_t j = 0; j < probes.size(); ++j) {
-        if (std::fabs(probes[j].p - median) > 0.25) continue;
-        const double w = 1 / std::max(probes[j].residual * probes[j].oo, 1e-9);
-        used.push_back({probeOf[j], w});
-    }
-    for (const auto& [q, w] : used) {
-        readAligned(*q);
+    for (size_t j : used) {
+        const AlignPoint& r = probes[j];
+        const double w = 1 / std::max(r.residual * r.oo, 1e-9);
+        readAligned(*probeOf[j]);
         f->AccumulateMatch(quarter, half, kHalf, o.ProcMode == 2, w, gram.data(), cross.data());
-        energy += w * q->oo;
+        energy += w * r.oo;
     }
     Match.clear();
     std::vector<double> h;
@@ -319,8 +317,8 @@ int TVocalMain::ProbeTrajectory(const std::vector<AlignPoint>& points) {
     if (!Match.empty()) {
         // The cancellation the extraction will see, through the filter.
         std::vector<double> left;
-        for (const auto& [q, w] : used) {
-            readAligned(*q);
+        for (size_t j : used) {
+            readAligned(*probeOf[j]);
             f->FilterAligned(Match.data(), kHalf, quarter, half);
             left.push_back(f->AlignedResidual(quarter, half, o.ProcMode == 2));
         }

@@ -298,11 +298,7 @@ int TVocalMain::LoopClassic(TVocalFunc& f, const ExtractionPlan& plan, int range
             (f.*row.spectral)(quarter, half, g, B);
         if (!FinishBlock(f, n)) return kWriteFailed;
         w += B / plan.factor + plan.drift + half;
-        u += half;
-        original_->SeekFrame(u);
-        ProgressStep(counter);
-        Pump();
-        if (Cancel) break;
+        if (!NextBlock(u, half, counter)) break;
     }
     return kDone;
 }
@@ -310,6 +306,10 @@ int TVocalMain::LoopClassic(TVocalFunc& f, const ExtractionPlan& plan, int range
 int TVocalMain::LoopPrecise(TVocalFunc& f, const ExtractionPlan& plan, int64_t u) {
     const PreciseRow& row = kPreciseTable[plan.mode];
     const int quarter = f.blockLen / 4, half = f.blockLen / 2;
+    // The frequency merge limits its gain to the extraction strength: a
+    // karaoke quieter than that is raised first, so it is still removed at
+    // its whole gain.
+    const double cap = options_->SoundQty == 0 ? std::min(options_->Kvol, 1.5f) : options_->Kvol;
     int counter = 0;
     while (!writer_->Done()) {
         // The karaoke window starts a quarter block before the position of
@@ -334,20 +334,20 @@ int TVocalMain::LoopPrecise(TVocalFunc& f, const ExtractionPlan& plan, int64_t u
         if (plan.merge == 1) {
             (f.*row.subtract)(quarter, half, g);
         } else {
-            // The frequency merge limits its gain to the extraction strength:
-            // a karaoke quieter than that is raised first, so it is still
-            // removed at its whole gain.
-            const double cap = options_->SoundQty == 0 ? std::min(options_->Kvol, 1.5f) : options_->Kvol;
             const double raise = cap > 0 && g > cap ? g / cap : 1.0;
             if (raise != 1.0) f.FilterAligned(&raise, 0, quarter, half);
             (f.*row.spectral)(quarter, half, g / raise);
         }
         if (!FinishBlock(f, n)) return kWriteFailed;
-        u += half;
-        original_->SeekFrame(u);
-        ProgressStep(counter);
-        Pump();
-        if (Cancel) break;
+        if (!NextBlock(u, half, counter)) break;
     }
     return kDone;
+}
+
+bool TVocalMain::NextBlock(int64_t& u, int half, int& counter) {
+    u += half;
+    original_->SeekFrame(u);
+    ProgressStep(counter);
+    Pump();
+    return !Cancel;
 }

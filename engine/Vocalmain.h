@@ -139,9 +139,12 @@ private:
     // Finishing stages, packing and writing of a block's middle half; false
     // when writing failed.
     bool FinishBlock(TVocalFunc& f, int32_t bytesRead);
+    // Moves the original on to the next block, shows progress and handles
+    // the user's input; false when a stop was asked for.
+    bool NextBlock(int64_t& u, int half, int& counter);
     // The stream's delay through the stages this run uses.
     int64_t StageLatency(const TVocalFunc& f, int merge) const;
-    void FitTrajectory(const std::vector<AlignPoint>& points, double slopeGuess, int half);
+    void FitTrajectory(const std::vector<AlignPoint>& points, double slopeGuess);
     int ProbeTrajectory(const std::vector<AlignPoint>& points);
     void FillReport(const ExtractionPlan& plan, int ofs);
     static FileKey KeyOf(const TWaveData& w);

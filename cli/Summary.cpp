@@ -1,30 +1,22 @@
 #include "Summary.h"
 
+#include "FormatText.h"
+
 #include "Json.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-    char buf[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buf, sizeof buf, format, args);
-    va_end(args);
-    return buf;
-}
 
 const char* MergeName(int merge) { return merge == 1 ? "waveform" : "frequency"; }
 
 std::string OffsetText(const RunReport& r) {
     const char* which = r.offsetFrames > 0 ? "the karaoke is later" : r.offsetFrames < 0 ? "the karaoke is earlier"
                                                                                          : "aligned";
-    return Format("%.4f s (%lld frames; %s)", r.offsetSeconds, (long long)r.offsetFrames, which);
+    return FormatText("%.4f s (%lld frames; %s)", r.offsetSeconds, (long long)r.offsetFrames, which);
 }
 
 // Two lengths differ by more than this share of the original's (and more
@@ -39,14 +31,14 @@ std::string LengthWarning(int64_t originalFrames, int64_t karaokeFrames, int sam
     if (sampleRate <= 0 || originalFrames <= 0) return "";
     const double diff = std::fabs(double(karaokeFrames - originalFrames));
     if (diff <= kLengthShare * double(originalFrames) || diff <= kLengthSeconds * sampleRate) return "";
-    return Format("the karaoke is much %s than the original (%.1f s against %.1f s): is it the same song?",
+    return FormatText("the karaoke is much %s than the original (%.1f s against %.1f s): is it the same song?",
                   karaokeFrames < originalFrames ? "shorter" : "longer", double(karaokeFrames) / sampleRate,
                   double(originalFrames) / sampleRate);
 }
 
 std::string RemovalWarning(const RunReport& r) {
     if (!r.extracted || r.stopped || r.framesWritten == 0 || r.removalDb <= kRemovalFloorDb) return "";
-    return Format("the removal took out almost nothing (%.1f dB): the karaoke may not match the original",
+    return FormatText("the removal took out almost nothing (%.1f dB): the karaoke may not match the original",
                   r.removalDb);
 }
 
@@ -61,18 +53,18 @@ std::string FormatSummary(const JobResult& j) {
     if (r.extracted) {
         s += "  offset:   " + OffsetText(r) + "\n";
         s += std::string("  phase:    ") + (r.inverted ? "inverted" : "normal") + "\n";
-        s += Format("  drift:    %.1f ppm\n", r.driftPpm);
-        s += Format("  gain:     %+.2f dB (karaoke x %.4f)\n", r.gainDb, r.gain);
+        s += FormatText("  drift:    %.1f ppm\n", r.driftPpm);
+        s += FormatText("  gain:     %+.2f dB (karaoke x %.4f)\n", r.gainDb, r.gain);
         s += std::string("  merge:    ") + MergeName(r.merge) +
              (r.mergeChosenAutomatically ? " (chosen automatically)" : "") + "\n";
         if (r.mergeChosenAutomatically) s += "  why:      " + r.mergeReason + "\n";
         s += std::string("  aligned:  ") +
              (r.preciseAlignment ? "precisely (sub-sample position fitted over the song)" : "block by block") + "\n";
-        s += Format("  removal:  %.1f dB\n", r.removalDb);
+        s += FormatText("  removal:  %.1f dB\n", r.removalDb);
     }
     if (j.ran) {
         const double seconds = r.sampleRate > 0 ? double(r.framesWritten) / r.sampleRate : 0;
-        s += Format("  time:     %.1f s of voice in %.1f s\n", seconds, r.elapsedSeconds);
+        s += FormatText("  time:     %.1f s of voice in %.1f s\n", seconds, r.elapsedSeconds);
     }
     return s;
 }
@@ -102,13 +94,13 @@ std::string FormatJson(const JobResult& j) {
 }
 
 std::string FormatAnalysis(const RunReport& r, int driftFrames, int range) {
-    std::string s = Format("offset:   %lld frames (%.4f s, karaoke minus original)\n", (long long)r.offsetFrames,
+    std::string s = FormatText("offset:   %lld frames (%.4f s, karaoke minus original)\n", (long long)r.offsetFrames,
                            r.offsetSeconds);
     s += std::string("phase:    ") + (r.inverted ? "inverted" : "normal") + "\n";
-    s += Format("drift:    %d frames per block (%.1f ppm)\n", driftFrames, r.driftPpm);
-    s += Format("range:    %d frames\n", range);
-    s += Format("gain:     %.6f (%+.2f dB)\n", r.gain, r.gainDb);
-    s += Format("cancels:  %.1f dB where there is no voice\n", r.cancellationDb);
+    s += FormatText("drift:    %d frames per block (%.1f ppm)\n", driftFrames, r.driftPpm);
+    s += FormatText("range:    %d frames\n", range);
+    s += FormatText("gain:     %.6f (%+.2f dB)\n", r.gain, r.gainDb);
+    s += FormatText("cancels:  %.1f dB where there is no voice\n", r.cancellationDb);
     s += std::string("merge:    ") + r.mergeReason + "\n";
     return s;
 }

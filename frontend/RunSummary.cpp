@@ -1,18 +1,11 @@
 #include "RunSummary.h"
 
-#include <cstdarg>
+#include "FormatText.h"
+
 #include <cstdio>
 
 namespace {
 
-std::string Format(const char* format, ...) {
-    char buf[256];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buf, sizeof buf, format, args);
-    va_end(args);
-    return buf;
-}
 
 struct Words {
     const char *separator, *karaoke, *offset, *inPhase, *inverted, *drift, *gain, *frequency, *waveform, *automatic,
@@ -45,14 +38,14 @@ std::string RunSummary(const RunReport& r, const std::string& karaokeName, Langu
     } else {
         add(std::string(w.karaoke) + karaokeName);
         if (r.analysed) {
-            add(Format(w.offset, r.offsetSeconds));
+            add(FormatText(w.offset, r.offsetSeconds));
             add(r.inverted ? w.inverted : w.inPhase);
-            add(Format(w.drift, r.driftPpm));
-            add(Format(w.gain, r.gainDb));
+            add(FormatText(w.drift, r.driftPpm));
+            add(FormatText(w.gain, r.gainDb));
         }
         add(std::string(r.merge == 1 ? w.waveform : w.frequency) + (r.mergeChosenAutomatically ? w.automatic : ""));
     }
     if (r.inputEndedEarly) add(w.endedEarly);
-    add(Format(w.took, r.elapsedSeconds));
+    add(FormatText(w.took, r.elapsedSeconds));
     return line;
 }

@@ -466,3 +466,10 @@ int EncodeWaveToFlac(const std::string& wavePath, const std::string& flacPath, s
     if (result != kDecodeOk) fs::remove(part, ec);
     return result;
 }
+
+#include "DecoderModule.h"
+
+extern "C" __attribute__((visibility("default"))) const DecoderModuleApi* sonvelt_decoder_module() {
+    static const DecoderModuleApi api{kDecoderModuleVersion, &ProbeAudio, &DecodeToWave, &EncodeWaveToFlac};
+    return &api;
+}

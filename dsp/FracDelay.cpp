@@ -99,13 +99,40 @@ SONVELT_MULTI_ISA(void, ReadAlongKernel,
                   (const float* a, int64_t len, double pos0, double step, int count, float* out, const float* table),
                   (a, len, pos0, step, count, out, table))
 
+// The slope kernel runs over the outputs, tap by tap: the taps are
+// antisymmetric, so each pair m, -m costs one subtraction and one product,
+// and each output adds its pairs in the order m = 1 .. kBefore whatever the
+// instruction set. Outputs whose taps reach outside the signal read zeros
+// there through a copy.
+constexpr int kSlopeChunk = 256;
+
+SONVELT_ALWAYS_INLINE void SlopeInside(const float* x, int count, float* out, const float* taps)
+{
+    for (int i = 0; i < count; ++i) out[i] = 0.0f;
+    for (int m = 1; m <= kBefore; ++m) {
+        const float d = taps[kBefore + m];
+        const float* ahead = x + m;
+        const float* behind = x - m;
+        for (int i = 0; i < count; ++i) out[i] = out[i] + d * (ahead[i] - behind[i]);
+    }
+}
+
 SONVELT_ALWAYS_INLINE void SlopeKernelBody(const float* a, int64_t len, int64_t first, int count, float* out,
                                      const float* taps)
 {
-    alignas(64) float edge[kTaps];
-    for (int i = 0; i < count; ++i) {
-        const float* x = Window64(a, len, first + i - kBefore, edge);
-        out[i] = Dot64(taps, x);
+    alignas(64) float edge[kSlopeChunk + 2 * kBefore];
+    for (int done = 0; done < count; done += kSlopeChunk) {
+        const int n = count - done < kSlopeChunk ? count - done : kSlopeChunk;
+        const int64_t from = first + done;
+        if (from - kBefore >= 0 && from + n + kBefore <= len) {
+            SlopeInside(a + from, n, out + done, taps);
+        } else {
+            for (int j = 0; j < n + 2 * kBefore; ++j) {
+                const int64_t k = from - kBefore + j;
+                edge[j] = k >= 0 && k < len ? a[k] : 0.0f;
+            }
+            SlopeInside(edge + kBefore, n, out + done, taps);
+        }
     }
 }
 
@@ -160,6 +187,19 @@ void Slope(const float* a, int64_t len, int64_t first, int count, float* out)
 {
     if (count <= 0) return;
     SlopeKernel(a, len, first, count, out, Shared().slope.data());
+}
+
+void SlopeReference(const float* a, int64_t len, int64_t first, int count, float* out)
+{
+    const float* d = Shared().slope.data();
+    for (int i = 0; i < count; ++i) {
+        double sum = 0.0;
+        for (int m = -kBefore; m <= kBefore; ++m) {
+            const int64_t k = first + i + m;
+            if (k >= 0 && k < len) sum += double(d[m + kBefore]) * double(a[k]);
+        }
+        out[i] = float(sum);
+    }
 }
 
 } // namespace fracdelay

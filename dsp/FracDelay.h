@@ -43,5 +43,7 @@ void ReadAlongReference(const float* a, int64_t len, double pos0, double step, i
 const float* SlopeTaps(); // kBefore * 2 + 1 taps, index m + kBefore
 // out[i] = slope at a[first + i] for i < count; samples outside [0, len) are 0.
 void Slope(const float* a, int64_t len, int64_t first, int count, float* out);
+// The same with a plain loop over all taps in double precision.
+void SlopeReference(const float* a, int64_t len, int64_t first, int count, float* out);
 
 } // namespace fracdelay

@@ -146,16 +146,35 @@ void TVocalFunc::ClearBuffers()
 
 void TVocalFunc::UnpackInput()
 {
-    const int ch = channels;
-    for (int i = 0; i < blockLen; ++i) {
-        orig[0][i] = origPcm[i * ch];
-        orig[1][i] = ch >= 2 ? origPcm[i * ch + 1] : 0;
+    UnpackInput(blockLen, karaokeLen);
+}
+
+namespace {
+
+// Interleaved 16-bit frames to one or two 32-bit channel arrays, times sign.
+void Deinterleave(const int16_t* pcm, int channels, int frames, int32_t sign, int32_t* left, int32_t* right)
+{
+    if (channels >= 2) {
+        for (int i = 0; i < frames; ++i) {
+            left[i] = pcm[2 * i] * sign;
+            right[i] = pcm[2 * i + 1] * sign;
+        }
+    } else {
+        for (int i = 0; i < frames; ++i) {
+            left[i] = pcm[i] * sign;
+            right[i] = 0;
+        }
     }
-    const int32_t sign = karaokeSign;
-    for (int i = 0; i < karaokeLen; ++i) {
-        kar[0][i] = karPcm[i * ch] * sign;
-        kar[1][i] = ch >= 2 ? karPcm[i * ch + 1] * sign : 0;
-    }
+}
+
+} // namespace
+
+void TVocalFunc::UnpackInput(int origFrames, int karFrames)
+{
+    if (channels < 1 || channels > 2) return;
+    Deinterleave(origPcm.get(), channels, std::clamp(origFrames, 0, blockLen), 1, orig[0].get(), orig[1].get());
+    Deinterleave(karPcm.get(), channels, std::clamp(karFrames, 0, karaokeLen), karaokeSign, kar[0].get(),
+                 kar[1].get());
 }
 
 void TVocalFunc::MakeSide()

@@ -58,6 +58,9 @@ public:
     // origPcm and karPcm to orig and kar (kar times karaokeSign); the second
     // channel is 0 for one-channel recordings.
     void UnpackInput();
+    // The same for the first origFrames and karFrames frames only (clipped to
+    // the blocks); the arrays beyond keep their contents.
+    void UnpackInput(int origFrames, int karFrames);
     // origMono = orig[0] - orig[1], karMono = kar[0] - kar[1].
     void MakeSide();
     // origMono = orig[0] + orig[1], karMono = kar[0] + kar[1] (no halving).
@@ -70,6 +73,15 @@ public:
     // As above, reading karOvsp at shift + ovspFactor * i.
     void SubtractOvspStereo(int shift, double gain);
     void SubtractOvspMid(int shift, double gain);
+    // What SubtractStereo(shift, 1.0) (or, when mid, SubtractMid(shift, 1.0))
+    // would leave in out[0] and out[1] over orig index start .. start +
+    // count - 1, as the sum of the absolute values of both channels, and the
+    // same sum of the original; without writing out. The range is clipped to
+    // the block.
+    struct ResidualSum {
+        uint64_t voice = 0, original = 0;
+    };
+    ResidualSum SumResidual(int shift, int start, int count, bool mid) const;
     // out to outPcm: beyond +-31129 the excess is halved, then the result
     // saturates at the 16-bit limits. Channel 1 only for two channels.
     void PackOutput();

@@ -11,6 +11,7 @@
 #include "Vfunc.h"
 
 #include <algorithm>
+#include <vector>
 #include <cmath>
 #include <cstring>
 
@@ -25,20 +26,45 @@ int32_t RoundToInt32(double v)
 }
 
 // Adds to `fit` the products of n original samples (origAt(i), i < n) with
-// the karaoke span[margin + i] and its slope, taken inside the span.
+// the karaoke span[margin + i] and its slope, taken inside the span. The
+// sums run in four interleaved lanes (sample i in lane i % 4) that are added
+// in a fixed order at the end, so they vectorise and give the same result
+// on every machine.
 template <typename OrigAt>
 void AddToFit(TVocalFunc::BlockFit& fit, const float* span, int margin, int n, float* slope, OrigAt origAt)
 {
     fracdelay::Slope(span, n + 2 * margin, margin, n, slope);
-    for (int i = 0; i < n; ++i) {
-        const double ov = origAt(i), kv = span[margin + i], sv = slope[i];
-        fit.oo += ov * ov;
-        fit.kk += kv * kv;
-        fit.ok += ov * kv;
-        fit.ss += sv * sv;
-        fit.os += ov * sv;
-        fit.ks += kv * sv;
+    constexpr int kLanes = 4;
+    double oo[kLanes] = {}, kk[kLanes] = {}, ok[kLanes] = {}, ss[kLanes] = {}, os[kLanes] = {}, ks[kLanes] = {};
+    const float* k = span + margin;
+    int i = 0;
+    for (; i + kLanes <= n; i += kLanes) {
+        for (int l = 0; l < kLanes; ++l) {
+            const double ov = origAt(i + l), kv = k[i + l], sv = slope[i + l];
+            oo[l] += ov * ov;
+            kk[l] += kv * kv;
+            ok[l] += ov * kv;
+            ss[l] += sv * sv;
+            os[l] += ov * sv;
+            ks[l] += kv * sv;
+        }
     }
+    for (int l = 0; i < n; ++i, ++l) {
+        const double ov = origAt(i), kv = k[i], sv = slope[i];
+        oo[l] += ov * ov;
+        kk[l] += kv * kv;
+        ok[l] += ov * kv;
+        ss[l] += sv * sv;
+        os[l] += ov * sv;
+        ks[l] += kv * sv;
+    }
+    auto total = [](const double* a) { return (a[0] + a[2]) + (a[1] + a[3]); };
+    fit.oo += total(oo);
+    fit.kk += total(kk);
+    fit.ok += total(ok);
+    fit.ss += total(ss);
+    fit.os += total(os);
+    fit.ks += total(ks);
     fit.n += n;
 }
 
@@ -271,6 +297,22 @@ void TVocalFunc::FilterAligned(const double* taps, int halfTaps, int start, int 
     }
 }
 
+namespace {
+
+// Sum of a[i] * b[i] for i < n in four interleaved lanes added in a fixed
+// order.
+double LaneDot(const double* a, const double* b, int n)
+{
+    double acc[4] = {};
+    int i = 0;
+    for (; i + 4 <= n; i += 4)
+        for (int l = 0; l < 4; ++l) acc[l] += a[i + l] * b[i + l];
+    for (int l = 0; i < n; ++i, ++l) acc[l] += a[i] * b[i];
+    return (acc[0] + acc[2]) + (acc[1] + acc[3]);
+}
+
+} // namespace
+
 void TVocalFunc::AccumulateMatch(int start, int count, int halfTaps, bool mid, double weight, double* gram,
                                  double* cross) const
 {
@@ -279,26 +321,67 @@ void TVocalFunc::AccumulateMatch(int start, int count, int halfTaps, bool mid, d
     ClipRange(start, count, blockLen, from, n);
     if (n <= 0 || from < halfTaps || from + n + halfTaps > blockLen) return;
     const int taps = 2 * halfTaps + 1;
-    auto accumulate = [&](auto origAt, auto karAt) {
+    if (impl_ == search::Impl::Reference) {
+        auto accumulate = [&](auto origAt, auto karAt) {
+            for (int j = 0; j < taps; ++j) {
+                double x = 0;
+                for (int i = from; i < from + n; ++i) x += origAt(i) * karAt(i + j - halfTaps);
+                cross[j] += weight * x;
+                for (int k = j; k < taps; ++k) {
+                    double g = 0;
+                    for (int i = from; i < from + n; ++i) g += karAt(i + j - halfTaps) * karAt(i + k - halfTaps);
+                    gram[j * taps + k] += weight * g;
+                    if (k != j) gram[k * taps + j] += weight * g;
+                }
+            }
+        };
+        if (mid) {
+            accumulate([&](int i) { return static_cast<double>(orig[0][i]) + orig[1][i]; },
+                       [&](int i) { return static_cast<double>(karAligned_[0][i]) + karAligned_[1][i]; });
+        } else {
+            for (int c = 0; c < std::min(channels, 2); ++c)
+                accumulate([&](int i) { return static_cast<double>(orig[c][i]); },
+                           [&](int i) { return static_cast<double>(karAligned_[c][i]); });
+        }
+        return;
+    }
+    // The Gram matrix of shifted copies of one signal: its first row by dot
+    // products, every further diagonal step from the one before by adding
+    // the product that enters the window and taking off the one that leaves
+    // (products of floats and 16-bit samples, exact in double precision, so
+    // the steps add no error of their own beyond the sums').
+    const size_t span = static_cast<size_t>(n) + 2 * static_cast<size_t>(halfTaps);
+    std::vector<double> x(span), o(static_cast<size_t>(n)), g(static_cast<size_t>(taps));
+    auto accumulate = [&] {
+        for (int j = 0; j < taps; ++j) cross[j] += weight * LaneDot(o.data(), x.data() + j, n);
+        for (int d = 0; d < taps; ++d) g[static_cast<size_t>(d)] = LaneDot(x.data(), x.data() + d, n);
         for (int j = 0; j < taps; ++j) {
-            double x = 0;
-            for (int i = from; i < from + n; ++i) x += origAt(i) * karAt(i + j - halfTaps);
-            cross[j] += weight * x;
-            for (int k = j; k < taps; ++k) {
-                double g = 0;
-                for (int i = from; i < from + n; ++i) g += karAt(i + j - halfTaps) * karAt(i + k - halfTaps);
-                gram[j * taps + k] += weight * g;
-                if (k != j) gram[k * taps + j] += weight * g;
+            if (j > 0) {
+                for (int d = 0; d + j < taps; ++d) {
+                    const size_t enter = static_cast<size_t>(n + j - 1), leave = static_cast<size_t>(j - 1);
+                    g[static_cast<size_t>(d)] += x[enter] * x[enter + static_cast<size_t>(d)] -
+                                                 x[leave] * x[leave + static_cast<size_t>(d)];
+                }
+            }
+            for (int d = 0; d + j < taps; ++d) {
+                const int k = j + d;
+                gram[j * taps + k] += weight * g[static_cast<size_t>(d)];
+                if (k != j) gram[k * taps + j] += weight * g[static_cast<size_t>(d)];
             }
         }
     };
+    const int first = from - halfTaps;
     if (mid) {
-        accumulate([&](int i) { return static_cast<double>(orig[0][i]) + orig[1][i]; },
-                   [&](int i) { return static_cast<double>(karAligned_[0][i]) + karAligned_[1][i]; });
+        for (size_t j = 0; j < span; ++j)
+            x[j] = static_cast<double>(karAligned_[0][first + static_cast<int>(j)]) + karAligned_[1][first + static_cast<int>(j)];
+        for (int i = 0; i < n; ++i) o[static_cast<size_t>(i)] = static_cast<double>(orig[0][from + i]) + orig[1][from + i];
+        accumulate();
     } else {
-        for (int c = 0; c < std::min(channels, 2); ++c)
-            accumulate([&](int i) { return static_cast<double>(orig[c][i]); },
-                       [&](int i) { return static_cast<double>(karAligned_[c][i]); });
+        for (int c = 0; c < std::min(channels, 2); ++c) {
+            for (size_t j = 0; j < span; ++j) x[j] = karAligned_[c][first + static_cast<int>(j)];
+            for (int i = 0; i < n; ++i) o[static_cast<size_t>(i)] = orig[c][from + i];
+            accumulate();
+        }
     }
 }
 

@@ -2,6 +2,7 @@
 #include "Vfunc.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 search::MatchSet TVocalFunc::StereoSet(bool oversampled) const
 {
@@ -87,4 +88,52 @@ double TVocalFunc::FindGainOvspMono(int shift, double step, double range, double
 {
     if (blockLen <= 0) return centre;
     return search::FindGainAscending(MonoSet(true, blockLen), shift, step, range, centre, impl_);
+}
+
+TVocalFunc::ResidualSum TVocalFunc::SumResidual(int shift, int start, int count, bool mid) const
+{
+    ResidualSum r;
+    if (blockLen <= 0) return r;
+    const int from = std::clamp(start, 0, blockLen);
+    const int to = std::clamp(static_cast<int64_t>(start) + std::max(count, 0), int64_t{0}, int64_t{blockLen});
+    const int32_t* o0 = orig[0].get();
+    const int32_t* o1 = orig[1].get();
+    // The karaoke is 0 outside its array: the part of the range that reads
+    // inside it runs without checks.
+    const int64_t len = karaokeLen;
+    const int inFrom = static_cast<int>(std::clamp<int64_t>(-static_cast<int64_t>(shift), from, to));
+    const int inTo = static_cast<int>(std::clamp<int64_t>(len - shift, inFrom, to));
+    auto karAt = [&](int c, int i) {
+        const int64_t idx = static_cast<int64_t>(shift) + i;
+        return idx >= 0 && idx < len ? kar[c][idx] : 0;
+    };
+    // With gain 1 the subtractions are exact: orig - kar, and for the mid
+    // signal the difference of the sums halved towards zero, on both channels.
+    auto add = [&](int i, int32_t k0, int32_t k1) {
+        if (mid) {
+            const int32_t d = (o0[i] + o1[i]) - (k0 + k1);
+            r.voice += 2 * static_cast<uint64_t>(std::abs(d / 2));
+        } else {
+            r.voice += static_cast<uint64_t>(std::abs(o0[i] - k0)) + static_cast<uint64_t>(std::abs(o1[i] - k1));
+        }
+    };
+    for (int i = from; i < inFrom; ++i) add(i, karAt(0, i), karAt(1, i));
+    {
+        const int32_t* k0 = kar[0].get();
+        const int32_t* k1 = kar[1].get();
+        uint64_t voice = 0;
+        if (mid) {
+            for (int i = inFrom; i < inTo; ++i)
+                voice += 2 * static_cast<uint64_t>(std::abs(((o0[i] + o1[i]) - (k0[shift + i] + k1[shift + i])) / 2));
+        } else {
+            for (int i = inFrom; i < inTo; ++i)
+                voice += static_cast<uint64_t>(std::abs(o0[i] - k0[shift + i])) +
+                         static_cast<uint64_t>(std::abs(o1[i] - k1[shift + i]));
+        }
+        r.voice += voice;
+    }
+    for (int i = inTo; i < to; ++i) add(i, karAt(0, i), karAt(1, i));
+    for (int i = from; i < to; ++i)
+        r.original += static_cast<uint64_t>(std::abs(o0[i])) + static_cast<uint64_t>(std::abs(o1[i]));
+    return r;
 }

@@ -127,6 +127,27 @@ TEST(FracDelay, SlopeOfTheSignalThroughItsSamples)
     for (int m = 1; m <= fracdelay::kBefore; ++m) EXPECT_EQ(d[fracdelay::kBefore + m], -d[fracdelay::kBefore - m]);
 }
 
+// The fast slope against its plain twin, inside the signal and where the
+// taps reach past either end (those samples count as zero).
+TEST(FracDelay, SlopeMatchesItsPlainTwin)
+{
+    const Tones tones(6, 0.45);
+    const std::vector<float> x = tones.Samples(1200);
+    struct Case {
+        int64_t first;
+        int count;
+    } cases[] = {{0, 700}, {-20, 90}, {400, 300}, {1100, 120}, {37, 1}, {200, 600}};
+    ForEachIsa([&] {
+        for (const Case& c : cases) {
+            std::vector<float> fast(size_t(c.count)), ref(size_t(c.count));
+            fracdelay::Slope(x.data(), 1200, c.first, c.count, fast.data());
+            fracdelay::SlopeReference(x.data(), 1200, c.first, c.count, ref.data());
+            for (int i = 0; i < c.count; ++i)
+                ASSERT_NEAR(fast[size_t(i)], ref[size_t(i)], 0.05) << c.first << " " << i;
+        }
+    });
+}
+
 namespace {
 
 // A buffer holding one block of a tone mix as the original and the same
@@ -195,4 +216,31 @@ TEST(PreciseBuffer, AlignedSubtractionRemovesADelayedKaraoke)
     // The gain search on the aligned karaoke lands on the grid point nearest 1.25.
     EXPECT_NEAR(f.FindGainAlignedStereo(quarter, half, 0.002, 0.1, 1.2), 1.25, 0.0011);
     EXPECT_NEAR(f.FindGainAlignedMono(quarter, half, 0.002, 0.1, 1.3), 1.25, 0.0011);
+}
+
+TEST(PreciseBuffer, MatchEquationsMatchTheirPlainTwin)
+{
+    // The windowed Gram matrix built by stepping along its diagonals against
+    // the one built from every product, per channel and on the mid signal.
+    TVocalFunc f;
+    ASSERT_EQ(f.Setup(2, 8000, 0.2, 1), 0);
+    ASSERT_EQ(f.SetupPrecise(), 0);
+    const Tones tones(9, 0.4);
+    const int quarter = f.blockLen / 4, half = f.blockLen / 2, h = 8, taps = 2 * h + 1;
+    FillDelayed(f, tones, 0.27, 0.9, 200);
+    f.ReadKaraokeAligned(200.27 + quarter - h, 1.0, quarter - h, half + 2 * h);
+    for (bool mid : {false, true}) {
+        std::vector<double> gram[2], cross[2];
+        for (int r = 0; r < 2; ++r) {
+            gram[r].assign(size_t(taps * taps), 1.0);
+            cross[r].assign(size_t(taps), 1.0);
+            f.UseReferenceKernels(r == 1);
+            f.AccumulateMatch(quarter, half, h, mid, 0.5, gram[r].data(), cross[r].data());
+        }
+        f.UseReferenceKernels(false);
+        for (size_t i = 0; i < gram[0].size(); ++i)
+            ASSERT_NEAR(gram[0][i], gram[1][i], 1e-9 * std::fabs(gram[1][i])) << mid << " " << i;
+        for (size_t i = 0; i < cross[0].size(); ++i)
+            ASSERT_NEAR(cross[0][i], cross[1][i], 1e-9 * std::fabs(cross[1][i])) << mid << " " << i;
+    }
 }

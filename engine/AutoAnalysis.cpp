@@ -86,7 +86,8 @@ int TVocalMain::AutoAnalyse() {
     const CommittedOptions& o = *options_;
     const FileKey origKey = KeyOf(*original_), karKey = KeyOf(*karaoke_);
     if (!CachedOriginal.name.empty() && origKey == CachedOriginal && karKey == CachedKaraoke &&
-        o.ProcMode == CachedProcMode && o.BlkSec == CachedBlkSec && (o.AlignFlg != 0) == (CachedAlign != 0))
+        o.ProcMode == CachedProcMode && o.BlkSec == CachedBlkSec && (o.AlignFlg != 0) == (CachedAlign != 0) &&
+        (!CachedPositionOnly || PositionSuffices()))
         return kDone;
     if (o.IntroMode != 0 && o.AdptMode != 0 && o.KrkPhase != 0 && o.LevelAdpt != 0) return kNothingToAnalyse;
 
@@ -95,42 +96,47 @@ int TVocalMain::AutoAnalyse() {
     [&] {
         const int ofs0 = FindIntroOffset();
         if (Cancel) return;
-        result = MeasureAlignment(ofs0, 0, false, KaraokeInverted, 120, 20);
-        if (result != kDone || Cancel) return;
-        LogRange(20);
-
-        const RangeStart start = FirstRange(Ofs, Bnsn);
-        BaseOfs = start.baseOfs;
-        int chosen = start.r0 + 1;
-        if (Voc < Org) {
-            const int c = ChooseRange(start.r0, [&](int range, double& voc, double& org) {
-                result = MeasureAlignment(ofs0, BaseOfs, false, KaraokeInverted, 120, range);
-                if (result != kDone || Cancel) return false;
-                LogRange(range);
-                voc = Voc;
-                org = Org;
-                return true;
-            });
-            if (c < 0) return;
-            chosen = c;
+        bool positionOnly = false;
+        if (PositionSuffices()) {
+            // The extraction will follow the fitted position, which needs no
+            // range search: the intro pass's mean shift gives the drift to
+            // follow, and one pass over the whole recordings measures every
+            // block. The classic passes run only when no position is found.
+            const RangeStart start = FirstRange(introOfs_, introBnsn_);
+            const int range = start.r0 + 2;
+            result = MeasurePosition(ofs0, start.baseOfs, range);
+            if (result != kDone || Cancel) return;
+            if (Track.Valid()) {
+                BaseOfs = start.baseOfs;
+                Range = range;
+                positionOnly = true;
+            }
         }
-        // The last pass also measures each block's fractional shift and
-        // least-squares gain. With precise alignment the gain comes from
-        // those, not from the per-block gain sweep.
-        std::vector<AlignPoint> points;
-        fitPoints_ = &points;
-        wholeResiduals_.clear();
-        result = MeasureAlignment(ofs0, BaseOfs, o.AlignFlg == 0, KaraokeInverted, 0, chosen);
-        fitPoints_ = nullptr;
-        if (result != kDone || Cancel) return;
-        const int half = int(SampleRate() * o.BlkSec * 2.0) / 2;
-        FitTrajectory(points, half > 0 ? 1.0 + double(BaseOfs) / half : 1.0);
-        result = ProbeTrajectory(points);
-        if (result != kDone || Cancel) return;
-        if (o.AlignFlg && LsGain > 0) Vol = LsGain;
-        LogRange(chosen);
+        if (!positionOnly) {
+            result = MeasureAlignment(ofs0, 0, false, KaraokeInverted, 120, 20);
+            if (result != kDone || Cancel) return;
+            LogRange(20);
 
-        Range = chosen;
+            const RangeStart start = FirstRange(Ofs, Bnsn);
+            BaseOfs = start.baseOfs;
+            int chosen = start.r0 + 1;
+            if (Voc < Org) {
+                const int c = ChooseRange(start.r0, [&](int range, double& voc, double& org) {
+                    result = MeasureAlignment(ofs0, BaseOfs, false, KaraokeInverted, 120, range);
+                    if (result != kDone || Cancel) return false;
+                    LogRange(range);
+                    voc = Voc;
+                    org = Org;
+                    return true;
+                });
+                if (c < 0) return;
+                chosen = c;
+            }
+            result = MeasurePosition(ofs0, BaseOfs, chosen);
+            if (result != kDone || Cancel) return;
+            Range = chosen;
+        }
+
         SavedVol = Vol;
         IntroOffset = ofs0;
         CachedOriginal = origKey;
@@ -138,6 +144,7 @@ int TVocalMain::AutoAnalyse() {
         CachedProcMode = o.ProcMode;
         CachedBlkSec = o.BlkSec;
         CachedAlign = o.AlignFlg;
+        CachedPositionOnly = positionOnly;
         DebugPrint("Selected BaseOfs:%d Range:%d\n", BaseOfs, Range);
         host_->LogTimestamp();
     }();
@@ -149,6 +156,31 @@ int TVocalMain::AutoAnalyse() {
     return result;
 }
 
+
+bool TVocalMain::PositionSuffices() const {
+    const CommittedOptions& o = *options_;
+    return o.AlignFlg != 0 && o.IntroMode == 0 && o.AdptMode == 0 && o.KrkPhase == 0;
+}
+
+int TVocalMain::MeasurePosition(int ofs0, int drift, int range) {
+    const CommittedOptions& o = *options_;
+    // The pass also measures each block's fractional shift and least-squares
+    // gain. With precise alignment the gain comes from those, not from the
+    // per-block gain sweep.
+    std::vector<AlignPoint> points;
+    fitPoints_ = &points;
+    wholeResiduals_.clear();
+    int result = MeasureAlignment(ofs0, drift, o.AlignFlg == 0, KaraokeInverted, 0, range);
+    fitPoints_ = nullptr;
+    if (result != kDone || Cancel) return result;
+    const int half = int(SampleRate() * o.BlkSec * 2.0) / 2;
+    FitTrajectory(points, half > 0 ? 1.0 + double(drift) / half : 1.0);
+    result = ProbeTrajectory(points);
+    if (result != kDone || Cancel) return result;
+    if (o.AlignFlg && LsGain > 0) Vol = LsGain;
+    LogRange(range);
+    return kDone;
+}
 
 void TVocalMain::FitTrajectory(const std::vector<AlignPoint>& points, double slopeGuess) {
     Track = Trajectory{};

@@ -5,6 +5,7 @@
 #include "Vocalmain.h"
 
 #include "Twave.h"
+#include "FracDelay.h"
 #include "Vfunc.h"
 
 #include <algorithm>
@@ -148,6 +149,11 @@ int TVocalMain::MeasureAlignment(int offset, int drift, bool estimateLevel, bool
         karaoke_->SeekFrame(int64_t(range) + offset);
     }
     const int quarter = f->blockLen / 4, half = f->blockLen / 2;
+    // Only the karaoke frames the searches and fits can reach are read: the
+    // block plus the shifts, and the fit's taps around the middle half.
+    const int karNeed = std::min<int>(
+        f->karaokeLen, std::max(f->blockLen + 2 * range + 1, 2 * range + quarter + half + 2 * fracdelay::kTaps));
+    const int32_t karBytes = int32_t(Bytes(karNeed, Channels));
     int64_t u = original_->CurrentFrame(), w = karaoke_->CurrentFrame();
     int64_t k = 0, shiftSum = 0;
     int progressCounter = 0;
@@ -158,9 +164,9 @@ int TVocalMain::MeasureAlignment(int offset, int drift, bool estimateLevel, bool
         w -= range;
         karaoke_->SeekFrame(w);
         const int32_t n = original_->Read(f->origPcm.get(), f->origPcmBytes);
-        const int32_t m = n > 0 ? karaoke_->Read(f->karPcm.get(), f->karPcmBytes) : 0;
+        const int32_t m = n > 0 ? karaoke_->Read(f->karPcm.get(), karBytes) : 0;
         if (n <= 0 || m <= 0 || (limited && k >= maxBlocks)) break;
-        f->UnpackInput();
+        f->UnpackInput(f->blockLen, karNeed);
 
         int B;
         if (o.ProcMode == 0) {
@@ -184,16 +190,8 @@ int TVocalMain::MeasureAlignment(int offset, int drift, bool estimateLevel, bool
             ++j;
             i = 0;
         }
-        if (o.ProcMode == 2)
-            f->SubtractMid(B, 1.0);
-        else
-            f->SubtractStereo(B, 1.0);
-
-        uint64_t voc = 0, org = 0;
-        for (int x = quarter; x < quarter + half; ++x) {
-            voc += uint64_t(std::abs(f->out[0][x])) + uint64_t(std::abs(f->out[1][x]));
-            org += uint64_t(std::abs(f->orig[0][x])) + uint64_t(std::abs(f->orig[1][x]));
-        }
+        // What the subtraction at that shift leaves over the middle half.
+        const TVocalFunc::ResidualSum sums = f->SumResidual(B, quarter, half, o.ProcMode == 2);
         if (fitPoints_) {
             // The block's fractional shift and gain by least squares over its
             // middle half, for the fitted karaoke position. The fraction is
@@ -213,8 +211,8 @@ int TVocalMain::MeasureAlignment(int offset, int drift, bool estimateLevel, bool
         }
         ++shiftCounts_[size_t(B)];
         shiftSum += B - range;
-        vocSum += voc;
-        orgSum += org;
+        vocSum += sums.voice;
+        orgSum += sums.original;
         ++k;
 
         w += B + drift + half;
@@ -251,6 +249,7 @@ int TVocalMain::MeasureAlignment(int offset, int drift, bool estimateLevel, bool
 
 int TVocalMain::FindIntroOffset() {
     KaraokeInverted = false;
+    introOfs_ = introBnsn_ = 0;
     double best = kHuge;
     int result = 0;
     static const char* const kTags[3] = {"简易分析     ", "详细分析LR   ", "详细分析mono "};
@@ -271,16 +270,16 @@ int TVocalMain::FindIntroOffset() {
             DebugPrint("%sVoc:%f Org:%f ofs:%d phase:%d\n", kTags[cand], Voc, Org, c, inverted ? 1 : 0);
             if (Org != 0) {
                 const double ratio = Voc / Org;
-                if (ratio < 0.8) {
-                    result = c;
-                    KaraokeInverted = inverted;
-                    stop = true;
-                    break;
-                }
-                if (ratio < best) {
+                if (ratio < 0.8 || ratio < best) {
                     best = ratio;
                     result = c;
                     KaraokeInverted = inverted;
+                    introOfs_ = Ofs;
+                    introBnsn_ = Bnsn;
+                }
+                if (ratio < 0.8) {
+                    stop = true;
+                    break;
                 }
             }
         }

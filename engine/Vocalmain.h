@@ -69,6 +69,12 @@ public:
     int MeasureAlignment(int offset, int drift, bool estimateLevel, bool inverted, double seconds, int range);
     int FindIntroOffset();
     int AutoAnalyse();
+    // Whether the extraction with the committed options reads the karaoke
+    // along a fitted position when one is found (it then needs no range).
+    bool PositionSuffices() const;
+    // The last pass: every block's shift around `drift` within `range`, the
+    // fitted position, its probe and the gain. kDone, or an error.
+    int MeasurePosition(int ofs0, int drift, int range);
 
     // Drift per block and first search range from the first pass's mean shift
     // and spread.
@@ -111,6 +117,9 @@ public:
     int32_t CachedProcMode = 0;
     double CachedBlkSec = 0;
     int32_t CachedAlign = 0;
+    // The cached analysis measured the position only (no range search):
+    // enough for precise alignment, not for the classic per-block search.
+    bool CachedPositionOnly = false;
     // Precise alignment, from the analysis's last pass over the whole
     // recordings: the fitted karaoke position, the least-squares gain over
     // the blocks with least voice (0 when none), and how well the karaoke
@@ -168,6 +177,9 @@ private:
         double oo, residual;
     };
     std::vector<WholeResidual> wholeResiduals_;
+    // The intro pass of the offset that was chosen: its mean block shift and
+    // spread over the first 30 s, the drift to follow.
+    double introOfs_ = 0, introBnsn_ = 0;
     double energyOrig_ = 0, energyOut_ = 0;
     int merge_ = 0; // the merge of the running extraction: 0 frequency, 1 waveform
 };

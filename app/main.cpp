@@ -3,6 +3,7 @@
 // options), then the message loop. A file named on the command line (as a
 // desktop's "Open with" passes it) is taken as the original recording.
 #include "About.h"
+#include "FftWisdom.h"
 #include "Language.h"
 #include "Mainform.h"
 #include "Playform.h"
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(ProgramIcon());
     SetLanguage(LanguageFromEnvironment());
     InstallTranslations();
+    fftwisdom::Enable(fftwisdom::DefaultFolder());
     try {
         TForm1 form;
         TAboutForm about(&form);

@@ -1,6 +1,7 @@
 // sonvelt-cli: the command-line front end.
 #include "CliOptions.h"
 #include "Commands.h"
+#include "FftWisdom.h"
 #include "Settings.h"
 #include "TerminalHost.h"
 #include "Twave.h"
@@ -60,6 +61,7 @@ int RunSettings(const OptionSource& source) {
 
 int main(int argc, char** argv) {
     IgnoreFileSizeLimitSignal();
+    fftwisdom::Enable(fftwisdom::DefaultFolder());
     CLI::App app{"Sonvelt extracts the singing voice of a song from the original recording and its karaoke version.",
                  "sonvelt-cli"};
     app.set_version_flag("--version", "sonvelt-cli 3.0");

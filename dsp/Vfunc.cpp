@@ -13,6 +13,7 @@
 #endif
 
 using buffer_util::Allocate;
+using buffer_util::ClipRange;
 
 namespace {
 
@@ -171,10 +172,20 @@ void Deinterleave(const int16_t* pcm, int channels, int frames, int32_t sign, in
 
 void TVocalFunc::UnpackInput(int origFrames, int karFrames)
 {
+    UnpackRange(0, origFrames, 0, karFrames);
+}
+
+void TVocalFunc::UnpackRange(int origStart, int origCount, int karStart, int karCount)
+{
     if (channels < 1 || channels > 2) return;
-    Deinterleave(origPcm.get(), channels, std::clamp(origFrames, 0, blockLen), 1, orig[0].get(), orig[1].get());
-    Deinterleave(karPcm.get(), channels, std::clamp(karFrames, 0, karaokeLen), karaokeSign, kar[0].get(),
-                 kar[1].get());
+    int from = 0, n = 0;
+    ClipRange(origStart, origCount, blockLen, from, n);
+    if (n > 0)
+        Deinterleave(origPcm.get() + from * channels, channels, n, 1, orig[0].get() + from, orig[1].get() + from);
+    ClipRange(karStart, karCount, karaokeLen, from, n);
+    if (n > 0)
+        Deinterleave(karPcm.get() + from * channels, channels, n, karaokeSign, kar[0].get() + from,
+                     kar[1].get() + from);
 }
 
 void TVocalFunc::MakeSide()
@@ -272,11 +283,18 @@ void TVocalFunc::SubtractOvspMid(int shift, double gain)
 
 void TVocalFunc::PackOutput()
 {
+    PackOutput(0, blockLen);
+}
+
+void TVocalFunc::PackOutput(int start, int count)
+{
     constexpr int32_t kKnee = 31129;
     const int ch = channels;
+    int from = 0, n = 0;
+    ClipRange(start, count, blockLen, from, n);
     for (int c = 0; c < std::min(ch, 2); ++c) {
         const int32_t* y = out[c].get();
-        for (int i = 0; i < blockLen; ++i) {
+        for (int i = from; i < from + n; ++i) {
             int32_t v = y[i];
             if (v > kKnee) v = kKnee + (v - kKnee) / 2;
             if (v < -kKnee) v = -kKnee + (v + kKnee) / 2;

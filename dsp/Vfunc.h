@@ -61,6 +61,10 @@ public:
     // The same for the first origFrames and karFrames frames only (clipped to
     // the blocks); the arrays beyond keep their contents.
     void UnpackInput(int origFrames, int karFrames);
+    // The same for frames origStart .. origStart + origCount - 1 and karStart
+    // .. karStart + karCount - 1 (each clipped to its block), from the same
+    // places in origPcm and karPcm.
+    void UnpackRange(int origStart, int origCount, int karStart, int karCount);
     // origMono = orig[0] - orig[1], karMono = kar[0] - kar[1].
     void MakeSide();
     // origMono = orig[0] + orig[1], karMono = kar[0] + kar[1] (no halving).
@@ -85,6 +89,8 @@ public:
     // out to outPcm: beyond +-31129 the excess is halved, then the result
     // saturates at the 16-bit limits. Channel 1 only for two channels.
     void PackOutput();
+    // The same for frames start .. start + count - 1 (clipped to the block).
+    void PackOutput(int start, int count);
     // Linear interpolation kar[c] -> karOvsp[c] (c < channels) and
     // karMono -> karMonoOvsp: (karaokeLen - 1) * ovspFactor entries; the last
     // ovspFactor entries keep their contents.

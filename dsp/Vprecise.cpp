@@ -108,9 +108,16 @@ void TVocalFunc::ReadKaraokeAligned(double pos0, double step, int start, int cou
     ClipRange(start, count, blockLen, from, n);
     if (n <= 0) return;
     pos0 += step * (from - start);
+    // Only the karaoke samples the interpolator's taps reach are converted.
+    const double last = pos0 + step * (n - 1);
+    const double lowPos = std::min(pos0, last), highPos = std::max(pos0, last);
+    const int64_t lo = std::clamp<int64_t>(static_cast<int64_t>(std::floor(lowPos)) - fracdelay::kBefore - 1, 0,
+                                           karaokeLen);
+    const int64_t hi = std::clamp<int64_t>(static_cast<int64_t>(std::floor(highPos)) + fracdelay::kTaps + 1, lo,
+                                           karaokeLen);
     for (int c = 0; c < std::min(channels, 2); ++c) {
         float* kf = karF_[c].get();
-        for (int i = 0; i < karaokeLen; ++i) kf[i] = static_cast<float>(kar[c][i]);
+        for (int64_t i = lo; i < hi; ++i) kf[i] = static_cast<float>(kar[c][i]);
         if (impl_ == search::Impl::Reference)
             fracdelay::ReadAlongReference(kf, karaokeLen, pos0, step, n, karAligned_[c].get() + from);
         else

@@ -9,6 +9,7 @@
 #include "Vocalmain.h"
 #include "VoiceWriter.h"
 
+#include "FracDelay.h"
 #include "Twave.h"
 #include "Vfunc.h"
 
@@ -149,19 +150,19 @@ void TVocalMain::PassThrough(int count, bool readKaraoke) {
     }
 }
 
-bool TVocalMain::FinishBlock(TVocalFunc& f, int32_t bytesRead) {
+bool TVocalMain::FinishBlock(TVocalFunc& f, int32_t progressBytes) {
     const CommittedOptions& o = *options_;
     const int quarter = f.blockLen / 4, half = f.blockLen / 2;
     if (o.CntrFlg) f.ApplyCenterFocus(quarter, half);
     if (o.LPFFlg) f.ApplyLowPass(quarter, half);
     if (o.HPFFlg) f.ApplyHighPass(quarter, half);
-    f.PackOutput();
+    f.PackOutput(quarter, half);
     for (int c = 0; c < Channels; ++c)
         for (int x = quarter; x < quarter + half; ++x) {
             energyOrig_ += double(f.orig[c][x]) * f.orig[c][x];
             energyOut_ += double(f.out[c][x]) * f.out[c][x];
         }
-    Progress += bytesRead / 2;
+    Progress += progressBytes;
     return writer_->Write(f.outPcm.get() + quarter * Channels, half);
 }
 
@@ -296,7 +297,7 @@ int TVocalMain::LoopClassic(TVocalFunc& f, const ExtractionPlan& plan, int range
             (f.*row.subtract)(B, g);
         else
             (f.*row.spectral)(quarter, half, g, B);
-        if (!FinishBlock(f, n)) return kWriteFailed;
+        if (!FinishBlock(f, n / 2)) return kWriteFailed;
         w += B / plan.factor + plan.drift + half;
         if (!NextBlock(u, half, counter)) break;
     }
@@ -310,6 +311,11 @@ int TVocalMain::LoopPrecise(TVocalFunc& f, const ExtractionPlan& plan, int64_t u
     // karaoke quieter than that is raised first, so it is still removed at
     // its whole gain.
     const double cap = options_->SoundQty == 0 ? std::min(options_->Kvol, 1.5f) : options_->Kvol;
+    // Of the karaoke window only the stretch the interpolator (and the
+    // matching filter) reach is read: the middle half, a quarter block
+    // before it and the taps after it.
+    const int karFrames =
+        std::min(f.karaokeLen, quarter + half + 2 * (fracdelay::kTaps + (plan.match ? kMatchHalfTaps : 0)));
     int counter = 0;
     while (!writer_->Done()) {
         // The karaoke window starts a quarter block before the position of
@@ -319,7 +325,7 @@ int TVocalMain::LoopPrecise(TVocalFunc& f, const ExtractionPlan& plan, int64_t u
         const double p0 = Track.At(t0), p1 = Track.At(t0 + half);
         const double step = (p1 - p0) / half;
         const int64_t k = int64_t(std::floor(p0)) - quarter;
-        const int32_t n = ReadBlock(*original_, *karaoke_, f, u, k, Channels, *writer_);
+        const int32_t n = ReadMiddle(u, k, karFrames, f);
         double g = plan.gain;
         if (plan.match) {
             // The filter carries the gain.
@@ -342,6 +348,25 @@ int TVocalMain::LoopPrecise(TVocalFunc& f, const ExtractionPlan& plan, int64_t u
         if (!NextBlock(u, half, counter)) break;
     }
     return kDone;
+}
+
+// The middle half of the original block at u (the only part a precise block
+// uses or writes) and the first karFrames frames of the karaoke window at k,
+// read and unpacked in place; silence past either end. Returns the bytes of
+// the original read.
+int32_t TVocalMain::ReadMiddle(int64_t u, int64_t k, int karFrames, TVocalFunc& f) {
+    const int quarter = f.blockLen / 4, half = f.blockLen / 2;
+    int16_t* origAt = f.origPcm.get() + quarter * Channels;
+    const int32_t origBytes = Bytes(half, Channels), karBytes = Bytes(karFrames, Channels);
+    original_->SeekFrame(u + quarter);
+    karaoke_->SeekFrame(k);
+    const int32_t n = std::max(original_->Read(origAt, origBytes), 0);
+    const int32_t m = std::max(karaoke_->Read(f.karPcm.get(), karBytes), 0);
+    if (n < origBytes) writer_->LimitTotal(u + quarter + n / (2 * Channels));
+    ZeroTail(origAt, n, origBytes);
+    ZeroTail(f.karPcm.get(), m, karBytes);
+    f.UnpackRange(quarter, half, 0, karFrames);
+    return n;
 }
 
 bool TVocalMain::NextBlock(int64_t& u, int half, int& counter) {

@@ -75,6 +75,7 @@ public:
     // The last pass: every block's shift around `drift` within `range`, the
     // fitted position, its probe and the gain. kDone, or an error.
     int MeasurePosition(int ofs0, int drift, int range);
+    int32_t ReadMiddle(int64_t u, int64_t k, int karFrames, TVocalFunc& f);
 
     // Drift per block and first search range from the first pass's mean shift
     // and spread.
@@ -147,7 +148,7 @@ private:
     int LoopPrecise(TVocalFunc& f, const ExtractionPlan& plan, int64_t u);
     // Finishing stages, packing and writing of a block's middle half; false
     // when writing failed.
-    bool FinishBlock(TVocalFunc& f, int32_t bytesRead);
+    bool FinishBlock(TVocalFunc& f, int32_t progressBytes);
     // Moves the original on to the next block, shows progress and handles
     // the user's input; false when a stop was asked for.
     bool NextBlock(int64_t& u, int half, int& counter);

@@ -195,6 +195,9 @@ int TWaveData::OpenRead(const std::string& name) {
     Mode = 0;
     readEnd_ = std::min<int64_t>(DataStart + int64_t(DataBytes), size);
     pos_ = DataStart;
+    // Runs read front to back: a larger read-ahead lets the disk work while
+    // the blocks already read are processed.
+    ::posix_fadvise(fd_, DataStart, readEnd_ - DataStart, POSIX_FADV_SEQUENTIAL);
     return 0;
 }
 

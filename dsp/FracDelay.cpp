@@ -3,6 +3,7 @@
 #include "SampleMath.h"
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace fracdelay {
@@ -61,6 +62,23 @@ const Tables& Shared()
     return tables;
 }
 
+// Split, inline for the kernels. The fraction times kPhases lies in
+// [0, kPhases]: rounding half away from zero is the truncation plus one where
+// the remainder (exact in double precision) is at least a half.
+SONVELT_ALWAYS_INLINE void SplitInline(double position, int64_t& whole, int& phase)
+{
+    const double w = std::floor(position);
+    const double f = (position - w) * kPhases;
+    int p = static_cast<int>(f);
+    if (f - static_cast<double>(p) >= 0.5) ++p;
+    whole = static_cast<int64_t>(w);
+    if (p >= kPhases) {
+        p = 0;
+        ++whole;
+    }
+    phase = p;
+}
+
 // The eight partial sums are independent lanes, so the loop vectorises
 // without reordering any addition; their final order is fixed.
 SONVELT_ALWAYS_INLINE float Dot64(const float* row, const float* x)
@@ -82,14 +100,62 @@ SONVELT_ALWAYS_INLINE const float* Window64(const float* a, int64_t len, int64_t
     return edge;
 }
 
+// Dot64(row, x + t) for t < kRun: the same additions in the same order as
+// Dot64 for each output, done for kRun neighbouring outputs side by side in
+// vectors (which the compiler lowers to the registers of each level).
+constexpr int kRun = 16;
+typedef float RunVector __attribute__((vector_size(kRun * sizeof(float))));
+
+SONVELT_ALWAYS_INLINE RunVector LoadRun(const float* p)
+{
+    RunVector v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+SONVELT_ALWAYS_INLINE void Dot64Run(const float* row, const float* x, float* out)
+{
+    RunVector acc[8] = {};
+    for (int j = 0; j < kTaps; j += 8) {
+#pragma GCC unroll 8
+        for (int l = 0; l < 8; ++l) acc[l] = acc[l] + row[j + l] * LoadRun(x + j + l);
+    }
+    const RunVector sum = ((acc[0] + acc[4]) + (acc[1] + acc[5])) + ((acc[2] + acc[6]) + (acc[3] + acc[7]));
+    std::memcpy(out, &sum, sizeof sum);
+}
+
+// Outputs are taken kRun at a time: where all of them read with one phase at
+// consecutive samples (a position that moves by one sample per output, as
+// between recordings without drift, keeps its phase for thousands of
+// samples) they are computed side by side, else one by one. Either way each
+// output is the same sum.
 SONVELT_ALWAYS_INLINE void ReadAlongKernelBody(const float* a, int64_t len, double pos0, double step, int count,
                                          float* out, const float* table)
 {
     alignas(64) float edge[kTaps];
-    for (int i = 0; i < count; ++i) {
+    int64_t wholes[kRun];
+    int phases[kRun];
+    int i = 0;
+    for (; i + kRun <= count; i += kRun) {
+        bool together = true;
+        for (int t = 0; t < kRun; ++t) {
+            SplitInline(pos0 + step * (i + t), wholes[t], phases[t]);
+            together = together && phases[t] == phases[0] && wholes[t] == wholes[0] + t;
+        }
+        const int64_t first = wholes[0] - kBefore;
+        if (together && first >= 0 && first + kTaps + kRun - 1 <= len) {
+            Dot64Run(table + size_t(phases[0]) * kTaps, a + first, out + i);
+            continue;
+        }
+        for (int t = 0; t < kRun; ++t) {
+            const float* x = Window64(a, len, wholes[t] - kBefore, edge);
+            out[i + t] = Dot64(table + size_t(phases[t]) * kTaps, x);
+        }
+    }
+    for (; i < count; ++i) {
         int64_t whole;
         int phase;
-        Split(pos0 + step * i, whole, phase);
+        SplitInline(pos0 + step * i, whole, phase);
         const float* x = Window64(a, len, whole - kBefore, edge);
         out[i] = Dot64(table + size_t(phase) * kTaps, x);
     }
@@ -108,12 +174,17 @@ constexpr int kSlopeChunk = 256;
 
 SONVELT_ALWAYS_INLINE void SlopeInside(const float* x, int count, float* out, const float* taps)
 {
-    for (int i = 0; i < count; ++i) out[i] = 0.0f;
-    for (int m = 1; m <= kBefore; ++m) {
-        const float d = taps[kBefore + m];
-        const float* ahead = x + m;
-        const float* behind = x - m;
-        for (int i = 0; i < count; ++i) out[i] = out[i] + d * (ahead[i] - behind[i]);
+    int i = 0;
+    for (; i + kRun <= count; i += kRun) {
+        RunVector acc = {};
+        for (int m = 1; m <= kBefore; ++m)
+            acc = acc + taps[kBefore + m] * (LoadRun(x + i + m) - LoadRun(x + i - m));
+        std::memcpy(out + i, &acc, sizeof acc);
+    }
+    for (; i < count; ++i) {
+        float acc = 0.0f;
+        for (int m = 1; m <= kBefore; ++m) acc = acc + taps[kBefore + m] * (x[i + m] - x[i - m]);
+        out[i] = acc;
     }
 }
 
@@ -155,14 +226,7 @@ const float* SlopeTaps() { return Shared().slope.data(); }
 
 void Split(double position, int64_t& whole, int& phase)
 {
-    const double w = std::floor(position);
-    long p = std::lround((position - w) * kPhases);
-    whole = int64_t(w);
-    if (p >= kPhases) {
-        p = 0;
-        ++whole;
-    }
-    phase = int(p);
+    SplitInline(position, whole, phase);
 }
 
 void ReadAlong(const float* a, int64_t len, double pos0, double step, int count, float* out)

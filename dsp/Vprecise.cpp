@@ -246,9 +246,13 @@ TVocalFunc::BlockFit TVocalFunc::FitBlock(int shift, int start, int count, bool 
     const int64_t k0 = static_cast<int64_t>(shift) + from - margin;
     const int spanLen = n + 2 * margin;
     auto accumulate = [&](const int32_t* o, const int32_t* k, int64_t len) {
-        for (int j = 0; j < spanLen; ++j) {
-            const int64_t idx = k0 + j;
-            span[j] = idx >= 0 && idx < len ? static_cast<float>(k[idx]) : 0.0f;
+        if (k0 >= 0 && k0 + spanLen <= len) {
+            for (int j = 0; j < spanLen; ++j) span[j] = static_cast<float>(k[k0 + j]);
+        } else {
+            for (int j = 0; j < spanLen; ++j) {
+                const int64_t idx = k0 + j;
+                span[j] = idx >= 0 && idx < len ? static_cast<float>(k[idx]) : 0.0f;
+            }
         }
         AddToFit(fit, span, margin, n, slope, [&](int i) { return static_cast<double>(o[from + i]); });
     };

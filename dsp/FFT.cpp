@@ -302,3 +302,19 @@ void FrameStream::Synthesise()
     writePos -= hop;
     readPos -= hop;
 }
+
+void FrameStream::Reset()
+{
+    if (!Configured()) return;
+    const size_t history = sizeof(float) * static_cast<size_t>(frameSize + hop);
+    std::memset(inA.get(), 0, history);
+    std::memset(inB.get(), 0, history);
+    const size_t n = static_cast<size_t>(frameSize);
+    for (int k = 0; k < 2; ++k) {
+        if (k < outputs) std::memset(acc[k].get(), 0, history);
+        std::memset(spectrum[k].get(), 0, sizeof(float) * 2 * n);
+        std::memset(frame_[k].get(), 0, sizeof(float) * n);
+    }
+    readPos = 0;
+    writePos = frameSize - hop;
+}

@@ -132,8 +132,24 @@ public:
         }
     }
 
-    float* SpectrumA() const { return spectrum[0].get(); }
-    float* SpectrumB() const { return spectrum[1].get(); }
+    // Zeroes the histories and the accumulators and starts the stream anew,
+    // keeping the configuration: the output is then that of a fresh stream.
+    void Reset();
+
+    int FrameSize() const { return frameSize; }  // n; 0 when unconfigured
+    int Hop() const { return hop; }              // n / overlap
+    int Overlap() const { return overlap; }
+    int Outputs() const { return outputs; }
+    // Where the next input sample is stored and the next output read.
+    int WritePos() const { return writePos; }
+    int ReadPos() const { return readPos; }
+    // The analysis window (n values; null when unconfigured).
+    const float* WindowCurve() const { return window.get(); }
+
+private:
+    void Feed(const int32_t* a, const int32_t* b, int32_t* outA, int32_t* outB, int m);
+    void Analyse();
+    void Synthesise();
 
     int32_t frameSize = 0;   // n
     int32_t hop = 0;         // n / overlap
@@ -146,11 +162,6 @@ public:
     AlignedArray<float> inB;      // n + hop
     AlignedArray<float> acc[2];   // n + hop each (the second only with two outputs)
     AlignedArray<float> spectrum[2];  // 2n each: complex spectra of A and B
-
-private:
-    void Feed(const int32_t* a, const int32_t* b, int32_t* outA, int32_t* outB, int m);
-    void Analyse();
-    void Synthesise();
 
     AlignedArray<float> synthesis_;   // window * (5.33333 / overlap) / (2n) for the real path
     AlignedArray<float> frame_[2];    // n each: windowed frames and inverse output

@@ -4,6 +4,8 @@
 
 #include <numbers>
 
+using buffer_util::AllocateAligned;
+
 void CenterFocus::UseReferenceKernels(bool on)
 {
     reference_ = on;

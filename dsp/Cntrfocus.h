@@ -54,9 +54,9 @@ private:
     // The frame state: window, histories (A left, B right), accumulators, the
     // two spectra and the read and write positions.
     FrameStream stream_;
-    AlignedArray<float> phaseThreshold_;  // n/2
-    AlignedArray<double> cosThreshold_;   // phase thresholds for the dot-product test
-    AlignedArray<double> cosFadeEnd_;     // ends of the fade for the dot-product test
-    AlignedArray<double> binScratch_;     // 3 * n/2 values for the per-bin passes
+    SampleArray<float> phaseThreshold_;  // n/2
+    SampleArray<double> cosThreshold_;   // phase thresholds for the dot-product test
+    SampleArray<double> cosFadeEnd_;     // ends of the fade for the dot-product test
+    SampleArray<double> binScratch_;     // 3 * n/2 values for the per-bin passes
     bool reference_ = false;
 };

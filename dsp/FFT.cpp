@@ -11,21 +11,7 @@
 #include <numbers>
 #include <tuple>
 
-template <typename T>
-bool AllocateAligned(AlignedArray<T>& a, size_t count)
-{
-    a.reset();
-    if (count == 0 || count > (SIZE_MAX - 63) / sizeof(T)) return false;
-    const size_t bytes = (count * sizeof(T) + 63) / 64 * 64;
-    void* p = std::aligned_alloc(64, bytes);
-    if (p == nullptr) return false;
-    std::memset(p, 0, bytes);
-    a.reset(static_cast<T*>(p));
-    return true;
-}
-
-template bool AllocateAligned<float>(AlignedArray<float>&, size_t);
-template bool AllocateAligned<double>(AlignedArray<double>&, size_t);
+using buffer_util::AllocateAligned;
 
 namespace {
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <numbers>
 
+using buffer_util::AllocateAligned;
+
 void ThVocalFFT::UseReferenceKernels(bool on)
 {
     reference_ = on;

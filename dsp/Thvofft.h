@@ -57,7 +57,7 @@ private:
     int32_t mode_ = 0;
     bool configured_ = false;
     FrameStream stream_;
-    AlignedArray<float> phaseThreshold_;  // n/2
-    AlignedArray<double> cosThreshold_;   // the phase thresholds for the dot-product test
+    SampleArray<float> phaseThreshold_;  // n/2
+    SampleArray<double> cosThreshold_;   // the phase thresholds for the dot-product test
     bool reference_ = false;
 };

@@ -16,6 +16,7 @@
 // karaoke arrays, and the subtractions read karaoke samples outside them as 0.
 #pragma once
 
+#include "BufferUtil.h"
 #include "Cntrfocus.h"
 #include "FirUnit.h"
 #include "SearchKernels.h"
@@ -26,12 +27,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-template <typename T>
-using SampleArray = std::unique_ptr<T[], FreeDeleter>;
 
 class TVocalFunc {
 public:

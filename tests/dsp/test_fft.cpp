@@ -82,8 +82,8 @@ TEST(ComplexFft, RoundTripRestoresDataAtAnyAlignment)
     std::vector<float> spectrumAt[2];
     for (int offset = 0; offset < 2; ++offset) {
         SCOPED_TRACE(offset);
-        AlignedArray<float> buffer;
-        ASSERT_TRUE(AllocateAligned(buffer, original.size() + 1));
+        SampleArray<float> buffer;
+        ASSERT_TRUE(buffer_util::AllocateAligned(buffer, original.size() + 1));
         float* x = buffer.get() + offset;
         std::copy(original.begin(), original.end(), x);
         fwd.Transform(x);

@@ -155,10 +155,10 @@ void BM_HighPass1001(benchmark::State& state)
     CFIRUnit filters[2];
     std::vector<int32_t> in[2], out(kRate);
     for (int c = 0; c < 2; ++c) {
-        filters[c].Design(kRate, 1, 60.0f, 230.0f, 230.0f * 0.75f);
+        filters[c].Design(kRate, CFIRUnit::FilterType::HighPass, 60.0f, 230.0f, 230.0f * 0.75f);
         in[c] = Music(kRate, 30 + unsigned(c), 20000.0);
     }
-    if (filters[0].tapCount != 1001) state.SkipWithError("expected 1001 taps");
+    if (filters[0].TapCount() != 1001) state.SkipWithError("expected 1001 taps");
     bool reference = false;
     if (!SelectKernels(state, reference)) return;
     for (auto _ : state) {

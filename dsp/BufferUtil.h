@@ -1,12 +1,20 @@
-// Helpers the processing buffer's units share: allocating its arrays and
+// The dsp units' sample arrays: the one array type, its two allocators, and
 // clipping a range of a block.
 #pragma once
 
-#include "Vfunc.h"
-
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+// An array from Allocate or AllocateAligned (released with std::free).
+template <typename T>
+using SampleArray = std::unique_ptr<T[], FreeDeleter>;
 
 namespace buffer_util {
 
@@ -17,6 +25,21 @@ bool Allocate(SampleArray<T>& a, int64_t count)
 {
     a.reset(static_cast<T*>(std::calloc(static_cast<size_t>(count), sizeof(T))));
     return a != nullptr;
+}
+
+// count zeroed elements at a 64-byte boundary, for the widest vector loads
+// and the transforms' plans. False (and an empty array) on failure.
+template <typename T>
+bool AllocateAligned(SampleArray<T>& a, size_t count)
+{
+    a.reset();
+    if (count == 0 || count > (SIZE_MAX - 63) / sizeof(T)) return false;
+    const size_t bytes = (count * sizeof(T) + 63) / 64 * 64;
+    void* p = std::aligned_alloc(64, bytes);
+    if (p == nullptr) return false;
+    std::memset(p, 0, bytes);
+    a.reset(static_cast<T*>(p));
+    return true;
 }
 
 // [from, from + n) = [start, start + count) clipped to [0, len).

@@ -14,10 +14,9 @@
 
 #include <cstdint>
 
-class CenterFocus {
+class CenterFocus final {
 public:
     CenterFocus() = default;
-    virtual ~CenterFocus() = default;
     CenterFocus(const CenterFocus&) = delete;
     CenterFocus& operator=(const CenterFocus&) = delete;
 
@@ -26,6 +25,8 @@ public:
     // or 1 when the arguments are not allowed or the arrays cannot be
     // allocated; the processor is then unconfigured and Process does nothing.
     int Configure(int n, int overlapCount, float strengthValue);
+    // Starts the stream anew with the same configuration.
+    void Reset() { stream_.Reset(); }
 
     // Runs count samples of both channels. Each input sample is read before
     // the output sample of the same index is written, so the outputs may be
@@ -36,23 +37,26 @@ public:
     // complex-transform frame path.
     void UseReferenceKernels(bool on);
 
-    int32_t frameSize = 0;
-    int32_t hop = 0;
-    float strength = 0.0f;
-    float levelMix = 0.0f;
-    int32_t overlap = 0;
-    AlignedArray<float> phaseThreshold;  // n/2
-    bool configured = false;
-
-    // The frame state: window, histories (A left, B right), accumulators, the
-    // two spectra and the read and write positions.
-    FrameStream stream;
+    bool Configured() const { return configured_; }
+    // Samples by which the output lags the input (0 when unconfigured).
+    int Latency() const { return configured_ ? stream_.FrameSize() - stream_.Hop() : 0; }
+    float Strength() const { return strength_; }
+    float LevelMix() const { return levelMix_; }
+    // The per-bin phase thresholds (n/2 of them; null when unconfigured).
+    const float* PhaseThreshold() const { return phaseThreshold_.get(); }
 
 private:
     void Release();
 
-    AlignedArray<double> cosThreshold_;  // phase thresholds for the dot-product test
-    AlignedArray<double> cosFadeEnd_;    // ends of the fade for the dot-product test
-    AlignedArray<double> binScratch_;    // 3 * n/2 values for the per-bin passes
+    float strength_ = 0.0f;
+    float levelMix_ = 0.0f;
+    bool configured_ = false;
+    // The frame state: window, histories (A left, B right), accumulators, the
+    // two spectra and the read and write positions.
+    FrameStream stream_;
+    SampleArray<float> phaseThreshold_;  // n/2
+    SampleArray<double> cosThreshold_;   // phase thresholds for the dot-product test
+    SampleArray<double> cosFadeEnd_;     // ends of the fade for the dot-product test
+    SampleArray<double> binScratch_;     // 3 * n/2 values for the per-bin passes
     bool reference_ = false;
 };

@@ -12,21 +12,7 @@
 #include <numbers>
 #include <tuple>
 
-template <typename T>
-bool AllocateAligned(AlignedArray<T>& a, size_t count)
-{
-    a.reset();
-    if (count == 0 || count > (SIZE_MAX - 63) / sizeof(T)) return false;
-    const size_t bytes = (count * sizeof(T) + 63) / 64 * 64;
-    void* p = std::aligned_alloc(64, bytes);
-    if (p == nullptr) return false;
-    std::memset(p, 0, bytes);
-    a.reset(static_cast<T*>(p));
-    return true;
-}
-
-template bool AllocateAligned<float>(AlignedArray<float>&, size_t);
-template bool AllocateAligned<double>(AlignedArray<double>&, size_t);
+using buffer_util::AllocateAligned;
 
 namespace {
 
@@ -305,4 +291,20 @@ void FrameStream::Synthesise()
     for (int k = 0; k < outputs; ++k) std::memmove(acc[k].get(), acc[k].get() + hop, moved);
     writePos -= hop;
     readPos -= hop;
+}
+
+void FrameStream::Reset()
+{
+    if (!Configured()) return;
+    const size_t history = sizeof(float) * static_cast<size_t>(frameSize + hop);
+    std::memset(inA.get(), 0, history);
+    std::memset(inB.get(), 0, history);
+    const size_t n = static_cast<size_t>(frameSize);
+    for (int k = 0; k < 2; ++k) {
+        if (k < outputs) std::memset(acc[k].get(), 0, history);
+        std::memset(spectrum[k].get(), 0, sizeof(float) * 2 * n);
+        std::memset(frame_[k].get(), 0, sizeof(float) * n);
+    }
+    readPos = 0;
+    writePos = frameSize - hop;
 }

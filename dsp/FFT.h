@@ -15,21 +15,9 @@
 // safe from any thread.
 #pragma once
 
-#include <cstddef>
+#include "BufferUtil.h"
+
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
-
-struct AlignedFree {
-    void operator()(void* p) const { std::free(p); }
-};
-// Zero-filled storage aligned for the widest vector loads (64 bytes).
-template <typename T>
-using AlignedArray = std::unique_ptr<T[], AlignedFree>;
-
-// Allocates count zeroed elements; false (and an empty array) on failure.
-template <typename T>
-bool AllocateAligned(AlignedArray<T>& a, size_t count);
 
 class CFFT {
 public:
@@ -60,7 +48,7 @@ public:
     // Returns 0, or 1 when n is not allowed or a plan cannot be made.
     int Init(int n);
     // real[n] -> half[n + 2]: bins 0 .. n/2 interleaved, unscaled.
-    // Both arrays must come from AllocateAligned.
+    // Both arrays must come from buffer_util::AllocateAligned.
     void Forward(const float* real, float* half) const;
     // half[n + 2] -> real[n]: y[j] = H0 + (-1)^j H(n/2) + 2 Re(sum_{k=1}^{n/2-1} Hk e^{+2 pi i jk/n}),
     // the imaginary parts of H0 and H(n/2) ignored. half is overwritten.
@@ -132,8 +120,24 @@ public:
         }
     }
 
-    float* SpectrumA() const { return spectrum[0].get(); }
-    float* SpectrumB() const { return spectrum[1].get(); }
+    // Zeroes the histories and the accumulators and starts the stream anew,
+    // keeping the configuration: the output is then that of a fresh stream.
+    void Reset();
+
+    int FrameSize() const { return frameSize; }  // n; 0 when unconfigured
+    int Hop() const { return hop; }              // n / overlap
+    int Overlap() const { return overlap; }
+    int Outputs() const { return outputs; }
+    // Where the next input sample is stored and the next output read.
+    int WritePos() const { return writePos; }
+    int ReadPos() const { return readPos; }
+    // The analysis window (n values; null when unconfigured).
+    const float* WindowCurve() const { return window.get(); }
+
+private:
+    void Feed(const int32_t* a, const int32_t* b, int32_t* outA, int32_t* outB, int m);
+    void Analyse();
+    void Synthesise();
 
     int32_t frameSize = 0;   // n
     int32_t hop = 0;         // n / overlap
@@ -141,19 +145,14 @@ public:
     int32_t outputs = 0;
     int32_t readPos = 0;
     int32_t writePos = 0;
-    AlignedArray<float> window;   // n
-    AlignedArray<float> inA;      // n + hop
-    AlignedArray<float> inB;      // n + hop
-    AlignedArray<float> acc[2];   // n + hop each (the second only with two outputs)
-    AlignedArray<float> spectrum[2];  // 2n each: complex spectra of A and B
+    SampleArray<float> window;   // n
+    SampleArray<float> inA;      // n + hop
+    SampleArray<float> inB;      // n + hop
+    SampleArray<float> acc[2];   // n + hop each (the second only with two outputs)
+    SampleArray<float> spectrum[2];  // 2n each: complex spectra of A and B
 
-private:
-    void Feed(const int32_t* a, const int32_t* b, int32_t* outA, int32_t* outB, int m);
-    void Analyse();
-    void Synthesise();
-
-    AlignedArray<float> synthesis_;   // window * (5.33333 / overlap) / (2n) for the real path
-    AlignedArray<float> frame_[2];    // n each: windowed frames and inverse output
+    SampleArray<float> synthesis_;   // window * (5.33333 / overlap) / (2n) for the real path
+    SampleArray<float> frame_[2];    // n each: windowed frames and inverse output
     CFFT fwdFft_, invFft_;
     CRealFFT realFft_;
     bool reference_ = false;

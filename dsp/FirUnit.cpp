@@ -81,36 +81,36 @@ int CFIRUnit::RawOrder(float attenuationDb, float transitionWidth)
     return static_cast<int>(s);
 }
 
-int CFIRUnit::Design(int sampleRate, int type, float attenuation, float high, float low)
+int CFIRUnit::Design(int sampleRate, FilterType type, float attenuationDb, float edgeHighHz, float edgeLowHz)
 {
-    halfRate = static_cast<float>(sampleRate) * 0.5f;
-    edgeLow = low;
-    edgeHigh = high;
-    attenuationDb = attenuation;
-    filterType = type;
+    halfRateHz_ = static_cast<float>(sampleRate) * 0.5f;
+    edgeLowHz_ = edgeLowHz;
+    edgeHighHz_ = edgeHighHz;
+    attenuationDb_ = attenuationDb;
+    type_ = type;
 
-    const float transition = (edgeHigh - edgeLow) / halfRate * kPi;
+    const float transition = (edgeHighHz - edgeLowHz) / halfRateHz_ * kPi;
     int order = RawOrder(attenuationDb, transition);
     if (order % 2 != 0) ++order;
     order = std::clamp(order, 0, kMaxOrder);
     const int taps = order + 1;
 
-    tapCount = 0;
-    coeffs.reset(new (std::nothrow) float[taps]());
-    history.reset(new (std::nothrow) int32_t[taps]());
+    tapCount_ = 0;
+    coeffs_.reset(new (std::nothrow) float[taps]());
+    history_.reset(new (std::nothrow) int32_t[taps]());
     work_.reset(new (std::nothrow) float[taps + kSegment]);
-    if (!coeffs || !history || !work_) {
-        coeffs.reset();
-        history.reset();
+    if (!coeffs_ || !history_ || !work_) {
+        coeffs_.reset();
+        history_.reset();
         work_.reset();
         return 1;
     }
-    tapCount = taps;
+    tapCount_ = taps;
 
     const int half = order / 2;
-    float wLow = edgeLow / halfRate * kPi;
-    float wHigh = edgeHigh / halfRate * kPi;
-    if (filterType == 1) {
+    float wLow = edgeLowHz / halfRateHz_ * kPi;
+    float wHigh = edgeHighHz / halfRateHz_ * kPi;
+    if (type == FilterType::HighPass) {
         // The low-pass prototype mirrored about half the sampling rate.
         wLow = kPi - wLow;
         wHigh = kPi - wHigh;
@@ -129,15 +129,20 @@ int CFIRUnit::Design(int sampleRate, int type, float attenuation, float high, fl
         if (i != 0) {
             const float arg = static_cast<float>(i) * wc;
             const float den = static_cast<float>(i) * kPi;
-            coeffs[m] = static_cast<float>(std::sin(static_cast<double>(arg)) / den * window);
+            coeffs_[m] = static_cast<float>(std::sin(static_cast<double>(arg)) / den * window);
         } else {
-            coeffs[m] = static_cast<float>(static_cast<double>(window) * wc / kPi);
+            coeffs_[m] = static_cast<float>(static_cast<double>(window) * wc / kPi);
         }
     }
-    if (filterType == 1) {
-        for (int m = 0; m <= order; m += 2) coeffs[m] = -coeffs[m];
+    if (type == FilterType::HighPass) {
+        for (int m = 0; m <= order; m += 2) coeffs_[m] = -coeffs_[m];
     }
     return 0;
+}
+
+void CFIRUnit::Reset()
+{
+    if (history_) std::fill(history_.get(), history_.get() + tapCount_, 0);
 }
 
 void CFIRUnit::Filter(const int32_t* in, int count, int32_t* out)
@@ -156,19 +161,19 @@ void CFIRUnit::Filter(const int32_t* in, int count, int32_t* out)
 
 void CFIRUnit::FilterSegment(const int32_t* in, int n, int32_t* out)
 {
-    const int taps = tapCount;
+    const int taps = tapCount_;
     float* w = work_.get();
-    for (int j = 0; j < taps; ++j) w[j] = static_cast<float>(history[j]);
+    for (int j = 0; j < taps; ++j) w[j] = static_cast<float>(history_[j]);
     for (int i = 0; i < n; ++i) w[taps + i] = static_cast<float>(in[i]);
     // The history moves on before out is written, since out may be in.
-    int32_t* h = history.get();
+    int32_t* h = history_.get();
     if (n >= taps) {
         std::memcpy(h, in + (n - taps), sizeof(int32_t) * static_cast<size_t>(taps));
     } else {
         std::memmove(h, h + n, sizeof(int32_t) * static_cast<size_t>(taps - n));
         std::memcpy(h + (taps - n), in, sizeof(int32_t) * static_cast<size_t>(n));
     }
-    FirKernel(coeffs.get(), taps, w, n, out);
+    FirKernel(coeffs_.get(), taps, w, n, out);
 }
 
 void CFIRUnit::FilterReference(const int32_t* in, int count, int32_t* out)
@@ -178,14 +183,14 @@ void CFIRUnit::FilterReference(const int32_t* in, int count, int32_t* out)
         if (in != out) std::memmove(out, in, sizeof(int32_t) * static_cast<size_t>(count));
         return;
     }
-    const int taps = tapCount;
+    const int taps = tapCount_;
     std::vector<int32_t> work(static_cast<size_t>(taps) + static_cast<size_t>(count));
-    std::copy(history.get(), history.get() + taps, work.begin());
+    std::copy(history_.get(), history_.get() + taps, work.begin());
     std::copy(in, in + count, work.begin() + taps);
     for (int i = 0; i < count; ++i) {
         float sum = 0.0f;
-        for (int j = 0; j < taps; ++j) sum = sum + coeffs[j] * static_cast<float>(work[i + taps - j]);
+        for (int j = 0; j < taps; ++j) sum = sum + coeffs_[j] * static_cast<float>(work[i + taps - j]);
         out[i] = TruncToInt32(sum);
     }
-    std::copy(work.begin() + count, work.end(), history.get());
+    std::copy(work.begin() + count, work.end(), history_.get());
 }

@@ -6,22 +6,27 @@
 #include <cstdint>
 #include <memory>
 
-class CFIRUnit {
+class CFIRUnit final {
 public:
     static constexpr int kMaxOrder = 1000;          // at most kMaxOrder + 1 taps
     static constexpr int kSegment = 4096;           // samples filtered per inner pass
     static constexpr float kPi = 3.141592f;         // the design's value of pi (slightly below pi)
 
+    enum class FilterType { LowPass = 0, HighPass = 1 };
+
     CFIRUnit();
-    virtual ~CFIRUnit();
+    ~CFIRUnit();
     CFIRUnit(const CFIRUnit&) = delete;
     CFIRUnit& operator=(const CFIRUnit&) = delete;
 
-    // Computes the coefficients (replacing earlier ones) and zeroes the history.
-    // filterType 0 = low-pass, 1 = high-pass. Returns 0, or 1 when the arrays
-    // cannot be allocated; the unit is then undesigned and Filter copies its
-    // input unchanged.
-    int Design(int sampleRate, int filterType, float attenuationDb, float edgeHigh, float edgeLow);
+    // Computes the coefficients (replacing earlier ones) and zeroes the
+    // history. The transition band runs from edgeLowHz to edgeHighHz (the
+    // low-pass passes below it, the high-pass above it). Returns 0, or 1 when
+    // the arrays cannot be allocated; the unit is then undesigned and Filter
+    // copies its input unchanged.
+    int Design(int sampleRate, FilterType type, float attenuationDb, float edgeHighHz, float edgeLowHz);
+    // Zeroes the history: the next sample starts a new stream.
+    void Reset();
 
     // Filters count samples of the stream continued from the previous call.
     // in and out may be the same array (the input is taken before any output is
@@ -33,9 +38,17 @@ public:
     // fast version is tested against; not for the block loop.
     void FilterReference(const int32_t* in, int count, int32_t* out);
 
-    bool Designed() const { return tapCount > 0; }
+    bool Designed() const { return tapCount_ > 0; }
     // The half-width of the impulse response: the filter delays by this many samples.
-    int Half() const { return tapCount > 0 ? (tapCount - 1) / 2 : 0; }
+    int Half() const { return tapCount_ > 0 ? (tapCount_ - 1) / 2 : 0; }
+    int TapCount() const { return tapCount_; }
+    // tapCount coefficients (null when undesigned).
+    const float* Coeffs() const { return coeffs_.get(); }
+    FilterType Type() const { return type_; }
+    float HalfRateHz() const { return halfRateHz_; }
+    float EdgeLowHz() const { return edgeLowHz_; }
+    float EdgeHighHz() const { return edgeHighHz_; }
+    float AttenuationDb() const { return attenuationDb_; }
 
     // Design helpers, exposed for checking the arithmetic.
     static float KaiserBeta(float attenuationDb);
@@ -44,16 +57,16 @@ public:
     // Returns kMaxOrder when the quotient is not finite or too large for an int.
     static int RawOrder(float attenuationDb, float transitionWidth);
 
-    float halfRate = 0.0f;
-    float edgeLow = 0.0f;
-    float edgeHigh = 0.0f;
-    float attenuationDb = 0.0f;
-    int32_t filterType = 0;
-    int32_t tapCount = 0;
-    std::unique_ptr<float[]> coeffs;
-    std::unique_ptr<int32_t[]> history;    // last tapCount input samples
-
 private:
-    std::unique_ptr<float[]> work_;        // tapCount + kSegment samples as float
     void FilterSegment(const int32_t* in, int count, int32_t* out);
+
+    float halfRateHz_ = 0.0f;
+    float edgeLowHz_ = 0.0f;
+    float edgeHighHz_ = 0.0f;
+    float attenuationDb_ = 0.0f;
+    FilterType type_ = FilterType::LowPass;
+    int32_t tapCount_ = 0;
+    std::unique_ptr<float[]> coeffs_;
+    std::unique_ptr<int32_t[]> history_;   // last tapCount input samples
+    std::unique_ptr<float[]> work_;        // tapCount + kSegment samples as float
 };

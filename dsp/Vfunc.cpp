@@ -342,26 +342,25 @@ void TVocalFunc::OversampleKaraokeMono()
 int TVocalFunc::SetupLowPass(float attenuationDb, float cutoffHz)
 {
     int result = 0;
-    const float stopEdge = cutoffHz * 1.2f;
+    const float stopEdgeHz = cutoffHz * 1.2f;
     for (int c = 0; c < std::min(channels, 2); ++c)
-        result |= lowPass[c].Design(sampleRate, 0, attenuationDb, stopEdge, cutoffHz);
+        result |= lowPass[c].Design(sampleRate, CFIRUnit::FilterType::LowPass, attenuationDb, stopEdgeHz, cutoffHz);
     return result != 0 ? 1 : 0;
 }
 
 int TVocalFunc::SetupHighPass(float attenuationDb, float cutoffHz)
 {
     int result = 0;
-    const float stopEdge = cutoffHz * 0.75f;
+    const float stopEdgeHz = cutoffHz * 0.75f;
     for (int c = 0; c < std::min(channels, 2); ++c)
-        result |= highPass[c].Design(sampleRate, 1, attenuationDb, cutoffHz, stopEdge);
+        result |= highPass[c].Design(sampleRate, CFIRUnit::FilterType::HighPass, attenuationDb, cutoffHz, stopEdgeHz);
     return result != 0 ? 1 : 0;
 }
 
 void TVocalFunc::ApplyFilter(CFIRUnit* filters, int start, int count, bool negate)
 {
-    const int64_t from = std::clamp<int64_t>(start, 0, blockLen);
-    const int64_t to = std::clamp<int64_t>(static_cast<int64_t>(start) + count, from, blockLen);
-    const int n = static_cast<int>(to - from);
+    int from = 0, n = 0;
+    buffer_util::ClipRange(start, count, blockLen, from, n);
     if (n <= 0) return;
     int32_t* scratch = filterScratch.get();
     for (int c = 0; c < std::min(channels, 2); ++c) {

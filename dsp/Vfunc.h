@@ -16,23 +16,17 @@
 // karaoke arrays, and the subtractions read karaoke samples outside them as 0.
 #pragma once
 
+#include "BufferUtil.h"
 #include "Cntrfocus.h"
-#include "Events.h"
 #include "FirUnit.h"
 #include "SearchKernels.h"
+#include "SpectralWorkers.h"
 #include "Thvofft.h"
 
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
-
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-template <typename T>
-using SampleArray = std::unique_ptr<T[], FreeDeleter>;
 
 class TVocalFunc {
 public:
@@ -128,6 +122,10 @@ public:
     // the range, truncating), streams the average through worker 0 and copies
     // out[0] to out[1] over the range.
     void SpectralSubtractMid(int start, int count, double gain, int shift);
+
+    // True when no job of the frequency merge is left running (so always
+    // once the calls above have returned).
+    bool SpectralIdle() { return workers_.Wait(std::chrono::milliseconds(0)); }
 
     // Frames by which the frequency merge and the centre focus delay their
     // output (0 for a stage that is not set up).
@@ -232,13 +230,6 @@ public:
     CFIRUnit lowPass[2];
     CFIRUnit highPass[2];
     int32_t karaokeSign = 1;
-    // The spectral workers' hand-over: the events and the lock are declared
-    // before the workers so that they outlive them.
-    AutoResetEvent wakeEvents[2];
-    ManualResetEvent doneEvent;
-    int32_t pending = 0;       // guarded by lock
-    std::mutex lock;
-    std::unique_ptr<ThVocalFFT> workers[2];
     SampleArray<int16_t> origPcm;
     SampleArray<int32_t> orig[2];
     SampleArray<int32_t> origMono;
@@ -266,9 +257,13 @@ private:
     void ReleaseSpectral();
     void ReleasePrecise();
     void WaitForWorkers();
+    // True when SetupSpectral succeeded for the first jobs channels.
+    bool SpectralReady(int jobs) const;
     // Streams orig[c][from ..] against karSrc[c][from ..] (n samples) through
-    // workers 0 .. jobs - 1 and waits for them.
+    // workers 0 .. jobs - 1 and waits for them; nothing unless SpectralReady.
     void SpectralJobs(int from, int n, double gain, const SampleArray<int32_t>* karSrc, int jobs);
+    // The same with the karaoke given from its first sample, kar[c][0 .. n).
+    void RunSpectral(int from, int n, double gain, const int32_t* const* kar, int jobs);
     const int32_t* StageKaraoke(int c, int64_t from, int count);
     void ApplyFilter(CFIRUnit* filters, int start, int count, bool negate);
     search::MatchSet StereoSet(bool oversampled) const;
@@ -283,5 +278,7 @@ private:
     SampleArray<float> fitSlope_;
     SampleArray<float> matchScratch_;    // a filtered stretch, before it replaces karAligned
     SampleArray<int32_t> spectralKar_[2];  // karaoke stretches that reach outside kar
+    ThVocalFFT spectral_[2];               // the frequency merge's stream per channel
+    SpectralWorkers workers_;              // last: stopped before anything it runs on goes
     search::Impl impl_ = search::Impl::Fast;
 };

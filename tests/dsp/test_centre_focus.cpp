@@ -53,15 +53,15 @@ TEST(CentreFocus, LevelMixFollowsStrength)
     for (auto [c, mix] : cases) {
         CenterFocus cf;
         ASSERT_EQ(cf.Configure(kFrame, 8, c), 0);
-        EXPECT_NEAR(cf.levelMix, mix, 1e-7f) << c;
-        EXPECT_GE(cf.levelMix, 0.0f);
+        EXPECT_NEAR(cf.LevelMix(), mix, 1e-7f) << c;
+        EXPECT_GE(cf.LevelMix(), 0.0f);
     }
     CenterFocus cf;
     ASSERT_EQ(cf.Configure(kFrame, 8, 2.0f), 0);
-    EXPECT_NEAR(cf.phaseThreshold[0], 0.5, 1e-3);
-    EXPECT_NEAR(cf.phaseThreshold[kBins - 1], (std::numbers::pi / 2 + 1) / 2, 1e-6);
+    EXPECT_NEAR(cf.PhaseThreshold()[0], 0.5, 1e-3);
+    EXPECT_NEAR(cf.PhaseThreshold()[kBins - 1], (std::numbers::pi / 2 + 1) / 2, 1e-6);
     EXPECT_EQ(cf.Configure(100, 8, 2.0f), 1);
-    EXPECT_FALSE(cf.configured);
+    EXPECT_FALSE(cf.Configured());
 }
 
 TEST(CentreFocus, IdenticalChannelsPassUnchanged)
@@ -99,7 +99,7 @@ TEST(CentreFocus, LeftAloneIsScaledByLevelMix)
     // the left channel comes out at levelMix (0.37) times the untouched stream.
     FocusBuffer b;
     ASSERT_TRUE(b.Start(0.3f));
-    ASSERT_NEAR(b.f.centerFocus.levelMix, 0.37f, 1e-7f);
+    ASSERT_NEAR(b.f.centerFocus.LevelMix(), 0.37f, 1e-7f);
     const auto x = Music(b.f.blockLen, 7, 12000.0);
     b.Load(x, std::vector<int32_t>(b.f.blockLen, 0));
     ApplyInPieces(b.f);
@@ -131,7 +131,7 @@ TEST(CentreFocus, BinRules)
         SCOPED_TRACE(k.what);
         CenterFocus cf;
         ASSERT_EQ(cf.Configure(kFrame, 8, k.c), 0);
-        const float* t = cf.phaseThreshold.get();
+        const float* t = cf.PhaseThreshold();
         std::vector<double> cosT(kBins), cosEnd(kBins);
         for (int j = 0; j < kBins; ++j) {
             cosT[j] = spectral::PhaseTestCosine(t[j]);
@@ -146,10 +146,10 @@ TEST(CentreFocus, BinRules)
             r[2 * k.bin] = k.r[0];
             r[2 * k.bin + 1] = k.r[1];
             if (fast)
-                spectral::CentreBinsFast(l.data(), r.data(), kBins, k.c, cf.levelMix, t, cosT.data(), cosEnd.data(),
+                spectral::CentreBinsFast(l.data(), r.data(), kBins, k.c, cf.LevelMix(), t, cosT.data(), cosEnd.data(),
                                          scratch.data());
             else
-                spectral::CentreBinsReference(l.data(), r.data(), kBins, k.c, cf.levelMix, t);
+                spectral::CentreBinsReference(l.data(), r.data(), kBins, k.c, cf.LevelMix(), t);
             for (int i = 0; i < 2; ++i) {
                 EXPECT_NEAR(l[2 * k.bin + i], k.expectedL[i], 1e-6f);
                 EXPECT_NEAR(r[2 * k.bin + i], k.expectedR[i], 1e-6f);
@@ -169,7 +169,7 @@ TEST(CentreFocus, FastRuleMatchesTheLiteralOne)
         SCOPED_TRACE(c);
         CenterFocus cf;
         ASSERT_EQ(cf.Configure(kFrame, 8, c), 0);
-        const float* t = cf.phaseThreshold.get();
+        const float* t = cf.PhaseThreshold();
         std::vector<double> cosT(kBins), cosEnd(kBins);
         for (int j = 0; j < kBins; ++j) {
             cosT[j] = spectral::PhaseTestCosine(t[j]);
@@ -202,13 +202,13 @@ TEST(CentreFocus, FastRuleMatchesTheLiteralOne)
             r[2 * j + 1] = static_cast<float>(rim);
         }
         std::vector<float> lRef = l, rRef = r;
-        spectral::CentreBinsReference(lRef.data(), rRef.data(), kBins, c, cf.levelMix, t);
+        spectral::CentreBinsReference(lRef.data(), rRef.data(), kBins, c, cf.LevelMix(), t);
         std::vector<float> l0 = l, r0 = r;
         std::vector<double> scratch(3 * kBins);
         ForEachIsa([&] {
             l = l0;
             r = r0;
-            spectral::CentreBinsFast(l.data(), r.data(), kBins, c, cf.levelMix, t, cosT.data(), cosEnd.data(),
+            spectral::CentreBinsFast(l.data(), r.data(), kBins, c, cf.LevelMix(), t, cosT.data(), cosEnd.data(),
                                      scratch.data());
             int faded = 0;
             for (int i = 0; i < 2 * kBins; ++i) {

@@ -82,8 +82,8 @@ TEST(ComplexFft, RoundTripRestoresDataAtAnyAlignment)
     std::vector<float> spectrumAt[2];
     for (int offset = 0; offset < 2; ++offset) {
         SCOPED_TRACE(offset);
-        AlignedArray<float> buffer;
-        ASSERT_TRUE(AllocateAligned(buffer, original.size() + 1));
+        SampleArray<float> buffer;
+        ASSERT_TRUE(buffer_util::AllocateAligned(buffer, original.size() + 1));
         float* x = buffer.get() + offset;
         std::copy(original.begin(), original.end(), x);
         fwd.Transform(x);
@@ -117,7 +117,7 @@ TEST(ComplexFft, RejectsSizesThatAreNotPowersOfTwo)
 // k = 1 .. 7, with r = t mod hop: its gain is (3 - w(r)^2) / 3.
 double SevenOfEight(const FrameStream& s, int t)
 {
-    const double w = s.window[t % kHop];
+    const double w = s.WindowCurve()[t % kHop];
     return (3.0 - w * w) / 3.0;
 }
 
@@ -133,8 +133,8 @@ TEST(FrameStream, SinusoidComesOutDelayedAtUnitGain)
         SCOPED_TRACE(reference ? "complex transforms" : "real transforms");
         FrameStream s;
         ASSERT_EQ(s.Configure(kFrame, 8, 1, FrameStream::WindowAngle::Double), 0);
-        EXPECT_EQ(s.hop, kHop);
-        EXPECT_EQ(s.writePos, kLatency);
+        EXPECT_EQ(s.Hop(), kHop);
+        EXPECT_EQ(s.WritePos(), kLatency);
         s.UseReferenceTransforms(reference);
         std::vector<int32_t> y(total);
         s.Run(x.data(), x.data(), y.data(), nullptr, total, [](float*, float*, int) {});
@@ -165,7 +165,7 @@ TEST(FrameStream, ConstantSettlesAtFiveThirds)
     std::vector<int32_t> y(total);
     s.Run(x.data(), x.data(), y.data(), nullptr, total, [](float*, float*, int) {});
     for (int t = kLatency + kFrame; t < total; ++t) {
-        const double w = s.window[t % kHop];
+        const double w = s.WindowCurve()[t % kHop];
         ASSERT_NEAR(y[t], v * (5.0 / 3.0 - w * w / 3.0 - w / 6.0), 2.0) << t;
     }
     EXPECT_NEAR(y[kLatency + 2 * kFrame], 5000, 1);  // r = 0
@@ -204,6 +204,35 @@ TEST(FrameStream, OutputDoesNotDependOnHowTheStreamIsCut)
     for (const auto& pieces : std::vector<std::vector<int>>{{1}, {1000}, {1024}, {5000}, {1, 1000, 1024, 5000, 0, 7}}) {
         SCOPED_TRACE(pieces.size() == 1 ? pieces[0] : -1);
         EXPECT_EQ(run(pieces), whole);
+    }
+}
+
+TEST(FrameStream, ResetStartsAFreshStream)
+{
+    const int total = kLatency + 2 * kFrame;
+    const auto a = Music(total, 5, 9000.0);
+    const auto b = Music(total, 6, 7000.0);
+    auto halve = [](float* sa, float* sb, int bins) {
+        for (int j = 0; j < 2 * bins; ++j) sa[j] = 0.5f * sa[j] + 0.25f * sb[j];
+    };
+    for (bool reference : {false, true}) {
+        SCOPED_TRACE(reference ? "complex transforms" : "real transforms");
+        std::vector<int32_t> fresh[2], again[2];
+        for (auto* y : {fresh, again})
+            for (int k = 0; k < 2; ++k) y[k].resize(total);
+        FrameStream s;
+        ASSERT_EQ(s.Configure(kFrame, 8, 2, FrameStream::WindowAngle::Double), 0);
+        s.UseReferenceTransforms(reference);
+        s.Run(a.data(), b.data(), fresh[0].data(), fresh[1].data(), total, halve);
+        // Part of another signal, stopped mid-frame, then started anew.
+        s.Reset();
+        s.Run(b.data(), a.data(), again[0].data(), again[1].data(), kFrame + 300, halve);
+        s.Reset();
+        EXPECT_EQ(s.WritePos(), kLatency);
+        EXPECT_EQ(s.ReadPos(), 0);
+        s.Run(a.data(), b.data(), again[0].data(), again[1].data(), total, halve);
+        EXPECT_EQ(again[0], fresh[0]);
+        EXPECT_EQ(again[1], fresh[1]);
     }
 }
 

@@ -16,12 +16,12 @@
 
 namespace {
 
-constexpr int kLowPass = 0;
-constexpr int kHighPass = 1;
+constexpr auto kLowPass = CFIRUnit::FilterType::LowPass;
+constexpr auto kHighPass = CFIRUnit::FilterType::HighPass;
 
 // Designs as the processing buffer does: low-pass edges cutoff and 1.2 x
 // cutoff, high-pass edges 0.75 x cutoff and cutoff.
-void DesignLike(CFIRUnit& f, int rate, int type, float db, float cutoff)
+void DesignLike(CFIRUnit& f, int rate, CFIRUnit::FilterType type, float db, float cutoff)
 {
     if (type == kLowPass)
         ASSERT_EQ(f.Design(rate, kLowPass, db, cutoff * 1.2f, cutoff), 0);
@@ -41,8 +41,8 @@ double Magnitude(const std::vector<double>& h, double hz, int rate)
 // The response of the whole path: the high-pass output is negated by the buffer.
 std::vector<double> PathTaps(const CFIRUnit& f)
 {
-    std::vector<double> h(static_cast<size_t>(f.tapCount));
-    for (int m = 0; m < f.tapCount; ++m) h[size_t(m)] = f.filterType == kHighPass ? -f.coeffs[m] : f.coeffs[m];
+    std::vector<double> h(static_cast<size_t>(f.TapCount()));
+    for (int m = 0; m < f.TapCount(); ++m) h[size_t(m)] = f.Type() == kHighPass ? -f.Coeffs()[m] : f.Coeffs()[m];
     return h;
 }
 
@@ -60,7 +60,8 @@ std::vector<int32_t> Noise(int n, int32_t amplitude, unsigned seed)
 TEST(FirDesign, OrdersAndPolarityAtTheListedCutoffs)
 {
     struct Row {
-        int rate, type;
+        int rate;
+        CFIRUnit::FilterType type;
         float db, cutoff;
         int taps;
         bool evenHalf;
@@ -76,10 +77,10 @@ TEST(FirDesign, OrdersAndPolarityAtTheListedCutoffs)
         SCOPED_TRACE(testing::Message() << r.cutoff << " Hz");
         CFIRUnit f;
         DesignLike(f, r.rate, r.type, r.db, r.cutoff);
-        EXPECT_EQ(f.tapCount, r.taps);
+        EXPECT_EQ(f.TapCount(), r.taps);
         EXPECT_EQ(f.Half() % 2 == 0, r.evenHalf);
         // Linear phase: symmetric taps.
-        for (int m = 0; m < f.tapCount; ++m) ASSERT_EQ(f.coeffs[m], f.coeffs[f.tapCount - 1 - m]) << m;
+        for (int m = 0; m < f.TapCount(); ++m) ASSERT_EQ(f.Coeffs()[m], f.Coeffs()[f.TapCount() - 1 - m]) << m;
         // Through the buffer an impulse comes out after half samples with its
         // own sign, whatever the parity of half.
         TVocalFunc vf;
@@ -102,11 +103,11 @@ TEST(FirDesign, LowPassAt10kHzHasItsCutoffInTheMiddleOfTheTransition)
     CFIRUnit f;
     DesignLike(f, 44100, kLowPass, 80.0f, 10000.0f);
     // The centre tap is the cut-off over pi: 11 kHz of 22.05 kHz.
-    EXPECT_NEAR(f.coeffs[f.Half()], 11000.0 / 22050.0, 1e-6);
-    EXPECT_FLOAT_EQ(f.halfRate, 22050.0f);
-    EXPECT_FLOAT_EQ(f.edgeLow, 10000.0f);
-    EXPECT_FLOAT_EQ(f.edgeHigh, 12000.0f);
-    const float dw = (f.edgeHigh - f.edgeLow) / f.halfRate * CFIRUnit::kPi;
+    EXPECT_NEAR(f.Coeffs()[f.Half()], 11000.0 / 22050.0, 1e-6);
+    EXPECT_FLOAT_EQ(f.HalfRateHz(), 22050.0f);
+    EXPECT_FLOAT_EQ(f.EdgeLowHz(), 10000.0f);
+    EXPECT_FLOAT_EQ(f.EdgeHighHz(), 12000.0f);
+    const float dw = (f.EdgeHighHz() - f.EdgeLowHz()) / f.HalfRateHz() * CFIRUnit::kPi;
     EXPECT_NEAR(dw, 0.2850, 1e-4);
     EXPECT_EQ(CFIRUnit::RawOrder(80.0f, dw), 111);
 }
@@ -128,7 +129,8 @@ TEST(FirDesign, KaiserBetaAndBessel)
 TEST(FirDesign, ResponsesMeetTheirAttenuation)
 {
     struct Row {
-        int rate, type;
+        int rate;
+        CFIRUnit::FilterType type;
         float db, cutoff;
     };
     // Designs whose Kaiser order fits under the cap.
@@ -138,10 +140,10 @@ TEST(FirDesign, ResponsesMeetTheirAttenuation)
         {44100, kHighPass, 60.0f, 649.0f},  {22050, kHighPass, 60.0f, 433.0f},
     };
     for (const Row& r : rows) {
-        SCOPED_TRACE(testing::Message() << r.rate << " Hz type " << r.type << " cut " << r.cutoff);
+        SCOPED_TRACE(testing::Message() << r.rate << " Hz type " << static_cast<int>(r.type) << " cut " << r.cutoff);
         CFIRUnit f;
         DesignLike(f, r.rate, r.type, r.db, r.cutoff);
-        ASSERT_LT(f.tapCount, 1001);
+        ASSERT_LT(f.TapCount(), 1001);
         const std::vector<double> h = PathTaps(f);
         const double stopLimit = std::pow(10.0, -(r.db - 6.0) / 20.0);  // Kaiser's estimate, a little slack
         const double nyquist = r.rate / 2.0;
@@ -161,7 +163,8 @@ TEST(FirDesign, ResponsesMeetTheirAttenuation)
 TEST(FirDesign, DegenerateArgumentsStillGiveASafeFilter)
 {
     struct Row {
-        int rate, type;
+        int rate;
+        CFIRUnit::FilterType type;
         float db, high, low;
     };
     const Row rows[] = {
@@ -175,9 +178,9 @@ TEST(FirDesign, DegenerateArgumentsStillGiveASafeFilter)
     for (const Row& r : rows) {
         CFIRUnit f;
         ASSERT_EQ(f.Design(r.rate, r.type, r.db, r.high, r.low), 0);
-        EXPECT_GE(f.tapCount, 1);
-        EXPECT_LE(f.tapCount, 1001);
-        EXPECT_EQ(f.tapCount % 2, 1);
+        EXPECT_GE(f.TapCount(), 1);
+        EXPECT_LE(f.TapCount(), 1001);
+        EXPECT_EQ(f.TapCount() % 2, 1);
         std::vector<int32_t> a(in.size()), b(in.size());
         f.Filter(in.data(), int(in.size()), a.data());
         CFIRUnit g;
@@ -189,15 +192,15 @@ TEST(FirDesign, DegenerateArgumentsStillGiveASafeFilter)
 
 TEST(FirFilter, ImpulseResponseIsTheTruncatedCoefficients)
 {
-    for (int type : {kLowPass, kHighPass}) {
+    for (auto type : {kLowPass, kHighPass}) {
         CFIRUnit f;
         DesignLike(f, 44100, type, type == kLowPass ? 80.0f : 60.0f, type == kLowPass ? 10000.0f : 649.0f);
-        std::vector<int32_t> x(size_t(f.tapCount) + 20, 0), y(x.size());
+        std::vector<int32_t> x(size_t(f.TapCount()) + 20, 0), y(x.size());
         x[5] = 10000;
         f.Filter(x.data(), int(x.size()), y.data());
         for (size_t i = 0; i < y.size(); ++i) {
             const int j = int(i) - 5;
-            const int32_t expected = j >= 0 && j < f.tapCount ? int32_t(f.coeffs[j] * 10000.0f) : 0;
+            const int32_t expected = j >= 0 && j < f.TapCount() ? int32_t(f.Coeffs()[j] * 10000.0f) : 0;
             ASSERT_EQ(y[i], expected) << i;
         }
     }
@@ -207,7 +210,7 @@ TEST(FirFilter, SplitStreamsEqualOneCall)
 {
     const std::vector<int32_t> in = Noise(20000, 40000, 9);
     struct Design {
-        int type;
+        CFIRUnit::FilterType type;
         float db, cutoff;
     };
     const Design designs[] = {{kLowPass, 80.0f, 10000.0f}, {kHighPass, 60.0f, 230.0f}, {kHighPass, 60.0f, 649.0f}};
@@ -233,7 +236,12 @@ TEST(FirFilter, SplitStreamsEqualOneCall)
                               : b.Filter(in.data() + at, n, pieces.data() + at);
                     at += n;
                 }
-                ASSERT_EQ(pieces, once) << "taps " << a.tapCount << " reference " << reference;
+                ASSERT_EQ(pieces, once) << "taps " << a.TapCount() << " reference " << reference;
+                // Reset forgets the history: the same input again gives the same output.
+                b.Reset();
+                std::vector<int32_t> again(static_cast<size_t>(total));
+                reference ? b.FilterReference(in.data(), total, again.data()) : b.Filter(in.data(), total, again.data());
+                ASSERT_EQ(again, once) << "after Reset, taps " << b.TapCount();
             }
         }
     }
@@ -244,7 +252,8 @@ TEST(FirFilter, FastKernelEqualsReference)
     // Ordinary audio levels, the largest levels a subtraction produces, and
     // values near the int32 limits where the sum saturates.
     struct Row {
-        int rate, type;
+        int rate;
+        CFIRUnit::FilterType type;
         float db, cutoff;
         int32_t amplitude;
     };
@@ -264,7 +273,7 @@ TEST(FirFilter, FastKernelEqualsReference)
                 std::vector<int32_t> a(in.size()), b(in.size());
                 fast.Filter(in.data(), block, a.data());
                 ref.FilterReference(in.data(), block, b.data());
-                ASSERT_EQ(a, b) << "taps " << fast.tapCount << " amplitude " << r.amplitude << " block " << block;
+                ASSERT_EQ(a, b) << "taps " << fast.TapCount() << " amplitude " << r.amplitude << " block " << block;
             }
             // In place gives the same as into another array.
             std::vector<int32_t> x = Noise(5000, r.amplitude, seed++), y(x.size());

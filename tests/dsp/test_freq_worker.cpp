@@ -4,6 +4,7 @@
 #include "IsaLevels.h"
 #include "BinKernels.h"
 #include "FreqSignals.h"
+#include "SpectralWorkers.h"
 #include "Thvofft.h"
 #include "Vfunc.h"
 
@@ -21,25 +22,17 @@ namespace {
 
 constexpr int kBins = kFrame / 2;
 
-// A worker with its own hand-over objects, for calling its parts directly.
+// One channel's stream with workers of its own, for calling its parts directly.
 struct LoneWorker {
-    AutoResetEvent wake;
-    ManualResetEvent done;
-    std::mutex lock;
-    int32_t pending = 0;
-    ThVocalFFT worker{&wake, &lock, &pending, &done};
+    ThVocalFFT worker;
+    SpectralWorkers threads;
+    bool started = threads.Start();
 
-    // Runs one job on the worker thread and waits for it.
+    // Runs one job on worker 0's thread and waits for it.
     bool Job(const int32_t* orig, const int32_t* kar, double gain, int32_t* out, int count)
     {
-        done.Reset();
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            pending = 1;
-        }
-        worker.SetJob(orig, kar, gain, out, count);
-        wake.Set();
-        return done.WaitFor(std::chrono::seconds(60));
+        threads.Submit(0, {&worker, orig, kar, gain, out, count});
+        return threads.Wait(std::chrono::seconds(60));
     }
 };
 
@@ -72,17 +65,17 @@ std::vector<double> Cosines(const float* threshold)
 TEST(SpectralWorker, PhaseThresholdsRiseFromTheFloorToPiTimesStrength)
 {
     LoneWorker w;
-    ASSERT_TRUE(w.worker.Started());
+    ASSERT_TRUE(w.started);
     ASSERT_EQ(w.worker.Configure(kFrame, 8, 0, 2.0f), 0);
-    EXPECT_EQ(w.worker.hop, kHop);
-    EXPECT_FLOAT_EQ(w.worker.cappedStrength, 1.5f);
-    const float* t = w.worker.phaseThreshold.get();
+    EXPECT_EQ(w.worker.Hop(), kHop);
+    EXPECT_FLOAT_EQ(w.worker.CappedStrength(), 1.5f);
+    const float* t = w.worker.PhaseThreshold();
     EXPECT_FLOAT_EQ(t[0], 0.15f * 2.0f);
     EXPECT_FLOAT_EQ(t[194], 0.15f * 2.0f);  // pi * 195 / 4096 is still below the floor
     EXPECT_FLOAT_EQ(t[195], static_cast<float>(std::numbers::pi * 196 / 4096) * 2.0f);
     EXPECT_FLOAT_EQ(t[kBins - 1], static_cast<float>(std::numbers::pi) * 2.0f);
     EXPECT_EQ(w.worker.Configure(6000, 8, 0, 1.0f), 1);
-    EXPECT_FALSE(w.worker.configured);
+    EXPECT_FALSE(w.worker.Configured());
 }
 
 struct BinCase {
@@ -121,16 +114,16 @@ TEST(SpectralWorker, BinRules)
         SCOPED_TRACE(c.what);
         LoneWorker w;
         ASSERT_EQ(w.worker.Configure(kFrame, 8, c.mode, c.strength), 0);
-        const float* t = w.worker.phaseThreshold.get();
+        const float* t = w.worker.PhaseThreshold();
         const std::vector<double> cosines = Cosines(t);
         for (int version = 0; version < 2; ++version) {
             SCOPED_TRACE(version == 0 ? "reference" : "fast");
             ForEachIsa([&] {
                 Spectra s(c.bin, c.o, c.k);
                 if (c.mode == 0 && version == 0)
-                    spectral::QualityBinsReference(s.o.data(), s.k.data(), kBins, c.gain, w.worker.cappedStrength, t);
+                    spectral::QualityBinsReference(s.o.data(), s.k.data(), kBins, c.gain, w.worker.CappedStrength(), t);
                 else if (c.mode == 0)
-                    spectral::QualityBinsFast(s.o.data(), s.k.data(), kBins, c.gain, w.worker.cappedStrength,
+                    spectral::QualityBinsFast(s.o.data(), s.k.data(), kBins, c.gain, w.worker.CappedStrength(),
                                               cosines.data());
                 else if (version == 0)
                     spectral::ExtractionBinsReference(s.o.data(), s.k.data(), kBins, c.gain, c.strength);
@@ -182,9 +175,9 @@ TEST(SpectralWorker, FastPhaseTestDiffersOnlyOnTheThreshold)
         SCOPED_TRACE(strength);
         LoneWorker w;
         ASSERT_EQ(w.worker.Configure(kFrame, 8, 0, strength), 0);
-        const float* t = w.worker.phaseThreshold.get();
+        const float* t = w.worker.PhaseThreshold();
         const std::vector<double> cosines = Cosines(t);
-        const float cs = w.worker.cappedStrength;
+        const float cs = w.worker.CappedStrength();
         for (unsigned seed = 1; seed <= 4; ++seed) {
             std::vector<float> o(2 * kBins), k(2 * kBins);
             FillAwkwardSpectra(o, k, t, seed);
@@ -216,7 +209,7 @@ TEST(SpectralWorker, ExtractionRuleIsTheSameOnEveryInstructionSet)
     LoneWorker w;
     ASSERT_EQ(w.worker.Configure(kFrame, 8, 1, 1.2f), 0);
     std::vector<float> o(2 * kBins), k(2 * kBins);
-    FillAwkwardSpectra(o, k, w.worker.phaseThreshold.get(), 9);
+    FillAwkwardSpectra(o, k, w.worker.PhaseThreshold(), 9);
     std::vector<float> ref = o;
     spectral::ExtractionBinsReference(ref.data(), k.data(), kBins, 1.1, 1.2f);
     ForEachIsa([&] {
@@ -269,12 +262,11 @@ TEST(SpectralWorker, JobOfCountZeroCountsDownAndTouchesNothing)
         std::vector<int32_t> in(100, 1234), out(100, -7);
         // An unconfigured worker must not run a stream even when given samples.
         ASSERT_TRUE(w.Job(in.data(), in.data(), 1.0, out.data(), configure ? 0 : 100));
-        EXPECT_EQ(w.pending, 0);
-        EXPECT_TRUE(w.done.IsSet());
+        EXPECT_TRUE(w.threads.Wait(std::chrono::milliseconds(0)));  // nothing left pending
         EXPECT_EQ(out, std::vector<int32_t>(100, -7));
         if (configure) {
-            EXPECT_EQ(w.worker.stream.writePos, kLatency);
-            EXPECT_EQ(w.worker.stream.readPos, 0);
+            EXPECT_EQ(w.worker.Stream().WritePos(), kLatency);
+            EXPECT_EQ(w.worker.Stream().ReadPos(), 0);
         }
     }
 }
@@ -319,6 +311,42 @@ std::vector<int32_t> Direct(int mode, float strength, const int32_t* orig, const
 
 } // namespace
 
+TEST(SpectralWorker, HandOverRunsOnlySubmittedJobsWhileStartedAndSurvivesARestart)
+{
+    const int n = kLatency + kFrame;
+    const auto x0 = Music(n, 40, 9000.0), x1 = Music(n, 41, 9000.0);
+    const auto k0 = Scaled(x0, 0.8), k1 = Scaled(x1, 1.1);
+    ThVocalFFT units[2];
+    for (auto& u : units) ASSERT_EQ(u.Configure(kFrame, 8, 1, 1.2f), 0);
+    std::vector<int32_t> y0(n, -7), y1(n, -7);
+    SpectralWorkers threads;
+    EXPECT_TRUE(threads.Wait(std::chrono::milliseconds(0)));  // nothing submitted
+    threads.Submit(0, {&units[0], x0.data(), k0.data(), 1.0, y0.data(), n});  // not started: ignored
+    EXPECT_TRUE(threads.Wait(std::chrono::milliseconds(0)));
+    EXPECT_EQ(y0, std::vector<int32_t>(n, -7));
+
+    ASSERT_TRUE(threads.Start());
+    ASSERT_TRUE(threads.Start());  // already running
+    threads.Submit(2, {&units[0], x0.data(), k0.data(), 1.0, y0.data(), n});  // no such worker
+    threads.Submit(-1, {&units[0], x0.data(), k0.data(), 1.0, y0.data(), n});
+    EXPECT_TRUE(threads.Wait(std::chrono::milliseconds(0)));
+    // Half of each stream, a restart, then the other half: the streams are
+    // the units', so they continue.
+    const int half = n / 2;
+    threads.Submit(0, {&units[0], x0.data(), k0.data(), 1.0, y0.data(), half});
+    threads.Submit(1, {&units[1], x1.data(), k1.data(), 1.0, y1.data(), half});
+    ASSERT_TRUE(threads.Wait(std::chrono::seconds(60)));
+    threads.Stop();
+    threads.Stop();
+    ASSERT_TRUE(threads.Start());
+    threads.Submit(1, {&units[1], x1.data() + half, k1.data() + half, 1.0, y1.data() + half, n - half});
+    threads.Submit(0, {&units[0], x0.data() + half, k0.data() + half, 1.0, y0.data() + half, n - half});
+    ASSERT_TRUE(threads.Wait(std::chrono::seconds(60)));
+    EXPECT_EQ(y0, Direct(1, 1.2f, x0.data(), k0.data(), 1.0, n));
+    EXPECT_EQ(y1, Direct(1, 1.2f, x1.data(), k1.data(), 1.0, n));
+    EXPECT_NE(std::count(y0.begin(), y0.end(), 0), n);
+}
+
 TEST(SpectralWorker, StereoRunsBothChannelsInParallelAsSeparateStreams)
 {
     for (int mode : {0, 1}) {
@@ -336,7 +364,7 @@ TEST(SpectralWorker, StereoRunsBothChannelsInParallelAsSeparateStreams)
             ASSERT_EQ(std::vector<int32_t>(b.f.out[c].get(), b.f.out[c].get() + n), expected);
             EXPECT_NE(std::count(expected.begin(), expected.end(), 0), n);
         }
-        EXPECT_EQ(b.f.pending, 0);
+        EXPECT_TRUE(b.f.SpectralIdle());
     }
 }
 
@@ -408,7 +436,7 @@ TEST(SpectralWorker, KaraokeOutsideItsBlockCountsAsSilence)
     b.f.SpectralSubtractStereo(0, 1000, 1.0, -1000000);
     b.f.SpectralSubtractMid(n - 10, 1000, 1.0, 2000000000);
     b.f.SpectralSubtractStereo(-50, 0, 1.0, 0);
-    EXPECT_EQ(b.f.pending, 0);
+    EXPECT_TRUE(b.f.SpectralIdle());
 }
 
 TEST(SpectralWorker, StartAndStopWithoutHangsOrLeaks)
@@ -432,7 +460,7 @@ TEST(SpectralWorker, StartAndStopWithoutHangsOrLeaks)
     ASSERT_EQ(f.Setup(2, 8000, 0.5, 1), 0);
     ASSERT_EQ(f.SetupSpectral(0, 1.0f), 0);
     ASSERT_EQ(f.Setup(2, 8000, 0.5, 1), 0);
-    EXPECT_FALSE(f.workers[0]);
+    EXPECT_EQ(f.SpectralLatency(), 0);
     std::fill(f.out[0].get(), f.out[0].get() + f.blockLen, -1);
     f.SpectralSubtractStereo(0, f.blockLen, 1.0, 0);
     f.SpectralSubtractMid(0, f.blockLen, 1.0, 0);

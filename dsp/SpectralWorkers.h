@@ -1,0 +1,69 @@
+// The spectral hand-over: two worker threads that run the frequency merge's
+// streams (one ThVocalFFT per channel) in parallel with the block loop's
+// thread, and everything they synchronise with: a wake event per worker, the
+// lock, the pending count and the completion event.
+//
+// The owner starts the workers once, then per block submits one job to each
+// worker it needs and waits until every submitted job is done; Stop (or the
+// destructor) ends the threads. A worker takes one job at a time: submit to
+// it again only after a wait has returned true. Jobs run on the worker's
+// thread; the unit and the arrays a job names must stay untouched by the
+// owner until the wait returns true.
+#pragma once
+
+#include "Events.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+class ThVocalFFT;
+
+class SpectralWorkers final {
+public:
+    static constexpr int kWorkers = 2;
+
+    // One stream's piece: unit->Run(orig, kar, gain, out, count).
+    struct Job {
+        ThVocalFFT* unit = nullptr;
+        const int32_t* orig = nullptr;
+        const int32_t* kar = nullptr;
+        double gain = 0.0;
+        int32_t* out = nullptr;
+        int count = 0;
+    };
+
+    SpectralWorkers();
+    ~SpectralWorkers();
+    SpectralWorkers(const SpectralWorkers&) = delete;
+    SpectralWorkers& operator=(const SpectralWorkers&) = delete;
+
+    // Starts both threads unless they run already. Returns false when a
+    // thread cannot be created; nothing then runs.
+    bool Start();
+    // Hands job to worker (0 or 1) and wakes it. Ignored unless the workers
+    // run and worker is in range. A wake-up never runs a job twice.
+    void Submit(int worker, const Job& job);
+    // Waits at most timeout for every submitted job to finish. True when none
+    // is left (at once when nothing was submitted); false when the time ran
+    // out, the jobs still running.
+    bool Wait(std::chrono::milliseconds timeout);
+    // Lets each thread end once its current job is done and joins them. The
+    // workers may be started again.
+    void Stop();
+
+private:
+    void Body(int worker);
+
+    std::array<AutoResetEvent, kWorkers> wake_;
+    ManualResetEvent done_;
+    std::mutex lock_;
+    int32_t pending_ = 0;                     // submitted jobs not yet finished; guarded by lock_
+    std::array<Job, kWorkers> jobs_{};        // written before the wake-up, read by the worker after it
+    std::atomic<bool> stopping_{false};
+    bool running_ = false;
+    std::array<std::thread, kWorkers> threads_;  // last: they use everything above
+};

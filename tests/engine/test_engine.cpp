@@ -189,11 +189,23 @@ TEST_F(Engine, AutomaticAnalysisFindsOffsetPhaseAndGainThenCaches) {
     EXPECT_EQ(host.timerStarts, 1);
     EXPECT_FALSE(host.timerRunning);
 
+    // With precise alignment the position was measured in one pass, without
+    // the classic range search (whose first pass logs range 20).
+    EXPECT_EQ(host.log.find("range:20 "), std::string::npos);
+
     // Same pair, same channel handling and block length: no second analysis.
     host = RecordingHost{};
     RunEngine("song.wav", "kar.wav");
     EXPECT_EQ(host.log, "");
     EXPECT_EQ(host.timerStarts, 0);
+
+    // A phase set by hand leaves the fitted position unused and needs the
+    // range search: the pair is analysed again, with it.
+    edited.KrkPhase = 2;
+    host = RecordingHost{};
+    RunEngine("song.wav", "kar.wav");
+    EXPECT_NE(host.log.find("range:20 "), std::string::npos);
+    edited.KrkPhase = 0;
 
     // Another block length analyses again.
     edited.BlkSize = 200;

@@ -330,13 +330,24 @@ SONVELT_MULTI_ISA(void, Interpolate,
 
 void TVocalFunc::OversampleKaraoke()
 {
+    OversampleKaraoke(karaokeLen);
+}
+
+void TVocalFunc::OversampleKaraoke(int frames)
+{
+    const int n = std::clamp(frames, 0, karaokeLen);
     for (int c = 0; c < std::min(channels, 2); ++c)
-        Interpolate(kar[c].get(), karaokeLen, ovspFactor, ovspFraction_.get(), karOvsp[c].get());
+        Interpolate(kar[c].get(), n, ovspFactor, ovspFraction_.get(), karOvsp[c].get());
 }
 
 void TVocalFunc::OversampleKaraokeMono()
 {
-    Interpolate(karMono.get(), karaokeLen, ovspFactor, ovspFraction_.get(), karMonoOvsp.get());
+    OversampleKaraokeMono(karaokeLen);
+}
+
+void TVocalFunc::OversampleKaraokeMono(int frames)
+{
+    Interpolate(karMono.get(), std::clamp(frames, 0, karaokeLen), ovspFactor, ovspFraction_.get(), karMonoOvsp.get());
 }
 
 int TVocalFunc::SetupLowPass(float attenuationDb, float cutoffHz)

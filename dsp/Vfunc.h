@@ -90,6 +90,10 @@ public:
     // ovspFactor entries keep their contents.
     void OversampleKaraoke();
     void OversampleKaraokeMono();
+    // The same from the first `frames` karaoke frames only (clipped to the
+    // block): (frames - 1) * ovspFactor entries; the rest keep their contents.
+    void OversampleKaraoke(int frames);
+    void OversampleKaraokeMono(int frames);
 
     // Treble and bass cut on the output channels (c < channels). The low-pass
     // has its pass-band edge at cutoffHz and its stop-band edge at 1.2 times it,

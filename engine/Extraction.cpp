@@ -262,14 +262,15 @@ int TVocalMain::ExtractVoice() {
 namespace {
 
 int32_t ReadBlock(TWaveData& original, TWaveData& karaoke, TVocalFunc& f, int64_t u, int64_t k, int channels,
-                  VoiceWriter& writer) {
+                  int karFrames, VoiceWriter& writer) {
+    const int32_t karBytes = Bytes(karFrames, channels);
     karaoke.SeekFrame(k);
     const int32_t n = std::max(original.Read(f.origPcm.get(), f.origPcmBytes), 0);
-    const int32_t m = std::max(karaoke.Read(f.karPcm.get(), f.karPcmBytes), 0);
+    const int32_t m = std::max(karaoke.Read(f.karPcm.get(), karBytes), 0);
     if (n < f.origPcmBytes) writer.LimitTotal(u + n / (2 * channels));
     ZeroTail(f.origPcm.get(), n, f.origPcmBytes);
-    ZeroTail(f.karPcm.get(), m, f.karPcmBytes);
-    f.UnpackInput();
+    ZeroTail(f.karPcm.get(), m, karBytes);
+    f.UnpackInput(f.blockLen, karFrames);
     return n;
 }
 
@@ -279,15 +280,18 @@ int TVocalMain::LoopClassic(TVocalFunc& f, const ExtractionPlan& plan, int range
     const ModeRow& row = kModeTable[plan.mode];
     const int quarter = f.blockLen / 4, half = f.blockLen / 2;
     const int rangeF = range * plan.factor;
+    // The karaoke frames a block can reach: the block at the largest shift
+    // (and the next frame, which the oversampling interpolates towards).
+    const int karFrames = std::min(f.karaokeLen, f.blockLen + 2 * range + 2);
     int counter = 0;
     while (!writer_->Done()) {
         w -= range;
-        const int32_t n = ReadBlock(*original_, *karaoke_, f, u, w, Channels, *writer_);
+        const int32_t n = ReadBlock(*original_, *karaoke_, f, u, w, Channels, karFrames, *writer_);
         if (row.form == MonoForm::Side) f.MakeSide();
         if (row.form == MonoForm::Mid) f.MakeMid();
         if (row.oversampled) {
-            f.OversampleKaraoke();
-            if (row.form != MonoForm::None) f.OversampleKaraokeMono();
+            f.OversampleKaraoke(karFrames);
+            if (row.form != MonoForm::None) f.OversampleKaraokeMono(karFrames);
         }
         int B = (f.*row.findShift)(rangeF, rangeF, plan.factor);
         if (row.oversampled) B = (f.*row.findShift)(B, plan.factor - 1, 1);

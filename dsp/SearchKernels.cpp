@@ -158,47 +158,42 @@ SONVELT_MULTI_ISA(uint64_t, SlopeCostFast,
 // every i, so one vector load serves all sixteen (and, oversampled, one
 // cache line instead of sixteen). Every candidate's full cost is computed,
 // term by term the same as the single-candidate kernels, with the same
-// 32-bit chunk sums.
+// 32-bit chunk sums; the loops over the sixteen lanes vectorise.
 constexpr int kGroup = 16;
-typedef int32_t GroupInts __attribute__((vector_size(kGroup * sizeof(int32_t))));
-typedef uint32_t GroupSums __attribute__((vector_size(kGroup * sizeof(uint32_t))));
-
-SONVELT_ALWAYS_INLINE GroupInts LoadGroup(const int32_t* p)
-{
-    GroupInts v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-SONVELT_ALWAYS_INLINE GroupSums AbsGroup(GroupInts d)
-{
-    const GroupInts sign = d >> 31;
-    return reinterpret_cast<GroupSums>((d ^ sign) - sign);
-}
 
 template <bool Slope, bool TwoPairs>
 SONVELT_ALWAYS_INLINE void GroupCostsBody(const int32_t* o0, const int32_t* k0, const int32_t* o1,
                                           const int32_t* k1, int n, int stride, uint64_t* costs)
 {
     uint64_t total[kGroup] = {};
-    GroupInts prev0 = {}, prev1 = {};
+    int32_t prev0[kGroup] = {}, prev1[kGroup] = {};
     for (int a = 0; a < n; a += kShiftChunk) {
         const int b = std::min(n, a + kShiftChunk);
-        GroupSums sums = {};
+        uint32_t sums[kGroup] = {};
         for (int i = a; i < b; ++i) {
             const int64_t at = static_cast<int64_t>(stride) * i;
-            const GroupInts d0 = o0[i] - LoadGroup(k0 + at);
-            sums += AbsGroup(d0);
-            if constexpr (Slope) {
-                sums += AbsGroup(prev0 - d0);
-                prev0 = d0;
+            const int32_t o = o0[i];
+            const int32_t* k = k0 + at;
+            for (int t = 0; t < kGroup; ++t) {
+                const int32_t d = o - k[t];
+                uint32_t term = static_cast<uint32_t>(std::abs(d));
+                if constexpr (Slope) {
+                    term += static_cast<uint32_t>(std::abs(prev0[t] - d));
+                    prev0[t] = d;
+                }
+                sums[t] += term;
             }
             if constexpr (TwoPairs) {
-                const GroupInts d1 = o1[i] - LoadGroup(k1 + at);
-                sums += AbsGroup(d1);
-                if constexpr (Slope) {
-                    sums += AbsGroup(prev1 - d1);
-                    prev1 = d1;
+                const int32_t oo = o1[i];
+                const int32_t* kk = k1 + at;
+                for (int t = 0; t < kGroup; ++t) {
+                    const int32_t d = oo - kk[t];
+                    uint32_t term = static_cast<uint32_t>(std::abs(d));
+                    if constexpr (Slope) {
+                        term += static_cast<uint32_t>(std::abs(prev1[t] - d));
+                        prev1[t] = d;
+                    }
+                    sums[t] += term;
                 }
             }
         }

@@ -83,13 +83,13 @@ int CFIRUnit::RawOrder(float attenuationDb, float transitionWidth)
 
 int CFIRUnit::Design(int sampleRate, FilterType type, float attenuationDb, float edgeHighHz, float edgeLowHz)
 {
-    halfRateHz_ = static_cast<float>(sampleRate) * 0.5f;
-    edgeLowHz_ = edgeLowHz;
-    edgeHighHz_ = edgeHighHz;
+    halfRate_ = static_cast<float>(sampleRate) * 0.5f;
+    edgeLow_ = edgeLowHz;
+    edgeHigh_ = edgeHighHz;
     attenuationDb_ = attenuationDb;
-    type_ = type;
+    filterType_ = type;
 
-    const float transition = (edgeHighHz - edgeLowHz) / halfRateHz_ * kPi;
+    const float transition = (edgeHighHz - edgeLowHz) / halfRate_ * kPi;
     int order = RawOrder(attenuationDb, transition);
     if (order % 2 != 0) ++order;
     order = std::clamp(order, 0, kMaxOrder);
@@ -108,8 +108,8 @@ int CFIRUnit::Design(int sampleRate, FilterType type, float attenuationDb, float
     tapCount_ = taps;
 
     const int half = order / 2;
-    float wLow = edgeLowHz / halfRateHz_ * kPi;
-    float wHigh = edgeHighHz / halfRateHz_ * kPi;
+    float wLow = edgeLowHz / halfRate_ * kPi;
+    float wHigh = edgeHighHz / halfRate_ * kPi;
     if (type == FilterType::HighPass) {
         // The low-pass prototype mirrored about half the sampling rate.
         wLow = kPi - wLow;

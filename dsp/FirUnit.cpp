@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <new>
 #include <vector>
 
 namespace {
@@ -96,10 +95,8 @@ int CFIRUnit::Design(int sampleRate, FilterType type, float attenuationDb, float
     const int taps = order + 1;
 
     tapCount_ = 0;
-    coeffs_.reset(new (std::nothrow) float[taps]());
-    history_.reset(new (std::nothrow) int32_t[taps]());
-    work_.reset(new (std::nothrow) float[taps + kSegment]);
-    if (!coeffs_ || !history_ || !work_) {
+    if (!buffer_util::Allocate(coeffs_, taps) || !buffer_util::Allocate(history_, taps) ||
+        !buffer_util::Allocate(work_, taps + kSegment)) {
         coeffs_.reset();
         history_.reset();
         work_.reset();
@@ -189,7 +186,7 @@ void CFIRUnit::FilterReference(const int32_t* in, int count, int32_t* out)
     std::copy(in, in + count, work.begin() + taps);
     for (int i = 0; i < count; ++i) {
         float sum = 0.0f;
-        for (int j = 0; j < taps; ++j) sum = sum + coeffs_[j] * static_cast<float>(work[i + taps - j]);
+        for (int j = 0; j < taps; ++j) sum = sum + coeffs_[j] * static_cast<float>(work[static_cast<size_t>(i + taps - j)]);
         out[i] = TruncToInt32(sum);
     }
     std::copy(work.begin() + count, work.end(), history_.get());

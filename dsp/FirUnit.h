@@ -3,8 +3,9 @@
 // on 32-bit integer samples.
 #pragma once
 
+#include "BufferUtil.h"
+
 #include <cstdint>
-#include <memory>
 
 class CFIRUnit final {
 public:
@@ -66,7 +67,7 @@ private:
     float attenuationDb_ = 0.0f;
     FilterType filterType_ = FilterType::LowPass;
     int32_t tapCount_ = 0;
-    std::unique_ptr<float[]> coeffs_;
-    std::unique_ptr<int32_t[]> history_;   // last tapCount input samples
-    std::unique_ptr<float[]> work_;        // tapCount + kSegment samples as float
+    SampleArray<float> coeffs_;
+    SampleArray<int32_t> history_;   // last tapCount input samples
+    SampleArray<float> work_;        // tapCount + kSegment samples as float
 };

@@ -225,7 +225,10 @@ private:
         const double* d = buf_.data();
         for (int i = 0; i < frames; ++i) {
             if (inChannels_ == channels_) {
-                for (int c = 0; c < channels_; ++c) pcm_[size_t(i) * channels_ + c] = Round16(d[size_t(i) * channels_ + c]);
+                for (int c = 0; c < channels_; ++c) {
+                    const size_t k = size_t(i) * size_t(channels_) + size_t(c);
+                    pcm_[k] = Round16(d[k]);
+                }
             } else if (channels_ == 2) { // mono to stereo
                 const int16_t s = Round16(d[i]);
                 pcm_[size_t(i) * 2] = s;

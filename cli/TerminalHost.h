@@ -5,6 +5,7 @@
 #include "DebugLog.h"
 #include "Host.h"
 #include "JobSetup.h"
+#include "StopFlag.h"
 
 #include <atomic>
 #include <chrono>
@@ -49,7 +50,7 @@ private:
 
 class TerminalHost : public EngineHost, public JobDialogs {
 public:
-    TerminalHost(volatile int32_t* cancel, bool progressBar, bool overwrite)
+    TerminalHost(StopFlag* cancel, bool progressBar, bool overwrite)
         : cancel_(cancel), progressBar_(progressBar), overwrite_(overwrite) {}
     // Progress goes to the shared line of several jobs instead of a bar.
     void UseBoard(ProgressBoard* board, int slot) {
@@ -83,7 +84,7 @@ public:
 private:
     void Draw();
 
-    volatile int32_t* cancel_;
+    StopFlag* cancel_;
     bool progressBar_;
     bool overwrite_;
     ProgressBoard* board_ = nullptr;

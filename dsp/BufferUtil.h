@@ -12,9 +12,14 @@
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
-// An array from Allocate or AllocateAligned (released with std::free).
+// An array from Allocate or AllocateAligned (released with std::free),
+// indexed by signed sample positions.
 template <typename T>
-using SampleArray = std::unique_ptr<T[], FreeDeleter>;
+class SampleArray : public std::unique_ptr<T[], FreeDeleter> {
+public:
+    using std::unique_ptr<T[], FreeDeleter>::unique_ptr;
+    T& operator[](std::ptrdiff_t i) const { return this->get()[i]; }
+};
 
 namespace buffer_util {
 

@@ -19,10 +19,10 @@
 
 #include <cstdint>
 
-class CFFT {
+class CFFT final {
 public:
     CFFT();
-    virtual ~CFFT();
+    ~CFFT();
     CFFT(const CFFT&) = delete;
     CFFT& operator=(const CFFT&) = delete;
 
@@ -42,7 +42,7 @@ private:
     void* unalignedPlan_ = nullptr;  // any other address
 };
 
-class CRealFFT {
+class CRealFFT final {
 public:
     // Prepares both transforms for n real points (a power of two, 4 .. 2^24).
     // Returns 0, or 1 when n is not allowed or a plan cannot be made.
@@ -79,7 +79,7 @@ private:
 // Two equivalent frame paths: the complex transforms exactly as the scheme is
 // written (the reference), and real-input transforms of half the work (the
 // default).
-class FrameStream {
+class FrameStream final {
 public:
     // Angle of the window: 2 pi j / n in double precision, or with pi taken as
     // the single-precision 3.1415927.

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <new>
 #include <vector>
 
 namespace {
@@ -83,23 +82,21 @@ int CFIRUnit::RawOrder(float attenuationDb, float transitionWidth)
 
 int CFIRUnit::Design(int sampleRate, FilterType type, float attenuationDb, float edgeHighHz, float edgeLowHz)
 {
-    halfRateHz_ = static_cast<float>(sampleRate) * 0.5f;
-    edgeLowHz_ = edgeLowHz;
-    edgeHighHz_ = edgeHighHz;
+    halfRate_ = static_cast<float>(sampleRate) * 0.5f;
+    edgeLow_ = edgeLowHz;
+    edgeHigh_ = edgeHighHz;
     attenuationDb_ = attenuationDb;
-    type_ = type;
+    filterType_ = type;
 
-    const float transition = (edgeHighHz - edgeLowHz) / halfRateHz_ * kPi;
+    const float transition = (edgeHighHz - edgeLowHz) / halfRate_ * kPi;
     int order = RawOrder(attenuationDb, transition);
     if (order % 2 != 0) ++order;
     order = std::clamp(order, 0, kMaxOrder);
     const int taps = order + 1;
 
     tapCount_ = 0;
-    coeffs_.reset(new (std::nothrow) float[taps]());
-    history_.reset(new (std::nothrow) int32_t[taps]());
-    work_.reset(new (std::nothrow) float[taps + kSegment]);
-    if (!coeffs_ || !history_ || !work_) {
+    if (!buffer_util::Allocate(coeffs_, taps) || !buffer_util::Allocate(history_, taps) ||
+        !buffer_util::Allocate(work_, taps + kSegment)) {
         coeffs_.reset();
         history_.reset();
         work_.reset();
@@ -108,8 +105,8 @@ int CFIRUnit::Design(int sampleRate, FilterType type, float attenuationDb, float
     tapCount_ = taps;
 
     const int half = order / 2;
-    float wLow = edgeLowHz / halfRateHz_ * kPi;
-    float wHigh = edgeHighHz / halfRateHz_ * kPi;
+    float wLow = edgeLowHz / halfRate_ * kPi;
+    float wHigh = edgeHighHz / halfRate_ * kPi;
     if (type == FilterType::HighPass) {
         // The low-pass prototype mirrored about half the sampling rate.
         wLow = kPi - wLow;
@@ -189,7 +186,7 @@ void CFIRUnit::FilterReference(const int32_t* in, int count, int32_t* out)
     std::copy(in, in + count, work.begin() + taps);
     for (int i = 0; i < count; ++i) {
         float sum = 0.0f;
-        for (int j = 0; j < taps; ++j) sum = sum + coeffs_[j] * static_cast<float>(work[i + taps - j]);
+        for (int j = 0; j < taps; ++j) sum = sum + coeffs_[j] * static_cast<float>(work[static_cast<size_t>(i + taps - j)]);
         out[i] = TruncToInt32(sum);
     }
     std::copy(work.begin() + count, work.end(), history_.get());

@@ -3,8 +3,9 @@
 // on 32-bit integer samples.
 #pragma once
 
+#include "BufferUtil.h"
+
 #include <cstdint>
-#include <memory>
 
 class CFIRUnit final {
 public:
@@ -44,10 +45,10 @@ public:
     int TapCount() const { return tapCount_; }
     // tapCount coefficients (null when undesigned).
     const float* Coeffs() const { return coeffs_.get(); }
-    FilterType Type() const { return type_; }
-    float HalfRateHz() const { return halfRateHz_; }
-    float EdgeLowHz() const { return edgeLowHz_; }
-    float EdgeHighHz() const { return edgeHighHz_; }
+    FilterType Type() const { return filterType_; }
+    float HalfRateHz() const { return halfRate_; }
+    float EdgeLowHz() const { return edgeLow_; }
+    float EdgeHighHz() const { return edgeHigh_; }
     float AttenuationDb() const { return attenuationDb_; }
 
     // Design helpers, exposed for checking the arithmetic.
@@ -60,13 +61,13 @@ public:
 private:
     void FilterSegment(const int32_t* in, int count, int32_t* out);
 
-    float halfRateHz_ = 0.0f;
-    float edgeLowHz_ = 0.0f;
-    float edgeHighHz_ = 0.0f;
+    float halfRate_ = 0.0f;
+    float edgeLow_ = 0.0f;
+    float edgeHigh_ = 0.0f;
     float attenuationDb_ = 0.0f;
-    FilterType type_ = FilterType::LowPass;
+    FilterType filterType_ = FilterType::LowPass;
     int32_t tapCount_ = 0;
-    std::unique_ptr<float[]> coeffs_;
-    std::unique_ptr<int32_t[]> history_;   // last tapCount input samples
-    std::unique_ptr<float[]> work_;        // tapCount + kSegment samples as float
+    SampleArray<float> coeffs_;
+    SampleArray<int32_t> history_;   // last tapCount input samples
+    SampleArray<float> work_;        // tapCount + kSegment samples as float
 };

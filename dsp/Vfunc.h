@@ -28,10 +28,10 @@
 #include <cstdlib>
 #include <memory>
 
-class TVocalFunc {
+class TVocalFunc final {
 public:
     TVocalFunc();
-    virtual ~TVocalFunc();
+    ~TVocalFunc();
     TVocalFunc(const TVocalFunc&) = delete;
     TVocalFunc& operator=(const TVocalFunc&) = delete;
 

@@ -143,7 +143,6 @@ void TVocalMain::ShowProgress() {
 void TVocalMain::StartStatus(const std::string& text) {
     StatusText = text;
     StatusStep = 0;
-    StatusTimerRunning = true;
     host_->StartStatusTimer(1000, [this] {
         host_->SetStatusText(StatusText + std::string(size_t(StatusStep), ' ') + "->");
         if (++StatusStep > 4) StatusStep = 0;
@@ -153,7 +152,6 @@ void TVocalMain::StartStatus(const std::string& text) {
 void TVocalMain::StopStatus() {
     host_->SetStatusText("");
     host_->StopStatusTimer();
-    StatusTimerRunning = false;
 }
 
 int TVocalMain::FilterOriginal() {

@@ -5,6 +5,7 @@
 #include "Host.h"
 #include "Options.h"
 #include "RunReport.h"
+#include "StopFlag.h"
 #include "Trajectory.h"
 
 #include <cstdint>
@@ -105,7 +106,6 @@ public:
     int32_t IntroOffset = 0;   // karaoke position minus original position
     double SavedVol = 0;       // karaoke gain for the extraction
     bool KaraokeInverted = false;
-    bool StatusTimerRunning = false;
     // The pair whose analysis is cached, known by name, size and modification
     // time so that a file replaced under the same name is analysed again.
     struct FileKey {
@@ -134,7 +134,7 @@ public:
     static constexpr int kMatchHalfTaps = 8;
     std::vector<double> Match;
     double CancelPreciseDb = 0, CancelWholeDb = 0;
-    volatile int32_t Cancel = 0; // stop request, set by the front end
+    StopFlag Cancel; // stop request, set by the front end, polled between blocks
 
 private:
     void DebugPrint(const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -68,14 +68,15 @@ float KlvlFor(int32_t klvlPos) { return static_cast<float>(klvlPos * 0.03L + 0.7
 std::string CleanFileSuffix(const std::string& text) {
     std::string out;
     out.reserve(text.size());
-    for (unsigned char c : text) {
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
         // Bytes of multi-byte UTF-8 characters are never ASCII, so they stay.
         switch (c) {
         case '\\': case '/': case ':': case '*': case '?':
         case '"': case '<': case '>': case '|':
             continue;
         default:
-            out.push_back(char(c));
+            out.push_back(ch);
         }
     }
     return out;

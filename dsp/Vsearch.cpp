@@ -95,7 +95,7 @@ TVocalFunc::ResidualSum TVocalFunc::SumResidual(int shift, int start, int count,
     ResidualSum r;
     if (blockLen <= 0) return r;
     const int from = std::clamp(start, 0, blockLen);
-    const int to = std::clamp(static_cast<int64_t>(start) + std::max(count, 0), int64_t{0}, int64_t{blockLen});
+    const int to = static_cast<int>(std::clamp(static_cast<int64_t>(start) + std::max(count, 0), int64_t{0}, int64_t{blockLen}));
     const int32_t* o0 = orig[0].get();
     const int32_t* o1 = orig[1].get();
     // The karaoke is 0 outside its array: the part of the range that reads

@@ -97,3 +97,26 @@ TEST_F(CliFormats, ExtractsFromFlacAndA48kMp3Karaoke) {
     for (const auto& e : std::filesystem::directory_iterator(dir.path()))
         EXPECT_NE(e.path().filename().string().front(), '.') << e.path();
 }
+
+// The decoding libraries are loaded only for a file that needs them: a
+// 16-bit WAVE run starts without them, and without the module a compressed
+// file is refused with the reason.
+TEST_F(CliFormats, TheDecoderIsLoadedOnlyWhenAFileNeedsIt) {
+    const std::vector<int16_t> s = TestSignal(44100, 2, 4410);
+    WriteFile(dir / "song.wav", Wave16(2, 44100, s));
+    ASSERT_EQ(EncodeFixture(dir / "song.flac", "flac", "flac", 44100, 2, s), "");
+    // The dynamic loader names every library it maps.
+    CliResult wave = RunCli("info " + Q("song.wav"), Env() + " LD_DEBUG=files");
+    EXPECT_EQ(wave.status, 0) << wave.err;
+    EXPECT_EQ(wave.err.find("libavcodec"), std::string::npos);
+    CliResult flac = RunCli("info " + Q("song.flac"), Env() + " LD_DEBUG=files");
+    EXPECT_EQ(flac.status, 0) << flac.err;
+    EXPECT_NE(flac.err.find("libsonvelt_ffmpeg"), std::string::npos);
+    EXPECT_NE(flac.err.find("libavcodec"), std::string::npos);
+
+    CliResult missing = RunCli("info " + Q("song.flac"), Env() + " SONVELT_DECODER_MODULE=" + Q("no-such-module.so"));
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find("audio decoding is not available (" + dir / "no-such-module.so" + ": not found)"),
+              std::string::npos)
+        << missing.err;
+}

@@ -190,14 +190,26 @@ void TVocalFunc::UnpackRange(int origStart, int origCount, int karStart, int kar
 
 void TVocalFunc::MakeSide()
 {
-    for (int i = 0; i < blockLen; ++i) origMono[i] = orig[0][i] - orig[1][i];
-    for (int i = 0; i < karaokeLen; ++i) karMono[i] = kar[0][i] - kar[1][i];
+    MakeSide(blockLen, karaokeLen);
+}
+
+void TVocalFunc::MakeSide(int origFrames, int karFrames)
+{
+    const int n = std::clamp(origFrames, 0, blockLen), m = std::clamp(karFrames, 0, karaokeLen);
+    for (int i = 0; i < n; ++i) origMono[i] = orig[0][i] - orig[1][i];
+    for (int i = 0; i < m; ++i) karMono[i] = kar[0][i] - kar[1][i];
 }
 
 void TVocalFunc::MakeMid()
 {
-    for (int i = 0; i < blockLen; ++i) origMono[i] = orig[0][i] + orig[1][i];
-    for (int i = 0; i < karaokeLen; ++i) karMono[i] = kar[0][i] + kar[1][i];
+    MakeMid(blockLen, karaokeLen);
+}
+
+void TVocalFunc::MakeMid(int origFrames, int karFrames)
+{
+    const int n = std::clamp(origFrames, 0, blockLen), m = std::clamp(karFrames, 0, karaokeLen);
+    for (int i = 0; i < n; ++i) origMono[i] = orig[0][i] + orig[1][i];
+    for (int i = 0; i < m; ++i) karMono[i] = kar[0][i] + kar[1][i];
 }
 
 int32_t TVocalFunc::KarAt(const SampleArray<int32_t>& a, int64_t idx, int64_t len) const

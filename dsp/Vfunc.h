@@ -63,6 +63,10 @@ public:
     void MakeSide();
     // origMono = orig[0] + orig[1], karMono = kar[0] + kar[1] (no halving).
     void MakeMid();
+    // MakeSide and MakeMid over the first origFrames and karFrames frames only
+    // (clipped to the blocks); the rest keeps its contents.
+    void MakeSide(int origFrames, int karFrames);
+    void MakeMid(int origFrames, int karFrames);
     // out[c][i] = trunc(orig[c][i] - kar[c][shift + i] * gain) for both channels.
     // SubtractStereo(0, 0.0) copies the original to the output.
     void SubtractStereo(int shift, double gain);

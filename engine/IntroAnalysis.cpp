@@ -32,11 +32,14 @@ int TVocalMain::FindOnsetOffset(bool inverted) {
     karaoke_->SeekFrame(0);
 
     // Frames before each recording first reaches 128 (positive excursions only).
+    // Each block is unpacked and mixed only on the side it was read into.
     auto onset = [&](TWaveData* file, int16_t* pcm, int32_t bytes, const int32_t* mono, int len) {
+        const bool isOriginal = file == original_;
+        const int origFrames = isOriginal ? f->blockLen : 0, karFrames = isOriginal ? 0 : f->karaokeLen;
         int64_t a = 0;
         while (file->Read(pcm, bytes) > 0) {
-            f->UnpackInput();
-            f->MakeMid();
+            f->UnpackInput(origFrames, karFrames);
+            f->MakeMid(origFrames, karFrames);
             for (int i = 0; i < len; ++i) {
                 if (mono[i] >= 128) return a;
                 ++a;
@@ -71,15 +74,16 @@ int TVocalMain::FindEnvelopeOffset(bool useMid, bool inverted) {
     original_->SeekFrame(0);
     karaoke_->SeekFrame(0);
 
-    // Mean absolute level of 20 ms windows of the side (or mid) signal.
+    // Mean absolute level of 20 ms windows of the side (or mid) signal; only
+    // the window is unpacked and mixed.
     auto envelope = [&](TWaveData* file, int16_t* pcm, const int32_t* mono, std::vector<int32_t>& env) {
         for (size_t i = 0; i < env.size(); ++i) {
             file->Read(pcm, Bytes(W, Channels));
-            f->UnpackInput();
+            f->UnpackInput(W, W);
             if (useMid)
-                f->MakeMid();
+                f->MakeMid(W, W);
             else
-                f->MakeSide();
+                f->MakeSide(W, W);
             uint32_t sum = 0;
             for (int k = 0; k < W; ++k) sum += uint32_t(std::abs(mono[k]));
             env[i] = int32_t(sum / uint32_t(W));
@@ -173,9 +177,9 @@ int TVocalMain::MeasureAlignment(int offset, int drift, bool estimateLevel, bool
             B = f->FindShiftStereo(range, range, 1);
         } else {
             if (o.ProcMode == 1)
-                f->MakeSide();
+                f->MakeSide(f->blockLen, karNeed);
             else
-                f->MakeMid();
+                f->MakeMid(f->blockLen, karNeed);
             B = f->FindShiftMono(range, range, 1);
         }
         const int old = i;

@@ -4,8 +4,8 @@
 #include "EngineUtil.h"
 #include "Vocalmain.h"
 
-#include "Twave.h"
 #include "FracDelay.h"
+#include "Twave.h"
 #include "Vfunc.h"
 
 #include <algorithm>

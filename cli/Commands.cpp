@@ -1,8 +1,8 @@
 #include "Commands.h"
 
 #include "Decoder.h"
+#include "JobRunner.h"
 #include "JobSetup.h"
-
 #include "KaraokeSearch.h"
 #include "OutputFile.h"
 #include "Summary.h"
@@ -157,11 +157,7 @@ JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const Ex
     if (output.CreateWrite(pending.Temporary()) != 0)
         return rejectOutput(QuotedFileName(target == "-" ? pending.Temporary() : target) + JobText::kCannotCreate);
 
-    if (args.log) {
-        host.log.DebugMode = true;
-        const std::string logPath = DebugLogPath(request);
-        if (!logPath.empty()) host.log.OpenDebugLog(logPath);
-    }
+    if (args.log) host.log.DebugMode = true;
     const int number = ++ui.started;
     int slot = -1;
     if (ui.board) {
@@ -172,12 +168,7 @@ JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const Ex
                   "\n");
     }
     const int warningsBefore = host.warnings;
-    engine.Attach(&host, &options, &original, &karaoke, &output);
-    engine.Run(request.runMode);
-    original.Close();
-    karaoke.Close();
-    const int closed = output.Close();
-    host.log.CloseDebugLog();
+    const int closed = RunPreparedJob(engine, host, host.log, &options, request, original, karaoke, output);
     host.EndLine();
     if (ui.board) ui.board->Finish(slot);
     res.ran = true;

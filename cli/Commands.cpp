@@ -24,6 +24,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr const char* kNoKaraokeBeside = "\nno karaoke recording found beside it";
+
 struct Job {
     std::string original, karaoke, output;
     bool karaokeFound = false;
@@ -302,7 +304,7 @@ int RunExtract(ExtractArgs& args) {
         const std::string& in = args.inputs[0];
         const KaraokeSearchResult found = FindKaraokeForOriginal(in, o);
         if (found.karaokePath.empty()) {
-            PrintMessage(QuotedFileName(in) + "\nno karaoke recording found beside it");
+            PrintMessage(QuotedFileName(in) + kNoKaraokeBeside);
             return kExitRejected;
         }
         Job j{in, found.karaokePath, args.output.empty() ? found.outputPath : args.output, true, {}};
@@ -319,7 +321,7 @@ int RunExtract(ExtractArgs& args) {
                 PrintText("note: " + Quoted(e.input) + " skipped: it is the karaoke of " + Quoted(e.other) + "\n");
                 break;
             case BatchEntry::NoKaraoke:
-                PrintMessage(QuotedFileName(e.input) + "\nno karaoke recording found beside it");
+                PrintMessage(QuotedFileName(e.input) + kNoKaraokeBeside);
                 rejected = kExitRejected;
                 break;
             case BatchEntry::Original: {

@@ -1,8 +1,8 @@
 #include "Commands.h"
 
 #include "Decoder.h"
+#include "JobRunner.h"
 #include "JobSetup.h"
-
 #include "KaraokeSearch.h"
 #include "OutputFile.h"
 #include "Summary.h"
@@ -23,6 +23,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr const char* kNoKaraokeBeside = "\nno karaoke recording found beside it";
 
 struct Job {
     std::string original, karaoke, output;
@@ -157,11 +159,7 @@ JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const Ex
     if (output.CreateWrite(pending.Temporary()) != 0)
         return rejectOutput(QuotedFileName(target == "-" ? pending.Temporary() : target) + JobText::kCannotCreate);
 
-    if (args.log) {
-        host.log.DebugMode = true;
-        const std::string logPath = DebugLogPath(request);
-        if (!logPath.empty()) host.log.OpenDebugLog(logPath);
-    }
+    if (args.log) host.log.DebugMode = true;
     const int number = ++ui.started;
     int slot = -1;
     if (ui.board) {
@@ -172,12 +170,7 @@ JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const Ex
                   "\n");
     }
     const int warningsBefore = host.warnings;
-    engine.Attach(&host, &options, &original, &karaoke, &output);
-    engine.Run(request.runMode);
-    original.Close();
-    karaoke.Close();
-    const int closed = output.Close();
-    host.log.CloseDebugLog();
+    const int closed = RunPreparedJob(engine, host, host.log, &options, request, original, karaoke, output);
     host.EndLine();
     if (ui.board) ui.board->Finish(slot);
     res.ran = true;
@@ -311,7 +304,7 @@ int RunExtract(ExtractArgs& args) {
         const std::string& in = args.inputs[0];
         const KaraokeSearchResult found = FindKaraokeForOriginal(in, o);
         if (found.karaokePath.empty()) {
-            PrintMessage(QuotedFileName(in) + "\nno karaoke recording found beside it");
+            PrintMessage(QuotedFileName(in) + kNoKaraokeBeside);
             return kExitRejected;
         }
         Job j{in, found.karaokePath, args.output.empty() ? found.outputPath : args.output, true, {}};
@@ -328,7 +321,7 @@ int RunExtract(ExtractArgs& args) {
                 PrintText("note: " + Quoted(e.input) + " skipped: it is the karaoke of " + Quoted(e.other) + "\n");
                 break;
             case BatchEntry::NoKaraoke:
-                PrintMessage(QuotedFileName(e.input) + "\nno karaoke recording found beside it");
+                PrintMessage(QuotedFileName(e.input) + kNoKaraokeBeside);
                 rejected = kExitRejected;
                 break;
             case BatchEntry::Original: {

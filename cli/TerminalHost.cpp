@@ -165,7 +165,6 @@ void TerminalHost::ShowWarning(const std::string& text) {
 
 bool TerminalHost::Confirm(const std::string& text) {
     if (overwrite_) return true;
-    declinedOverwrite = true;
     EndLine();
     lastWarning = text.substr(0, text.find('\n')) + ": the output file exists; use --yes to overwrite it";
     PrintMessage(lastWarning);

@@ -79,7 +79,6 @@ public:
     class DebugLog log;
     int warnings = 0;  // warnings shown by the engine or the checks
     std::string lastWarning;
-    bool declinedOverwrite = false;
 
 private:
     void Draw();
@@ -92,7 +91,6 @@ private:
     int64_t max_ = 0, pos_ = 0;
     std::string status_;
     bool drawn_ = false;
-    std::chrono::steady_clock::time_point lastDraw_{};
     std::function<void()> tick_;
     int tickMs_ = 1000;
     std::chrono::steady_clock::time_point lastTick_{};

@@ -39,7 +39,7 @@ bool OpenInput(const std::string& path, const WaveCheckResult& check, int rate, 
     if (asItIs) {
         if (wave.OpenRead(path) == 0 && (!second || second->OpenRead(path) == 0)) return true;
         wave.Close();
-        d.ShowWarning(QuotedFileName(path) + JobText::kCannotOpen);
+        d.ShowWarning(QuotedFileName(path) + WaveCheckText::kCannotOpen);
         return false;
     }
     if (rate == 0) {
@@ -58,7 +58,7 @@ bool OpenInput(const std::string& path, const WaveCheckResult& check, int rate, 
     if (opened) return true;
     if (decoded != kDecodeCancelled) {
         if (decoded == kDecodeOk) error = "cannot read the decoded samples in " + TempAudio::Folder();
-        d.ShowWarning(QuotedFileName(path) + JobText::kCannotOpen + "\n" + error);
+        d.ShowWarning(QuotedFileName(path) + WaveCheckText::kCannotOpen + "\n" + error);
     }
     return false;
 }

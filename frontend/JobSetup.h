@@ -10,11 +10,12 @@
 
 class TWaveData;
 
+// The texts of the checks before a run; an input that cannot be opened is
+// WaveCheckText::kCannotOpen.
 namespace JobText {
 inline constexpr const char* kNamesMissing =
     "一定要指定输入和输出文件名\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000";
 inline constexpr const char* kDuplicateNames = "输入文件和输出文件名称重复\u3000\u3000\u3000\u3000\u3000\u3000";
-inline constexpr const char* kCannotOpen = "\n无法打开文件\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000";
 inline constexpr const char* kLayoutDiffers =
     "请确保输入文件的通道数的采样率是相同条件的\u3000\u3000\u3000\n"
     "\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000丅";

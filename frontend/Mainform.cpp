@@ -1,5 +1,6 @@
 #include "Mainform.h"
 
+#include "JobRunner.h"
 #include "JobSetup.h"
 #include "KaraokeSearch.h"
 #include "Language.h"
@@ -395,20 +396,13 @@ void TForm1::StartBtnClick() {
     if (request.output != typedOutput) Edit3->setText(Q(request.output));
     if (!ready) return;
 
-    const std::string logPath = DebugLogPath(request);
-    if (!logPath.empty()) Log.OpenDebugLog(logPath);
     Running = 1;
     StartBtn->setText(Tr(MainText::kStop));
     SetLocked(true);
-    VocalMain.Attach(this, options_, &WaveOriginal, &WaveKaraoke, &WaveOutput);
-    VocalMain.Run(request.runMode);
+    RunPreparedJob(VocalMain, *this, Log, options_, request, WaveOriginal, WaveKaraoke, WaveOutput);
     Running = 0;
     StartBtn->setText(Tr(MainText::kStartAgain));
     SetLocked(false);
-    WaveOriginal.Close();
-    WaveKaraoke.Close();
-    WaveOutput.Close();
-    Log.CloseDebugLog();
     ShowResult(VocalMain.LastReport(), QFileInfo(Q(request.karaoke)).fileName());
 }
 

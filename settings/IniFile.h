@@ -5,7 +5,12 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+// Whether two names are the same but for the case of ASCII letters, as INI
+// sections and keys are compared.
+bool EqualNoCase(std::string_view a, std::string_view b);
 
 class IniFile {
 public:

@@ -38,14 +38,8 @@ const std::vector<OptionKey>& OptionKeys() {
 }
 
 const OptionKey* FindOptionKey(const std::string& name) {
-    for (const OptionKey& k : OptionKeys()) {
-        std::string a = k.name, b = name;
-        if (a.size() != b.size()) continue;
-        bool same = true;
-        for (size_t i = 0; i < a.size() && same; ++i)
-            same = std::tolower((unsigned char)a[i]) == std::tolower((unsigned char)b[i]);
-        if (same) return &k;
-    }
+    for (const OptionKey& k : OptionKeys())
+        if (EqualNoCase(k.name, name)) return &k;
     return nullptr;
 }
 

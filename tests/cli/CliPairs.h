@@ -2,7 +2,7 @@
 #pragma once
 
 #include "CliRun.h"
-#include "../engine/EngineFixture.h"
+#include "EngineFixture.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -3,7 +3,7 @@
 #include "AudioFixtures.h"
 #include "CliRun.h"
 #include "Decoder.h"
-#include "../engine/EngineFixture.h"
+#include "EngineFixture.h"
 
 #include <gtest/gtest.h>
 

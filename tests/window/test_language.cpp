@@ -71,7 +71,7 @@ TEST(Language, TheFirstSetOfLcAllLcMessagesAndLangDecides) {
 TEST(Language, EveryMessageOfTheEngineAndTheChecksHasItsEnglish) {
     const char* messages[] = {
         EngineText::kNoMemory, EngineText::kWriteFailed, EngineText::kAnalysing, EngineText::kPreliminary,
-        JobText::kNamesMissing, JobText::kDuplicateNames, JobText::kCannotOpen, JobText::kLayoutDiffers,
+        JobText::kNamesMissing, JobText::kDuplicateNames, JobText::kLayoutDiffers,
         JobText::kNot16Bit, JobText::kOverwrite, JobText::kCannotCreate, WaveCheckText::kCannotOpen,
         WaveCheckText::kDamaged, WaveCheckText::kBadWaveFormat, WaveCheckText::kMono, WaveCheckText::kStereo,
     };
@@ -85,7 +85,7 @@ TEST(Language, EveryMessageOfTheEngineAndTheChecksHasItsEnglish) {
 
 TEST(Language, EnglishKeepsTheQuotedFileNameAndTheRestOfTheText) {
     const std::string name = "\"歌 01.wav\"";
-    EXPECT_EQ(LocalisedText(name + JobText::kCannotOpen, Language::English), name + "\nCannot open this file.");
+    EXPECT_EQ(LocalisedText(name + WaveCheckText::kCannotOpen, Language::English), name + "\nCannot open this file.");
     EXPECT_EQ(LocalisedText(name + JobText::kOverwrite, Language::English),
               name + "\nA file with this name exists. Overwrite it?");
     // The format label, the status animation and the INI error.

@@ -4,7 +4,7 @@
 #include "Options.h"
 #include "TestUtil.h"
 #include "UiDialogs.h"
-#include "../engine/EngineFixture.h"
+#include "EngineFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -20,6 +20,7 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -195,6 +196,7 @@ TSetForm1::TSetForm1(const QString& programFile, const QString& dataFolder, QWid
     connect(LPFTrackBar, &QSlider::valueChanged, this, &TSetForm1::LPFTrackBarChange);
     connect(HPFTrackBar, &QSlider::valueChanged, this, &TSetForm1::HPFTrackBarChange);
 
+    BindOptions();
     model_.Initialise(programFile.toStdString(), dataFolder.toStdString());
 }
 
@@ -324,98 +326,112 @@ void TSetForm1::showEvent(QShowEvent* event) {
     FormShow();
 }
 
-void TSetForm1::ShowAdptMode(int32_t mode) {
-    (mode == 0 ? AdptAutoButton : AdptManualButton)->setChecked(true);
+// One option and the control that edits it: `show` puts the option's value
+// into the control, `read` takes the control's value into the edited options
+// (a number box that holds no number keeps the committed value).
+struct OptionBinding {
+    std::function<void(const ProcessingOptions&)> show;
+    std::function<void(ProcessingOptions& edited, const ProcessingOptions& committed)> read;
+    bool keptByReset = false; // page 3: Reset leaves the file-name functions alone
+};
+
+namespace {
+
+using Member = int32_t ProcessingOptions::*;
+
+template <class Show, class Read>
+OptionBinding Bind(Member m, Show show, Read read, bool keptByReset = false) {
+    return {[m, show](const ProcessingOptions& o) { show(o.*m); },
+            [m, read](ProcessingOptions& e, const ProcessingOptions& c) { e.*m = read(c.*m); }, keptByReset};
+}
+
+OptionBinding Radio(Member m, RadioGroup* group) {
+    return Bind(m, [group](int32_t v) { group->SetItemIndex(v); }, [group](int32_t) { return group->ItemIndex(); });
+}
+
+OptionBinding Check(Member m, QCheckBox* box, bool keptByReset = false) {
+    return Bind(
+        m, [box](int32_t v) { box->setChecked(v != 0); }, [box](int32_t) { return box->isChecked() ? 1 : 0; },
+        keptByReset);
+}
+
+OptionBinding Slider(Member m, QSlider* bar) {
+    return Bind(m, [bar](int32_t v) { bar->setValue(v); }, [bar](int32_t) { return bar->value(); });
+}
+
+// A number typed into a box of three characters, with its arrows if it has them.
+OptionBinding Number(Member m, QLineEdit* edit, UpDown* arrows = nullptr) {
+    return Bind(
+        m,
+        [edit, arrows](int32_t v) {
+            SetLimitedText(edit, Num(v), 3);
+            if (arrows) arrows->SetPosition(v);
+        },
+        [edit](int32_t committed) { return TextToInt(edit->text(), committed); });
+}
+
+} // namespace
+
+void TSetForm1::BindOptions() {
+    auto adptMode = Bind(
+        &ProcessingOptions::AdptMode,
+        [this](int32_t v) { (v == 0 ? AdptAutoButton : AdptManualButton)->setChecked(true); },
+        [this](int32_t) { return AdptAutoButton->isChecked() ? 0 : 1; });
+    OptionBinding vnameTxt{
+        [this](const ProcessingOptions& o) { SetLimitedText(VnameEdit, QString::fromStdString(o.VnameTxt), 32); },
+        [this](ProcessingOptions& e, const ProcessingOptions&) { e.VnameTxt = VnameEdit->text().toStdString(); },
+        true};
+    bindings_ = {
+        // Page 1, processing method.
+        Radio(&ProcessingOptions::IntroMode, IntroRadioGroup),
+        adptMode,
+        Number(&ProcessingOptions::AdptNum, AdptEdit, AdptUpDown),
+        Radio(&ProcessingOptions::MergeMode, MergeRadioGroup),
+        Radio(&ProcessingOptions::SoundQty, SoundQtyGroup),
+        Slider(&ProcessingOptions::KvolPos, KvolTrackBar),
+        Radio(&ProcessingOptions::LevelAdpt, LevelRadioGroup),
+        Slider(&ProcessingOptions::KlvlPos, KlvlTrackBar),
+        // Page 2, advanced settings.
+        Radio(&ProcessingOptions::ProcMode, DataRadioGroup),
+        Radio(&ProcessingOptions::KrkPhase, PhaseRadioGroup),
+        Check(&ProcessingOptions::AlignFlg, AlignCheckBox),
+        Check(&ProcessingOptions::CntrFlg, CfocusCheckBox),
+        Slider(&ProcessingOptions::CntrPos, CfocusTrackBar),
+        Check(&ProcessingOptions::LPFFlg, LPFCheckBox),
+        Slider(&ProcessingOptions::LPFPos, LPFTrackBar),
+        Check(&ProcessingOptions::HPFFlg, HPFCheckBox),
+        Slider(&ProcessingOptions::HPFPos, HPFTrackBar),
+        Check(&ProcessingOptions::OvspFlg, OvspCheckBox),
+        Number(&ProcessingOptions::OvspMx, OvspComboBox->lineEdit()),
+        Number(&ProcessingOptions::BlkSize, BsizeComboBox->lineEdit()),
+        // Page 3, auxiliary functions.
+        Check(&ProcessingOptions::KnameFlg, KnameCheckBox, true),
+        Check(&ProcessingOptions::VnameFlg, VnameCheckBox, true),
+        vnameTxt,
+    };
 }
 
 void TSetForm1::FormShow() {
-    const CommittedOptions& o = model_.Options;
-    const std::string dp = DecimalPoint();
-    DataRadioGroup->SetItemIndex(o.ProcMode);
-    MergeRadioGroup->SetItemIndex(o.MergeMode);
-    OvspCheckBox->setChecked(o.OvspFlg != 0);
-    SetLimitedText(OvspComboBox->lineEdit(), Num(o.OvspMx), 3);
-    SetLimitedText(BsizeComboBox->lineEdit(), Num(o.BlkSize), 3);
-    SetLimitedText(AdptEdit, Num(o.AdptNum), 3);
-    ShowAdptMode(o.AdptMode);
-    AdptUpDown->SetPosition(o.AdptNum);
-    CfocusCheckBox->setChecked(o.CntrFlg != 0);
-    CfocusTrackBar->setValue(o.CntrPos);
-    CfocusText->setText(QString::fromStdString(::CntrGainText(o.CntrGain, dp)));
-    IntroRadioGroup->SetItemIndex(o.IntroMode);
-    LevelRadioGroup->SetItemIndex(o.LevelAdpt);
-    LPFCheckBox->setChecked(o.LPFFlg != 0);
-    LPFTrackBar->setValue(o.LPFPos);
-    HPFCheckBox->setChecked(o.HPFFlg != 0);
-    HPFTrackBar->setValue(o.HPFPos);
-    LPFLabel->setText(QString::fromStdString(::LPFText(o.LPFFreq, dp)));
-    HPFLabel->setText(QString::fromStdString(::HPFText(o.HPFFreq)));
-    KvolTrackBar->setValue(o.KvolPos);
-    KvolText->setText(QString::fromStdString(::KvolText(o.Kvol, dp)));
-    KlvlTrackBar->setValue(o.KlvlPos);
-    KlvlText->setText(QString::fromStdString(::KlvlText(o.Klvl, dp)));
-    KnameCheckBox->setChecked(o.KnameFlg != 0);
-    VnameCheckBox->setChecked(o.VnameFlg != 0);
-    SetLimitedText(VnameEdit, QString::fromStdString(o.VnameTxt), 32);
-    PhaseRadioGroup->SetItemIndex(o.KrkPhase);
-    SoundQtyGroup->SetItemIndex(o.SoundQty);
-    AlignCheckBox->setChecked(o.AlignFlg != 0);
+    for (const OptionBinding& b : bindings_) b.show(model_.Options);
+    // The value labels follow their sliders; a slider already at its place
+    // sends no change, so they are filled here.
+    CfocusTrackBarChange();
+    KvolTrackBarChange();
+    KlvlTrackBarChange();
+    LPFTrackBarChange();
+    HPFTrackBarChange();
 }
 
 void TSetForm1::ResetButtonClick() {
     model_.SetDefaults();
-    const ProcessingOptions& e = model_.EditedOptions;
-    DataRadioGroup->SetItemIndex(e.ProcMode);
-    MergeRadioGroup->SetItemIndex(e.MergeMode);
-    OvspCheckBox->setChecked(e.OvspFlg != 0);
-    SetLimitedText(OvspComboBox->lineEdit(), Num(e.OvspMx), 3);
-    SetLimitedText(BsizeComboBox->lineEdit(), Num(e.BlkSize), 3);
-    ShowAdptMode(e.AdptMode);
-    SetLimitedText(AdptEdit, Num(e.AdptNum), 3);
-    AdptUpDown->SetPosition(e.AdptNum);
-    CfocusCheckBox->setChecked(e.CntrFlg != 0);
-    CfocusTrackBar->setValue(e.CntrPos);
-    IntroRadioGroup->SetItemIndex(e.IntroMode);
-    LevelRadioGroup->SetItemIndex(e.LevelAdpt);
-    LPFCheckBox->setChecked(e.LPFFlg != 0);
-    LPFTrackBar->setValue(e.LPFPos);
-    HPFCheckBox->setChecked(e.HPFFlg != 0);
-    HPFTrackBar->setValue(e.HPFPos);
-    KvolTrackBar->setValue(e.KvolPos);
-    KlvlTrackBar->setValue(e.KlvlPos);
-    PhaseRadioGroup->SetItemIndex(e.KrkPhase);
-    SoundQtyGroup->SetItemIndex(e.SoundQty);
-    AlignCheckBox->setChecked(e.AlignFlg != 0);
+    for (const OptionBinding& b : bindings_)
+        if (!b.keptByReset) b.show(model_.EditedOptions);
     update();
 }
 
 bool TSetForm1::FormClose(int result) {
     if (result != QDialog::Accepted) return true;
-    ProcessingOptions& e = model_.EditedOptions;
-    const CommittedOptions& o = model_.Options;
-    e.ProcMode = DataRadioGroup->ItemIndex();
-    e.MergeMode = MergeRadioGroup->ItemIndex();
-    e.IntroMode = IntroRadioGroup->ItemIndex();
-    e.LevelAdpt = LevelRadioGroup->ItemIndex();
-    e.KrkPhase = PhaseRadioGroup->ItemIndex();
-    e.SoundQty = SoundQtyGroup->ItemIndex();
-    e.OvspFlg = OvspCheckBox->isChecked() ? 1 : 0;
-    e.CntrFlg = CfocusCheckBox->isChecked() ? 1 : 0;
-    e.LPFFlg = LPFCheckBox->isChecked() ? 1 : 0;
-    e.HPFFlg = HPFCheckBox->isChecked() ? 1 : 0;
-    e.KnameFlg = KnameCheckBox->isChecked() ? 1 : 0;
-    e.VnameFlg = VnameCheckBox->isChecked() ? 1 : 0;
-    e.AlignFlg = AlignCheckBox->isChecked() ? 1 : 0;
-    e.AdptMode = AdptAutoButton->isChecked() ? 0 : 1;
-    e.CntrPos = CfocusTrackBar->value();
-    e.LPFPos = LPFTrackBar->value();
-    e.HPFPos = HPFTrackBar->value();
-    e.KvolPos = KvolTrackBar->value();
-    e.KlvlPos = KlvlTrackBar->value();
-    e.VnameTxt = VnameEdit->text().toStdString();
-    e.OvspMx = TextToInt(OvspComboBox->currentText(), o.OvspMx);
-    e.BlkSize = TextToInt(BsizeComboBox->currentText(), o.BlkSize);
-    e.AdptNum = TextToInt(AdptEdit->text(), o.AdptNum);
+    for (const OptionBinding& b : bindings_) b.read(model_.EditedOptions, model_.Options);
 
     model_.CommitOptions();
     if (model_.SaveOptions() != 0) {

@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QList>
 #include <QStringList>
+#include <vector>
 
 class QButtonGroup;
 class QCheckBox;
@@ -20,6 +21,7 @@ class QRadioButton;
 class QSlider;
 class QTabWidget;
 class QToolButton;
+struct OptionBinding;
 
 // A titled group of radio buttons whose selection is an item index.
 class RadioGroup : public QGroupBox {
@@ -151,7 +153,11 @@ private:
     void BuildPage1(QWidget* page);
     void BuildPage2(QWidget* page);
     void BuildPage3(QWidget* page);
-    void ShowAdptMode(int32_t mode);
+
+    // Ties each option to its control: the one list that showing, resetting
+    // and closing go through.
+    void BindOptions();
 
     SettingsModel model_;
+    std::vector<OptionBinding> bindings_;
 };

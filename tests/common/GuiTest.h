@@ -1,4 +1,4 @@
-// Shared by the dialog tests: answering message boxes, waiting for events,
+// Shared by the dialog and window tests: answering message boxes, waiting for events,
 // and a sound server for the player.
 #pragma once
 

@@ -1,4 +1,5 @@
 // The hidden debug log: one plain text file per run, next to the original.
+// Each front end owns one; the engine writes to it through its host.
 #pragma once
 
 #include <chrono>

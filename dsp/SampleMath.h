@@ -1,21 +1,15 @@
-// Small helpers shared by the sample kernels: saturating truncation to int32,
-// and building a kernel for several instruction sets with run-time selection.
+// Small helpers shared by the sample kernels: saturating truncation to int32
+// (the rule itself is in base/IntConvert.h) and building a kernel for several
+// instruction sets with run-time selection.
 #pragma once
+
+#include "IntConvert.h"
 
 #include <cstdint>
 #include <limits>
 
-// Truncation toward zero into int32. Values beyond the int32 range saturate and
-// NaN gives 0, so no input leads to an undefined conversion. Within the range
-// the result is exactly the truncated value.
-inline int32_t TruncToInt32(double v)
-{
-    if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
-    if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
-    if (v != v) return 0;
-    return static_cast<int32_t>(v);
-}
-
+// Truncation toward zero into int32 (saturating, NaN to 0) for single
+// precision too: through double, where every float is exact.
 inline int32_t TruncToInt32(float v) { return TruncToInt32(static_cast<double>(v)); }
 
 // Negation that saturates at the int32 limits.

@@ -1,5 +1,7 @@
 #include "Options.h"
 
+#include "IntConvert.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -7,14 +9,6 @@
 #include <cstdlib>
 
 namespace {
-
-// Truncates toward zero, saturating at the ends of the 32-bit range.
-int32_t TruncToInt(long double v) {
-    if (!(v == v)) return 0;
-    if (v >= static_cast<long double>(INT32_MAX)) return INT32_MAX;
-    if (v <= static_cast<long double>(INT32_MIN)) return INT32_MIN;
-    return static_cast<int32_t>(v);
-}
 
 int32_t Saturate(int64_t v) {
     return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : int32_t(v);
@@ -46,7 +40,7 @@ double BlkSecFor(int32_t blkSize) { return static_cast<double>(blkSize * 0.001L)
 int32_t AdptRangeFor(int32_t blkSize, int32_t adptNum) {
     long double v = static_cast<long double>(blkSize) * 0.01L;
     v = v * adptNum;
-    return TruncToInt(v);
+    return TruncToInt32(v);
 }
 
 float CntrGainFor(int32_t cntrPos) { return static_cast<float>(cntrPos * 0.25L + 0.5L); }
@@ -55,7 +49,7 @@ int32_t LPFFreqFor(int32_t lpfPos) { return Saturate(int64_t(lpfPos) * 800 + 200
 
 int32_t HPFFreqFor(int32_t hpfPos) {
     long double p = static_cast<long double>(hpfPos) + 1;
-    return TruncToInt(p * p * 1.5L + 49);
+    return TruncToInt32(p * p * 1.5L + 49);
 }
 
 float KvolFor(int32_t kvolPos) {

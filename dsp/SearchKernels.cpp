@@ -225,11 +225,11 @@ uint64_t GainCost(const MatchSet& m, int pos, double g, uint64_t best, Impl impl
     return GainCostFast(m.orig[0], m.kar[0] + pos, o1, k1, m.count, m.stride, g, best);
 }
 
-int FindShift(const MatchSet& m, Cost cost, int centre, int range, int step, Impl impl)
+int FindShift(const MatchSet& m, Cost cost, int center, int range, int step, Impl impl)
 {
     uint64_t best = kNoCost;
-    int result = centre;
-    ForEachShiftCandidate(centre, range, step, [&](int64_t pos) {
+    int result = center;
+    ForEachShiftCandidate(center, range, step, [&](int64_t pos) {
         if (!Fits(m, pos)) return;
         const uint64_t sum = ShiftCost(m, cost, static_cast<int>(pos), best, impl);
         if (sum < best) {
@@ -243,11 +243,11 @@ int FindShift(const MatchSet& m, Cost cost, int centre, int range, int step, Imp
 namespace {
 
 template <typename ForEach>
-double FindGain(const MatchSet& m, int pos, double centre, Impl impl, ForEach forEach)
+double FindGain(const MatchSet& m, int pos, double center, Impl impl, ForEach forEach)
 {
-    if (!Fits(m, pos)) return centre;
+    if (!Fits(m, pos)) return center;
     uint64_t best = kNoCost;
-    double result = centre;
+    double result = center;
     forEach([&](double g) {
         const uint64_t sum = GainCost(m, pos, g, best, impl);
         if (sum < best) {
@@ -260,17 +260,17 @@ double FindGain(const MatchSet& m, int pos, double centre, Impl impl, ForEach fo
 
 } // namespace
 
-double FindGainCentreOut(const MatchSet& m, int pos, double step, double range, double centre, Impl impl)
+double FindGainCenterOut(const MatchSet& m, int pos, double step, double range, double center, Impl impl)
 {
-    return FindGain(m, pos, centre, impl, [&](auto&& visit) {
-        ForEachGainCandidateCentreOut(step, range, centre, visit);
+    return FindGain(m, pos, center, impl, [&](auto&& visit) {
+        ForEachGainCandidateCenterOut(step, range, center, visit);
     });
 }
 
-double FindGainAscending(const MatchSet& m, int pos, double step, double range, double centre, Impl impl)
+double FindGainAscending(const MatchSet& m, int pos, double step, double range, double center, Impl impl)
 {
-    return FindGain(m, pos, centre, impl, [&](auto&& visit) {
-        ForEachGainCandidateAscending(step, range, centre, visit);
+    return FindGain(m, pos, center, impl, [&](auto&& visit) {
+        ForEachGainCandidateAscending(step, range, center, visit);
     });
 }
 

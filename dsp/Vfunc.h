@@ -223,8 +223,8 @@ public:
     SampleArray<int16_t> outPcm;
     SampleArray<int32_t> out[2];
     SampleArray<int32_t> filterScratch;
-    int32_t blockLen = 0;
-    int32_t karaokeLen = 0;
+    int32_t blockLen = 0;      // frames per block (and per channel array)
+    int32_t karaokeLen = 0;    // frames per karaoke block
     int32_t origPcmBytes = 0;
     int32_t karPcmBytes = 0;
     int32_t outPcmBytes = 0;

@@ -2,8 +2,8 @@
 // blocks read from and written to the files, the per-channel 32-bit working
 // arrays, and the operations on them (unpacking, mid and side, oversampling,
 // subtraction, packing with the soft limiter, shift and gain searches, FIR
-// filters, the frequency merge on one worker thread per channel, the center
-// focus).
+// filters, the frequency merge on one worker thread per channel (see
+// SpectralWorkers.h), the center focus).
 //
 // The engine sizes the object once with Setup and then drives it block by
 // block; nothing is allocated after Setup except by the setup operations of

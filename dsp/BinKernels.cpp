@@ -156,7 +156,7 @@ SONVELT_ALWAYS_INLINE double FadeFactor(double pd, double threshold, double c)
 
 } // namespace
 
-void CentreBinsReference(float* l, float* r, int bins, float c, float levelMix, const float* threshold)
+void CenterBinsReference(float* l, float* r, int bins, float c, float levelMix, const float* threshold)
 {
     for (int j = 0; j < bins; ++j) {
         float* lb = l + 2 * j;
@@ -182,7 +182,7 @@ namespace {
 // per bin the fade factor when the phase test settles it (1 within the
 // threshold, 0 beyond the end of the fade) or -1 when the angle itself is
 // needed, with the dot product and |cross product| for it.
-SONVELT_ALWAYS_INLINE void CentreLevelPassBody(float* __restrict l, float* __restrict r, int bins, double levelMix,
+SONVELT_ALWAYS_INLINE void CenterLevelPassBody(float* __restrict l, float* __restrict r, int bins, double levelMix,
                                                const double* __restrict cosThreshold,
                                                const double* __restrict cosFadeEnd, double* __restrict fade,
                                                double* __restrict dots, double* __restrict crosses)
@@ -221,12 +221,12 @@ SONVELT_ALWAYS_INLINE void CentreLevelPassBody(float* __restrict l, float* __res
     }
 }
 
-SONVELT_MULTI_ISA(void, CentreLevelPass,
+SONVELT_MULTI_ISA(void, CenterLevelPass,
                   (float* l, float* r, int bins, double levelMix, const double* cosThreshold,
                    const double* cosFadeEnd, double* fade, double* dots, double* crosses),
                   (l, r, bins, levelMix, cosThreshold, cosFadeEnd, fade, dots, crosses))
 
-SONVELT_ALWAYS_INLINE void CentreFadePassBody(float* l, float* r, int bins, const double* fade)
+SONVELT_ALWAYS_INLINE void CenterFadePassBody(float* l, float* r, int bins, const double* fade)
 {
     for (int j = 0; j < bins; ++j) {
         const double f = fade[j];
@@ -237,21 +237,21 @@ SONVELT_ALWAYS_INLINE void CentreFadePassBody(float* l, float* r, int bins, cons
     }
 }
 
-SONVELT_MULTI_ISA(void, CentreFadePass, (float* l, float* r, int bins, const double* fade), (l, r, bins, fade))
+SONVELT_MULTI_ISA(void, CenterFadePass, (float* l, float* r, int bins, const double* fade), (l, r, bins, fade))
 
 } // namespace
 
-void CentreBinsFast(float* l, float* r, int bins, float c, float levelMix, const float* threshold,
+void CenterBinsFast(float* l, float* r, int bins, float c, float levelMix, const float* threshold,
                     const double* cosThreshold, const double* cosFadeEnd, double* scratch)
 {
     double* fade = scratch;
     double* dots = scratch + bins;
     double* crosses = scratch + 2 * static_cast<size_t>(bins);
-    CentreLevelPass(l, r, bins, levelMix, cosThreshold, cosFadeEnd, fade, dots, crosses);
+    CenterLevelPass(l, r, bins, levelMix, cosThreshold, cosFadeEnd, fade, dots, crosses);
     // Only the bins inside the fade band need the angle itself.
     for (int j = 0; j < bins; ++j)
         if (fade[j] < 0.0) fade[j] = FadeFactor(std::atan2(crosses[j], dots[j]), threshold[j], c);
-    CentreFadePass(l, r, bins, fade);
+    CenterFadePass(l, r, bins, fade);
 }
 
 } // namespace spectral

@@ -32,11 +32,11 @@ void ExtractionBinsReference(float* o, const float* k, int bins, double g, float
 // both zero -> both bins zero; else the louder channel is scaled to
 // quieter + levelMix * |mL - mR|, and when d > threshold[j] both are scaled by
 // F = 0.5 + 0.5 cos(E), E = (d - threshold[j]) * 2c, or 0 once E >= pi.
-void CentreBinsReference(float* l, float* r, int bins, float c, float levelMix, const float* threshold);
+void CenterBinsReference(float* l, float* r, int bins, float c, float levelMix, const float* threshold);
 // The same; cosines from PhaseTestCosine(threshold) and of the end of the
 // fade, PhaseTestCosine(threshold + pi / (2c)); scratch holds 3 * bins values.
 // l, r and scratch must not overlap.
-void CentreBinsFast(float* l, float* r, int bins, float c, float levelMix, const float* threshold,
+void CenterBinsFast(float* l, float* r, int bins, float c, float levelMix, const float* threshold,
                     const double* cosThreshold, const double* cosFadeEnd, double* scratch);
 
 // Test values for the dot-product form: cos(T) for T in [0, pi]; below 0 a

@@ -58,14 +58,14 @@ void CenterFocus::Process(const int32_t* inL, const int32_t* inR, int32_t* outR,
     const float* threshold = phaseThreshold_.get();
     if (reference_) {
         stream_.Run(inL, inR, outL, outR, count, [&](float* l, float* r, int bins) {
-            spectral::CentreBinsReference(l, r, bins, c, k, threshold);
+            spectral::CenterBinsReference(l, r, bins, c, k, threshold);
         });
     } else {
         const double* cosines = cosThreshold_.get();
         const double* ends = cosFadeEnd_.get();
         double* scratch = binScratch_.get();
         stream_.Run(inL, inR, outL, outR, count, [&](float* l, float* r, int bins) {
-            spectral::CentreBinsFast(l, r, bins, c, k, threshold, cosines, ends, scratch);
+            spectral::CenterBinsFast(l, r, bins, c, k, threshold, cosines, ends, scratch);
         });
     }
 }

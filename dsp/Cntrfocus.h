@@ -2,7 +2,7 @@
 // the middle of the stereo image (equal level and phase in both channels) and
 // attenuates what differs between the channels.
 //
-// Per frame and bin (see spectral::CentreBinsReference): the louder channel is
+// Per frame and bin (see spectral::CenterBinsReference): the louder channel is
 // pulled down to the quieter one plus levelMix of their difference, and a bin
 // whose channels differ in phase by more than the bin's threshold fades along
 // a raised cosine to silence a further pi / (2c) radians on. Larger strength c

@@ -303,7 +303,7 @@ void GroupCosts(const MatchSet& m, Cost cost, int pos, uint64_t* costs)
     GroupCostsDispatch(m.orig[0], m.kar[0] + pos, o1, k1, m.count, m.stride, cost == Cost::AbsSlope, costs);
 }
 
-int FindShift(const MatchSet& m, Cost cost, int centre, int range, int step, Impl impl)
+int FindShift(const MatchSet& m, Cost cost, int center, int range, int step, Impl impl)
 {
     // Neighbouring candidates (step 1, as the fine searches and the wide
     // ranges use) are costed sixteen at a time in full; the rest one at a
@@ -313,8 +313,8 @@ int FindShift(const MatchSet& m, Cost cost, int centre, int range, int step, Imp
     uint64_t grouped[kMaxGroups * kGroup];
     int64_t groupFirst = 0, groupEnd = 0; // positions with a full cost in `grouped`
     if (impl == Impl::Fast && step == 1 && range >= kGroup / 2) {
-        int64_t lo = std::max<int64_t>(0, static_cast<int64_t>(centre) - range);
-        const int64_t hi = static_cast<int64_t>(centre) + range;
+        int64_t lo = std::max<int64_t>(0, static_cast<int64_t>(center) - range);
+        const int64_t hi = static_cast<int64_t>(center) + range;
         while (lo <= hi && !Fits(m, lo)) ++lo;
         groupFirst = lo;
         groupEnd = lo;
@@ -327,8 +327,8 @@ int FindShift(const MatchSet& m, Cost cost, int centre, int range, int step, Imp
         }
     }
     uint64_t best = kNoCost;
-    int result = centre;
-    ForEachShiftCandidate(centre, range, step, [&](int64_t pos) {
+    int result = center;
+    ForEachShiftCandidate(center, range, step, [&](int64_t pos) {
         if (!Fits(m, pos)) return;
         const uint64_t sum = pos >= groupFirst && pos < groupEnd
                                  ? grouped[pos - groupFirst]
@@ -344,11 +344,11 @@ int FindShift(const MatchSet& m, Cost cost, int centre, int range, int step, Imp
 namespace {
 
 template <typename ForEach>
-double FindGain(const MatchSet& m, int pos, double centre, Impl impl, ForEach forEach)
+double FindGain(const MatchSet& m, int pos, double center, Impl impl, ForEach forEach)
 {
-    if (!Fits(m, pos)) return centre;
+    if (!Fits(m, pos)) return center;
     uint64_t best = kNoCost;
-    double result = centre;
+    double result = center;
     forEach([&](double g) {
         const uint64_t sum = GainCost(m, pos, g, best, impl);
         if (sum < best) {
@@ -361,17 +361,17 @@ double FindGain(const MatchSet& m, int pos, double centre, Impl impl, ForEach fo
 
 } // namespace
 
-double FindGainCentreOut(const MatchSet& m, int pos, double step, double range, double centre, Impl impl)
+double FindGainCenterOut(const MatchSet& m, int pos, double step, double range, double center, Impl impl)
 {
-    return FindGain(m, pos, centre, impl, [&](auto&& visit) {
-        ForEachGainCandidateCentreOut(step, range, centre, visit);
+    return FindGain(m, pos, center, impl, [&](auto&& visit) {
+        ForEachGainCandidateCenterOut(step, range, center, visit);
     });
 }
 
-double FindGainAscending(const MatchSet& m, int pos, double step, double range, double centre, Impl impl)
+double FindGainAscending(const MatchSet& m, int pos, double step, double range, double center, Impl impl)
 {
-    return FindGain(m, pos, centre, impl, [&](auto&& visit) {
-        ForEachGainCandidateAscending(step, range, centre, visit);
+    return FindGain(m, pos, center, impl, [&](auto&& visit) {
+        ForEachGainCandidateAscending(step, range, center, visit);
     });
 }
 

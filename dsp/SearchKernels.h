@@ -58,46 +58,46 @@ uint64_t ShiftCost(const MatchSet& m, Cost cost, int pos, uint64_t best, Impl im
 // capped at 2^32 - 1 (NaN counts as the cap). pos must fit.
 uint64_t GainCost(const MatchSet& m, int pos, double g, uint64_t best, Impl impl);
 
-// Shift candidates centre, centre + step, centre - step, centre + 2 step, ...
+// Shift candidates center, center + step, center - step, center + 2 step, ...
 // while the offset is at most range; the lower side only down to 0. A step
-// below 1 tries the centre alone. Calls visit(pos) for each in that order.
+// below 1 tries the center alone. Calls visit(pos) for each in that order.
 template <typename Visit>
-void ForEachShiftCandidate(int centre, int range, int step, Visit&& visit)
+void ForEachShiftCandidate(int center, int range, int step, Visit&& visit)
 {
     if (step < 1) {
-        if (range >= 0) visit(static_cast<int64_t>(centre));
+        if (range >= 0) visit(static_cast<int64_t>(center));
         return;
     }
     for (int64_t off = 0; off <= range; off += step) {
-        visit(static_cast<int64_t>(centre) + off);
-        if (off != 0 && static_cast<int64_t>(centre) - off >= 0) visit(static_cast<int64_t>(centre) - off);
+        visit(static_cast<int64_t>(center) + off);
+        if (off != 0 && static_cast<int64_t>(center) - off >= 0) visit(static_cast<int64_t>(center) - off);
     }
 }
 
-// Gains centre, centre + step, centre - step, centre + 2 step, ... with the
+// Gains center, center + step, center - step, center + 2 step, ... with the
 // offset formed by repeated addition of step while it is at most range. A step
 // that does not advance the offset (zero, negative, NaN or too small) tries the
-// centre alone.
+// center alone.
 template <typename Visit>
-void ForEachGainCandidateCentreOut(double step, double range, double centre, Visit&& visit)
+void ForEachGainCandidateCenterOut(double step, double range, double center, Visit&& visit)
 {
     for (double off = 0.0; off <= range;) {
-        visit(centre + off);
-        if (off != 0.0) visit(centre - off);
+        visit(center + off);
+        if (off != 0.0) visit(center - off);
         const double next = off + step;
         if (!(next > off)) break;
         off = next;
     }
 }
 
-// Gains centre - range, then + step by repeated addition while at most
-// centre + range (both bounds formed once). A step that does not advance tries
+// Gains center - range, then + step by repeated addition while at most
+// center + range (both bounds formed once). A step that does not advance tries
 // the first gain alone.
 template <typename Visit>
-void ForEachGainCandidateAscending(double step, double range, double centre, Visit&& visit)
+void ForEachGainCandidateAscending(double step, double range, double center, Visit&& visit)
 {
-    const double last = centre + range;
-    for (double g = centre - range; g <= last;) {
+    const double last = center + range;
+    for (double g = center - range; g <= last;) {
         visit(g);
         const double next = g + step;
         if (!(next > g)) break;
@@ -106,14 +106,14 @@ void ForEachGainCandidateAscending(double step, double range, double centre, Vis
 }
 
 // The best karaoke position among the shift candidates; candidates that do not
-// fit are skipped. Returns centre when no candidate is evaluated.
-int FindShift(const MatchSet& m, Cost cost, int centre, int range, int step, Impl impl = Impl::Fast);
+// fit are skipped. Returns center when no candidate is evaluated.
+int FindShift(const MatchSet& m, Cost cost, int center, int range, int step, Impl impl = Impl::Fast);
 
-// The best gain at shift pos in centre-out or ascending order. Returns centre
+// The best gain at shift pos in center-out or ascending order. Returns center
 // when pos does not fit or no candidate is evaluated.
-double FindGainCentreOut(const MatchSet& m, int pos, double step, double range, double centre,
+double FindGainCenterOut(const MatchSet& m, int pos, double step, double range, double center,
                          Impl impl = Impl::Fast);
-double FindGainAscending(const MatchSet& m, int pos, double step, double range, double centre,
+double FindGainAscending(const MatchSet& m, int pos, double step, double range, double center,
                          Impl impl = Impl::Fast);
 
 } // namespace search

@@ -44,8 +44,8 @@ public:
     // Starts both threads unless they run already. Returns false when a
     // thread cannot be created; nothing then runs.
     bool Start();
-    // Hands job to worker (0 or 1) and wakes it. Ignored unless the workers
-    // run and worker is in range. A wake-up never runs a job twice.
+    // Hands job to worker (0 or 1) and wakes it; the job runs once. Ignored
+    // unless the workers run and worker is in range.
     void Submit(int worker, const Job& job);
     // Waits at most timeout for every submitted job to finish. True when none
     // is left (at once when nothing was submitted); false when the time ran

@@ -1,5 +1,5 @@
 // The processing buffer's frequency merge (dispatch to the spectral workers)
-// and centre focus.
+// and center focus.
 #include "Vfunc.h"
 
 #include "BufferUtil.h"
@@ -117,7 +117,7 @@ int TVocalFunc::SpectralLatency() const
     return spectral_[0].Configured() ? kFrameSize - kFrameSize / kOverlap : 0;
 }
 
-int TVocalFunc::CentreFocusLatency() const
+int TVocalFunc::CenterFocusLatency() const
 {
     return centerFocus.Latency();
 }

@@ -2,12 +2,12 @@
 // blocks read from and written to the files, the per-channel 32-bit working
 // arrays, and the operations on them (unpacking, mid and side, oversampling,
 // subtraction, packing with the soft limiter, shift and gain searches, FIR
-// filters, the frequency merge on one worker thread per channel, the centre
-// focus).
+// filters, the frequency merge on one worker thread per channel (see
+// SpectralWorkers.h), the center focus).
 //
 // The engine sizes the object once with Setup and then drives it block by
 // block; nothing is allocated after Setup except by the setup operations of
-// the filters, the spectral workers and the centre focus. All
+// the filters, the spectral workers and the center focus. All
 // per-channel arrays exist for both channels, also for one-channel recordings;
 // per-channel operations visit only c < channels unless said otherwise.
 //
@@ -135,10 +135,10 @@ public:
     // once the calls above have returned).
     bool SpectralIdle() { return workers_.Wait(std::chrono::milliseconds(0)); }
 
-    // Frames by which the frequency merge and the centre focus delay their
+    // Frames by which the frequency merge and the center focus delay their
     // output (0 for a stage that is not set up).
     int SpectralLatency() const;
-    int CentreFocusLatency() const;
+    int CenterFocusLatency() const;
 
     // Centre focus on out[0] (left) and out[1] (right), in place; a stream
     // lagging by 7168 samples. SetupCenterFocus returns 0, or 1 when its arrays
@@ -147,26 +147,26 @@ public:
     int SetupCenterFocus(float strength);
     void ApplyCenterFocus(int start, int count);
 
-    // Shift searches: the best karaoke position among centre, centre + step,
-    // centre - step, ... up to range away (none below 0); ties go to the
+    // Shift searches: the best karaoke position among center, center + step,
+    // center - step, ... up to range away (none below 0); ties go to the
     // candidate tried first. Positions are karaoke indices (oversampled indices
     // for the Ovsp searches). Plain scores |d|; the others |d| plus the change
     // of d from the previous sample.
-    int FindShiftPlain(int centre, int range, int step) const;        // origMono vs karMono
-    int FindShiftStereo(int centre, int range, int step) const;       // orig vs kar, per channel
-    int FindShiftMono(int centre, int range, int step) const;         // origMono vs karMono
-    int FindShiftMonoN(int centre, int range, int count, int step) const;  // over count samples
-    int FindShiftOvspStereo(int centre, int range, int step) const;   // orig vs karOvsp
-    int FindShiftOvspMono(int centre, int range, int step) const;     // origMono vs karMonoOvsp
+    int FindShiftPlain(int center, int range, int step) const;        // origMono vs karMono
+    int FindShiftStereo(int center, int range, int step) const;       // orig vs kar, per channel
+    int FindShiftMono(int center, int range, int step) const;         // origMono vs karMono
+    int FindShiftMonoN(int center, int range, int count, int step) const;  // over count samples
+    int FindShiftOvspStereo(int center, int range, int step) const;   // orig vs karOvsp
+    int FindShiftOvspMono(int center, int range, int step) const;     // origMono vs karMonoOvsp
 
     // Gain searches at a fixed shift: the factor g on the karaoke that minimises
-    // the sum of |trunc(orig - kar * g)|. The plain ones try centre, centre +
-    // step, centre - step, ... with the offset built by repeated addition while
-    // at most range; the Ovsp ones ascend from centre - range to centre + range.
-    double FindGainStereo(int shift, double step, double range, double centre) const;
-    double FindGainMono(int shift, double step, double range, double centre) const;
-    double FindGainOvspStereo(int shift, double step, double range, double centre) const;
-    double FindGainOvspMono(int shift, double step, double range, double centre) const;
+    // the sum of |trunc(orig - kar * g)|. The plain ones try center, center +
+    // step, center - step, ... with the offset built by repeated addition while
+    // at most range; the Ovsp ones ascend from center - range to center + range.
+    double FindGainStereo(int shift, double step, double range, double center) const;
+    double FindGainMono(int shift, double step, double range, double center) const;
+    double FindGainOvspStereo(int shift, double step, double range, double center) const;
+    double FindGainOvspMono(int shift, double step, double range, double center) const;
 
     // Precise alignment: the karaoke read between its samples along a
     // position that moves by a fraction of a frame per frame (see
@@ -188,11 +188,11 @@ public:
     // sample values), as SpectralSubtractStereo / SpectralSubtractMid.
     void SpectralSubtractAlignedStereo(int start, int count, double gain);
     void SpectralSubtractAlignedMid(int start, int count, double gain);
-    // The gain among centre + k * step (|k| * step <= range, ties to the
+    // The gain among center + k * step (|k| * step <= range, ties to the
     // smaller |k|) that minimises the sum of |orig - karAligned * gain| over the
     // range: per channel (Stereo) or on the mid signal (Mono).
-    double FindGainAlignedStereo(int start, int count, double step, double range, double centre) const;
-    double FindGainAlignedMono(int start, int count, double step, double range, double centre) const;
+    double FindGainAlignedStereo(int start, int count, double step, double range, double center) const;
+    double FindGainAlignedMono(int start, int count, double step, double range, double center) const;
 
     // Sums of one block's least-squares fit of orig ~ g * kar(shift + i + d):
     // o the original, k the karaoke at the whole shift, s its slope there
@@ -249,8 +249,8 @@ public:
     SampleArray<int16_t> outPcm;
     SampleArray<int32_t> out[2];
     SampleArray<int32_t> filterScratch;
-    int32_t blockLen = 0;
-    int32_t karaokeLen = 0;
+    int32_t blockLen = 0;      // frames per block (and per channel array)
+    int32_t karaokeLen = 0;    // frames per karaoke block
     int32_t origPcmBytes = 0;
     int32_t karPcmBytes = 0;
     int32_t outPcmBytes = 0;

@@ -178,15 +178,15 @@ void TVocalFunc::SpectralSubtractAlignedMid(int start, int count, double gain)
 
 namespace {
 
-// The gain among centre + k * step (|k| * step <= range) with the smallest
+// The gain among center + k * step (|k| * step <= range) with the smallest
 // cost; ties go to the candidate tried first (the smaller |k|).
 template <typename Cost>
-double SearchGain(Cost cost, double step, double range, double centre)
+double SearchGain(Cost cost, double step, double range, double center)
 {
-    double best = centre, bestCost = cost(centre);
+    double best = center, bestCost = cost(center);
     const int steps = static_cast<int>(range / step + 1e-9);
     for (int k = 1; k <= steps; ++k)
-        for (double g : {centre + k * step, centre - k * step}) {
+        for (double g : {center + k * step, center - k * step}) {
             const double v = cost(g);
             if (v < bestCost) {
                 bestCost = v;
@@ -198,9 +198,9 @@ double SearchGain(Cost cost, double step, double range, double centre)
 
 } // namespace
 
-double TVocalFunc::FindGainAlignedStereo(int start, int count, double step, double range, double centre) const
+double TVocalFunc::FindGainAlignedStereo(int start, int count, double step, double range, double center) const
 {
-    if (!karAligned_[0] || !(step > 0)) return centre;
+    if (!karAligned_[0] || !(step > 0)) return center;
     int from = 0, n = 0;
     ClipRange(start, count, blockLen, from, n);
     return SearchGain(
@@ -210,12 +210,12 @@ double TVocalFunc::FindGainAlignedStereo(int start, int count, double step, doub
                 for (int i = from; i < from + n; ++i) sum += std::fabs(orig[c][i] - karAligned_[c][i] * g);
             return sum;
         },
-        step, range, centre);
+        step, range, center);
 }
 
-double TVocalFunc::FindGainAlignedMono(int start, int count, double step, double range, double centre) const
+double TVocalFunc::FindGainAlignedMono(int start, int count, double step, double range, double center) const
 {
-    if (!karAligned_[0] || !(step > 0)) return centre;
+    if (!karAligned_[0] || !(step > 0)) return center;
     int from = 0, n = 0;
     ClipRange(start, count, blockLen, from, n);
     return SearchGain(
@@ -228,7 +228,7 @@ double TVocalFunc::FindGainAlignedMono(int start, int count, double step, double
             }
             return sum;
         },
-        step, range, centre);
+        step, range, center);
 }
 
 TVocalFunc::BlockFit TVocalFunc::FitBlock(int shift, int start, int count, bool mono)

@@ -30,64 +30,64 @@ search::MatchSet TVocalFunc::MonoSet(bool oversampled, int count) const
     return m;
 }
 
-int TVocalFunc::FindShiftPlain(int centre, int range, int step) const
+int TVocalFunc::FindShiftPlain(int center, int range, int step) const
 {
-    if (blockLen <= 0) return centre;
-    return search::FindShift(MonoSet(false, blockLen), search::Cost::Abs, centre, range, step, impl_);
+    if (blockLen <= 0) return center;
+    return search::FindShift(MonoSet(false, blockLen), search::Cost::Abs, center, range, step, impl_);
 }
 
-int TVocalFunc::FindShiftStereo(int centre, int range, int step) const
+int TVocalFunc::FindShiftStereo(int center, int range, int step) const
 {
-    if (blockLen <= 0) return centre;
-    return search::FindShift(StereoSet(false), search::Cost::AbsSlope, centre, range, step, impl_);
+    if (blockLen <= 0) return center;
+    return search::FindShift(StereoSet(false), search::Cost::AbsSlope, center, range, step, impl_);
 }
 
-int TVocalFunc::FindShiftMono(int centre, int range, int step) const
+int TVocalFunc::FindShiftMono(int center, int range, int step) const
 {
-    if (blockLen <= 0) return centre;
-    return search::FindShift(MonoSet(false, blockLen), search::Cost::AbsSlope, centre, range, step, impl_);
+    if (blockLen <= 0) return center;
+    return search::FindShift(MonoSet(false, blockLen), search::Cost::AbsSlope, center, range, step, impl_);
 }
 
-int TVocalFunc::FindShiftMonoN(int centre, int range, int count, int step) const
+int TVocalFunc::FindShiftMonoN(int center, int range, int count, int step) const
 {
-    if (blockLen <= 0) return centre;
-    return search::FindShift(MonoSet(false, count), search::Cost::AbsSlope, centre, range, step, impl_);
+    if (blockLen <= 0) return center;
+    return search::FindShift(MonoSet(false, count), search::Cost::AbsSlope, center, range, step, impl_);
 }
 
-int TVocalFunc::FindShiftOvspStereo(int centre, int range, int step) const
+int TVocalFunc::FindShiftOvspStereo(int center, int range, int step) const
 {
-    if (blockLen <= 0) return centre;
-    return search::FindShift(StereoSet(true), search::Cost::AbsSlope, centre, range, step, impl_);
+    if (blockLen <= 0) return center;
+    return search::FindShift(StereoSet(true), search::Cost::AbsSlope, center, range, step, impl_);
 }
 
-int TVocalFunc::FindShiftOvspMono(int centre, int range, int step) const
+int TVocalFunc::FindShiftOvspMono(int center, int range, int step) const
 {
-    if (blockLen <= 0) return centre;
-    return search::FindShift(MonoSet(true, blockLen), search::Cost::AbsSlope, centre, range, step, impl_);
+    if (blockLen <= 0) return center;
+    return search::FindShift(MonoSet(true, blockLen), search::Cost::AbsSlope, center, range, step, impl_);
 }
 
-double TVocalFunc::FindGainStereo(int shift, double step, double range, double centre) const
+double TVocalFunc::FindGainStereo(int shift, double step, double range, double center) const
 {
-    if (blockLen <= 0) return centre;
-    return search::FindGainCentreOut(StereoSet(false), shift, step, range, centre, impl_);
+    if (blockLen <= 0) return center;
+    return search::FindGainCenterOut(StereoSet(false), shift, step, range, center, impl_);
 }
 
-double TVocalFunc::FindGainMono(int shift, double step, double range, double centre) const
+double TVocalFunc::FindGainMono(int shift, double step, double range, double center) const
 {
-    if (blockLen <= 0) return centre;
-    return search::FindGainCentreOut(MonoSet(false, blockLen), shift, step, range, centre, impl_);
+    if (blockLen <= 0) return center;
+    return search::FindGainCenterOut(MonoSet(false, blockLen), shift, step, range, center, impl_);
 }
 
-double TVocalFunc::FindGainOvspStereo(int shift, double step, double range, double centre) const
+double TVocalFunc::FindGainOvspStereo(int shift, double step, double range, double center) const
 {
-    if (blockLen <= 0) return centre;
-    return search::FindGainAscending(StereoSet(true), shift, step, range, centre, impl_);
+    if (blockLen <= 0) return center;
+    return search::FindGainAscending(StereoSet(true), shift, step, range, center, impl_);
 }
 
-double TVocalFunc::FindGainOvspMono(int shift, double step, double range, double centre) const
+double TVocalFunc::FindGainOvspMono(int shift, double step, double range, double center) const
 {
-    if (blockLen <= 0) return centre;
-    return search::FindGainAscending(MonoSet(true, blockLen), shift, step, range, centre, impl_);
+    if (blockLen <= 0) return center;
+    return search::FindGainAscending(MonoSet(true, blockLen), shift, step, range, center, impl_);
 }
 
 TVocalFunc::ResidualSum TVocalFunc::SumResidual(int shift, int start, int count, bool mid) const

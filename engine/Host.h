@@ -11,8 +11,9 @@ class EngineHost {
 public:
     virtual ~EngineHost() = default;
 
-    virtual void SetProgressRange(int64_t maximum) = 0;
-    virtual void SetProgressPosition(int64_t position) = 0;
+    // The progress counts bytes of the original recording consumed.
+    virtual void SetProgressRange(int64_t maximumBytes) = 0;
+    virtual void SetProgressPosition(int64_t progressBytes) = 0;
     // The status text next to the progress bar, shown at once.
     virtual void SetStatusText(const std::string& text) = 0;
     virtual void SetTitle(const std::string& title) = 0;

@@ -185,8 +185,8 @@ int TVocalMain::MeasureAlignment(int offset, int drift, bool estimateLevel, bool
         const int old = i;
         i = old + 1;
         if (old >= levelEvery) {
-            auto gain = [&](double step, double r, double centre) {
-                return o.ProcMode == 0 ? f->FindGainStereo(B, step, r, centre) : f->FindGainMono(B, step, r, centre);
+            auto gain = [&](double step, double r, double center) {
+                return o.ProcMode == 0 ? f->FindGainStereo(B, step, r, center) : f->FindGainMono(B, step, r, center);
             };
             const double g1 = gain(0.02, 0.2, 1.0);
             const double g2 = gain(0.002, 0.03, g1);

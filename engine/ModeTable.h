@@ -18,8 +18,8 @@ enum class MonoForm { None, Side, Mid };
 struct ModeRow {
     MonoForm form;
     bool oversampled;
-    int (TVocalFunc::*findShift)(int centre, int range, int step) const;
-    double (TVocalFunc::*findGain)(int shift, double step, double range, double centre) const;
+    int (TVocalFunc::*findShift)(int center, int range, int step) const;
+    double (TVocalFunc::*findGain)(int shift, double step, double range, double center) const;
     void (TVocalFunc::*subtract)(int shift, double gain);
     void (TVocalFunc::*spectral)(int start, int count, double gain, int shift);
 };
@@ -42,7 +42,7 @@ inline constexpr ModeRow kModeTable[6] = {
 };
 
 struct PreciseRow {
-    double (TVocalFunc::*findGain)(int start, int count, double step, double range, double centre) const;
+    double (TVocalFunc::*findGain)(int start, int count, double step, double range, double center) const;
     void (TVocalFunc::*subtract)(int start, int count, double gain);
     void (TVocalFunc::*spectral)(int start, int count, double gain);
 };

@@ -54,7 +54,7 @@ public:
         int factor = 1;        // oversampling factor
         bool adaptive = false; // gain searched per block
         double gain = 1.0;
-        int drift = 0, range = 0;
+        int drift = 0, range = 0; // frames per block, frames
         bool inverted = false;
     };
     ExtractionPlan PlanExtraction(bool analysed) const;
@@ -63,11 +63,12 @@ public:
     // dB or better.
     static constexpr double kWaveformCancellationDb = -35.0;
     int FilterOriginal();
-    void PassThrough(int count, bool readKaraoke);
+    void PassThrough(int frames, bool readKaraoke);
 
     int FindOnsetOffset(bool inverted);
     int FindEnvelopeOffset(bool useMid, bool inverted);
-    int MeasureAlignment(int offset, int drift, bool estimateLevel, bool inverted, double seconds, int range);
+    int MeasureAlignment(int offsetFrames, int driftFrames, bool estimateLevel, bool inverted, double seconds,
+                         int rangeFrames);
     int FindIntroOffset();
     int AutoAnalyse();
     // Whether the extraction with the committed options reads the karaoke
@@ -102,8 +103,8 @@ public:
     int32_t StatusStep = 0;
     double Vol = 0, Ofs = 0, Voc = 0, Org = 0, Bnsn = 0; // last analysis pass
     int32_t BaseOfs = 0;       // drift per block, frames
-    int32_t Range = 0;         // half-width of the per-block shift search
-    int32_t IntroOffset = 0;   // karaoke position minus original position
+    int32_t Range = 0;         // half-width of the per-block shift search, frames
+    int32_t IntroOffset = 0;   // karaoke position minus original position, frames
     double SavedVol = 0;       // karaoke gain for the extraction
     bool KaraokeInverted = false;
     // The pair whose analysis is cached, known by name, size and modification
@@ -138,7 +139,7 @@ public:
 
 private:
     void DebugPrint(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    void LogRange(int range);
+    void LogRange(int rangeFrames);
     void ShowFinished(int result);
     void BeginRun();
     void Pump();
@@ -151,12 +152,12 @@ private:
     bool FinishBlock(TVocalFunc& f, int32_t progressBytes);
     // Moves the original on to the next block, shows progress and handles
     // the user's input; false when a stop was asked for.
-    bool NextBlock(int64_t& u, int half, int& counter);
+    bool NextBlock(int64_t& frame, int halfFrames, int& counter);
     // The stream's delay through the stages this run uses.
     int64_t StageLatency(const TVocalFunc& f, int merge) const;
     void FitTrajectory(const std::vector<AlignPoint>& points, double slopeGuess);
     int ProbeTrajectory(const std::vector<AlignPoint>& points);
-    void FillReport(const ExtractionPlan& plan, int ofs);
+    void FillReport(const ExtractionPlan& plan, int offsetFrames);
     static FileKey KeyOf(const TWaveData& w);
     static bool Shrunk(const TWaveData& w);
 
@@ -165,7 +166,7 @@ private:
     TWaveData* original_ = nullptr;
     TWaveData* karaoke_ = nullptr;
     TWaveData* output_ = nullptr;
-    int64_t progressMax_ = 0;
+    int64_t progressMax_ = 0;          // bytes
     TVocalFunc* func_ = nullptr; // the extraction's buffer, for PassThrough
     std::vector<int64_t> shiftCounts_; // per-pass histogram of block shifts
     std::vector<int64_t> gainCounts_;  // per-pass histogram of gain estimates

@@ -47,7 +47,7 @@ void ApplyInPieces(TVocalFunc& f)
 
 } // namespace
 
-TEST(CentreFocus, LevelMixFollowsStrength)
+TEST(CenterFocus, LevelMixFollowsStrength)
 {
     const std::pair<float, float> cases[] = {{0.5f, 0.35f}, {2.0f, 0.2f}, {3.0f, 0.1f}, {4.0f, 0.0f}, {5.5f, 0.0f}};
     for (auto [c, mix] : cases) {
@@ -64,7 +64,7 @@ TEST(CentreFocus, LevelMixFollowsStrength)
     EXPECT_FALSE(cf.Configured());
 }
 
-TEST(CentreFocus, IdenticalChannelsPassUnchanged)
+TEST(CenterFocus, IdenticalChannelsPassUnchanged)
 {
     FocusBuffer b;
     ASSERT_TRUE(b.Start(2.0f));
@@ -79,7 +79,7 @@ TEST(CentreFocus, IdenticalChannelsPassUnchanged)
     for (int t = kLatency + kFrame; t < b.f.blockLen; ++t) ASSERT_NEAR(expected[t], x[t - kLatency], 0.0072 * 12000 + 1);
 }
 
-TEST(CentreFocus, OppositeChannelsVanish)
+TEST(CenterFocus, OppositeChannelsVanish)
 {
     for (float c : {2.0f, 5.5f}) {
         SCOPED_TRACE(c);
@@ -93,7 +93,7 @@ TEST(CentreFocus, OppositeChannelsVanish)
     }
 }
 
-TEST(CentreFocus, LeftAloneIsScaledByLevelMix)
+TEST(CenterFocus, LeftAloneIsScaledByLevelMix)
 {
     // With c = 0.3 every phase threshold lies above pi, so nothing fades and
     // the left channel comes out at levelMix (0.37) times the untouched stream.
@@ -117,7 +117,7 @@ struct FocusBinCase {
     float l[2], r[2], expectedL[2], expectedR[2];
 };
 
-TEST(CentreFocus, BinRules)
+TEST(CenterFocus, BinRules)
 {
     const FocusBinCase cases[] = {
         {"left alone at phase 0 is scaled by levelMix", 2.0f, 100, {3, 0}, {0, 0}, {0.6f, 0}, {0, 0}},
@@ -146,10 +146,10 @@ TEST(CentreFocus, BinRules)
             r[2 * k.bin] = k.r[0];
             r[2 * k.bin + 1] = k.r[1];
             if (fast)
-                spectral::CentreBinsFast(l.data(), r.data(), kBins, k.c, cf.LevelMix(), t, cosT.data(), cosEnd.data(),
+                spectral::CenterBinsFast(l.data(), r.data(), kBins, k.c, cf.LevelMix(), t, cosT.data(), cosEnd.data(),
                                          scratch.data());
             else
-                spectral::CentreBinsReference(l.data(), r.data(), kBins, k.c, cf.LevelMix(), t);
+                spectral::CenterBinsReference(l.data(), r.data(), kBins, k.c, cf.LevelMix(), t);
             for (int i = 0; i < 2; ++i) {
                 EXPECT_NEAR(l[2 * k.bin + i], k.expectedL[i], 1e-6f);
                 EXPECT_NEAR(r[2 * k.bin + i], k.expectedR[i], 1e-6f);
@@ -161,7 +161,7 @@ TEST(CentreFocus, BinRules)
     }
 }
 
-TEST(CentreFocus, FastRuleMatchesTheLiteralOne)
+TEST(CenterFocus, FastRuleMatchesTheLiteralOne)
 {
     // The fade is continuous, so the two forms agree to rounding everywhere,
     // including bins on the threshold and at the end of the fade.
@@ -202,13 +202,13 @@ TEST(CentreFocus, FastRuleMatchesTheLiteralOne)
             r[2 * j + 1] = static_cast<float>(rim);
         }
         std::vector<float> lRef = l, rRef = r;
-        spectral::CentreBinsReference(lRef.data(), rRef.data(), kBins, c, cf.LevelMix(), t);
+        spectral::CenterBinsReference(lRef.data(), rRef.data(), kBins, c, cf.LevelMix(), t);
         std::vector<float> l0 = l, r0 = r;
         std::vector<double> scratch(3 * kBins);
         ForEachIsa([&] {
             l = l0;
             r = r0;
-            spectral::CentreBinsFast(l.data(), r.data(), kBins, c, cf.LevelMix(), t, cosT.data(), cosEnd.data(),
+            spectral::CenterBinsFast(l.data(), r.data(), kBins, c, cf.LevelMix(), t, cosT.data(), cosEnd.data(),
                                      scratch.data());
             int faded = 0;
             for (int i = 0; i < 2 * kBins; ++i) {
@@ -221,7 +221,7 @@ TEST(CentreFocus, FastRuleMatchesTheLiteralOne)
     }
 }
 
-TEST(CentreFocus, StreamPathsAgreeAndUnconfiguredLeavesTheOutputAlone)
+TEST(CenterFocus, StreamPathsAgreeAndUnconfiguredLeavesTheOutputAlone)
 {
     const int total = kLatency + 4 * kFrame;
     const auto left = Music(total, 8, 10000.0);

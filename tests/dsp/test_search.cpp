@@ -39,33 +39,33 @@ std::vector<int32_t> Signal(int n, unsigned seed, int amplitude = 12000)
     return v;
 }
 
-std::vector<int64_t> ShiftCandidates(int centre, int range, int step)
+std::vector<int64_t> ShiftCandidates(int center, int range, int step)
 {
     std::vector<int64_t> got;
-    search::ForEachShiftCandidate(centre, range, step, [&](int64_t p) { got.push_back(p); });
+    search::ForEachShiftCandidate(center, range, step, [&](int64_t p) { got.push_back(p); });
     return got;
 }
 
-std::vector<double> CentreOutGains(double step, double range, double centre)
+std::vector<double> CenterOutGains(double step, double range, double center)
 {
     std::vector<double> got;
-    search::ForEachGainCandidateCentreOut(step, range, centre, [&](double g) { got.push_back(g); });
+    search::ForEachGainCandidateCenterOut(step, range, center, [&](double g) { got.push_back(g); });
     return got;
 }
 
-std::vector<double> AscendingGains(double step, double range, double centre)
+std::vector<double> AscendingGains(double step, double range, double center)
 {
     std::vector<double> got;
-    search::ForEachGainCandidateAscending(step, range, centre, [&](double g) { got.push_back(g); });
+    search::ForEachGainCandidateAscending(step, range, center, [&](double g) { got.push_back(g); });
     return got;
 }
 
 } // namespace
 
-TEST(ShiftCandidates, GoCentreOutPositiveSideFirstAndNeverBelowZero)
+TEST(ShiftCandidates, GoCenterOutPositiveSideFirstAndNeverBelowZero)
 {
     struct Row {
-        int centre, range, step;
+        int center, range, step;
         std::vector<int64_t> expected;
     };
     const Row rows[] = {
@@ -74,21 +74,21 @@ TEST(ShiftCandidates, GoCentreOutPositiveSideFirstAndNeverBelowZero)
         {0, 2, 1, {0, 1, 2}},
         {10, 4, 2, {10, 12, 8, 14, 6}},
         {10, 5, 2, {10, 12, 8, 14, 6}},
-        {10, 1, 2, {10}},       // range below step: the centre alone
+        {10, 1, 2, {10}},       // range below step: the center alone
         {10, 0, 1, {10}},
-        {10, 3, 0, {10}},       // no step: the centre alone
+        {10, 3, 0, {10}},       // no step: the center alone
         {10, -1, 1, {}},
     };
     for (const Row& r : rows) {
-        EXPECT_EQ(ShiftCandidates(r.centre, r.range, r.step), r.expected)
-            << r.centre << " " << r.range << " " << r.step;
+        EXPECT_EQ(ShiftCandidates(r.center, r.range, r.step), r.expected)
+            << r.center << " " << r.range << " " << r.step;
     }
 }
 
 TEST(GainCandidates, CoarseAndFinePassesOfTheEngine)
 {
     // Coarse: 21 gains, 1.0 first, then +-0.02 pairs out to 1.2 and 0.8.
-    const std::vector<double> coarse = CentreOutGains(0.02, 0.2, 1.0);
+    const std::vector<double> coarse = CenterOutGains(0.02, 0.2, 1.0);
     ASSERT_EQ(coarse.size(), 21u);
     EXPECT_EQ(coarse[0], 1.0);
     EXPECT_NEAR(coarse[1], 1.02, 1e-12);
@@ -97,23 +97,23 @@ TEST(GainCandidates, CoarseAndFinePassesOfTheEngine)
     EXPECT_NEAR(coarse[20], 0.8, 1e-12);
     // Fine: the offset grows by repeated addition of 0.002 and passes 0.03
     // before reaching it, so the last pair is 0.028 away.
-    const std::vector<double> fine = CentreOutGains(0.002, 0.03, 1.0);
+    const std::vector<double> fine = CenterOutGains(0.002, 0.03, 1.0);
     ASSERT_EQ(fine.size(), 29u);
     EXPECT_NEAR(fine[27], 1.028, 1e-12);
     EXPECT_NEAR(fine[28], 0.972, 1e-12);
-    // Ascending (oversampled searches): from centre - range while at most
-    // centre + range; the coarse pass never reaches 1.2.
+    // Ascending (oversampled searches): from center - range while at most
+    // center + range; the coarse pass never reaches 1.2.
     const std::vector<double> up = AscendingGains(0.02, 0.2, 1.0);
     ASSERT_EQ(up.size(), 20u);
     EXPECT_EQ(up.front(), 0.8);
     EXPECT_NEAR(up.back(), 1.18, 1e-12);
     EXPECT_EQ(AscendingGains(0.002, 0.03, 1.0).size(), 31u);
     // Steps that cannot advance try a single gain instead of looping forever.
-    EXPECT_EQ(CentreOutGains(0.0, 0.2, 1.0), std::vector<double>{1.0});
-    EXPECT_EQ(CentreOutGains(-0.02, 0.2, 1.0), std::vector<double>{1.0});
+    EXPECT_EQ(CenterOutGains(0.0, 0.2, 1.0), std::vector<double>{1.0});
+    EXPECT_EQ(CenterOutGains(-0.02, 0.2, 1.0), std::vector<double>{1.0});
     EXPECT_EQ(AscendingGains(0.0, 0.2, 1.0), std::vector<double>{0.8});
     EXPECT_EQ(AscendingGains(std::nan(""), 0.2, 1.0), std::vector<double>{0.8});
-    EXPECT_TRUE(CentreOutGains(0.02, std::nan(""), 1.0).empty());
+    EXPECT_TRUE(CenterOutGains(0.02, std::nan(""), 1.0).empty());
 }
 
 // --- The TVocalFunc searches on planted matches -------------------------------
@@ -133,15 +133,15 @@ const VariantInfo kVariants[] = {
     {Variant::OvspStereo, "OvspStereo", true, false}, {Variant::OvspMono, "OvspMono", true, true},
 };
 
-int Find(const TVocalFunc& vf, Variant v, int centre, int range, int step)
+int Find(const TVocalFunc& vf, Variant v, int center, int range, int step)
 {
     switch (v) {
-    case Variant::Plain: return vf.FindShiftPlain(centre, range, step);
-    case Variant::Stereo: return vf.FindShiftStereo(centre, range, step);
-    case Variant::Mono: return vf.FindShiftMono(centre, range, step);
-    case Variant::MonoN: return vf.FindShiftMonoN(centre, range, vf.blockLen / 2, step);
-    case Variant::OvspStereo: return vf.FindShiftOvspStereo(centre, range, step);
-    case Variant::OvspMono: return vf.FindShiftOvspMono(centre, range, step);
+    case Variant::Plain: return vf.FindShiftPlain(center, range, step);
+    case Variant::Stereo: return vf.FindShiftStereo(center, range, step);
+    case Variant::Mono: return vf.FindShiftMono(center, range, step);
+    case Variant::MonoN: return vf.FindShiftMonoN(center, range, vf.blockLen / 2, step);
+    case Variant::OvspStereo: return vf.FindShiftOvspStereo(center, range, step);
+    case Variant::OvspMono: return vf.FindShiftOvspMono(center, range, step);
     }
     return -1;
 }
@@ -212,12 +212,12 @@ TEST_P(SearchFixture, EverySearchFindsAPlantedMatch)
     }
 }
 
-TEST_P(SearchFixture, EqualCostsKeepTheCentreAndTheFirstOfATie)
+TEST_P(SearchFixture, EqualCostsKeepTheCenterAndTheFirstOfATie)
 {
     for (const VariantInfo& info : kVariants) {
         SCOPED_TRACE(info.name);
         const int f = info.oversampled ? kFactor : 1;
-        // All zero: every candidate costs 0, the centre is tried first.
+        // All zero: every candidate costs 0, the center is tried first.
         for (int c = 0; c < 2; ++c) {
             std::fill_n(vf.orig[c].get(), vf.blockLen, 0);
             std::fill_n(vf.kar[c].get(), vf.karaokeLen, 0);
@@ -228,12 +228,12 @@ TEST_P(SearchFixture, EqualCostsKeepTheCentreAndTheFirstOfATie)
         std::fill_n(vf.karMonoOvsp.get(), vf.karaokeLen * kFactor, 0);
         EXPECT_EQ(Find(vf, info.v, 50 * f, 40 * f, 1), 50 * f);
 
-        // A karaoke of period 6 frames matching the original at centre +- 3
-        // (and not at the centre): the +3 side is evaluated first and wins.
+        // A karaoke of period 6 frames matching the original at center +- 3
+        // (and not at the center): the +3 side is evaluated first and wins.
         const int pattern[6] = {1000, -500, 3000, 200, -2500, 800};
-        const int centre = 50 * f;
+        const int center = 50 * f;
         for (int64_t j = 0; j < int64_t(vf.karaokeLen) * f; ++j) {
-            const int64_t rel = j - (centre + 3 * f);
+            const int64_t rel = j - (center + 3 * f);
             const int64_t frame = rel >= 0 ? rel / f : -((-rel + f - 1) / f);  // rounded down
             const int v = pattern[((frame % 6) + 6) % 6];
             if (info.oversampled) {
@@ -245,7 +245,7 @@ TEST_P(SearchFixture, EqualCostsKeepTheCentreAndTheFirstOfATie)
             }
         }
         for (int i = 0; i < vf.blockLen; ++i) vf.orig[0][i] = vf.orig[1][i] = vf.origMono[i] = pattern[i % 6];
-        EXPECT_EQ(Find(vf, info.v, centre, 5 * f, f), centre + 3 * f);
+        EXPECT_EQ(Find(vf, info.v, center, 5 * f, f), center + 3 * f);
     }
 }
 
@@ -257,18 +257,18 @@ TEST_P(SearchFixture, CandidatesOutsideTheKaraokeArraysAreSkipped)
     PlantOriginal(stereo, 3);
     EXPECT_EQ(vf.FindShiftStereo(0, 5, 1), 3);
     EXPECT_EQ(vf.FindShiftMono(0, 0, 1), 0);
-    // Range smaller than the step: only the centre, even next to a perfect match.
+    // Range smaller than the step: only the center, even next to a perfect match.
     EXPECT_EQ(vf.FindShiftStereo(1, 1, 2), 1);
     // The last fitting position is karaokeLen - blockLen = 200; candidates
     // above it would read past the array and are not tried.
     PlantOriginal(stereo, 200);
     EXPECT_EQ(vf.FindShiftStereo(190, 100, 1), 200);
     EXPECT_EQ(vf.FindShiftStereo(250, 100, 1), 200);
-    EXPECT_EQ(vf.FindShiftOvspStereo(300 * kFactor, 10, 1), 300 * kFactor);  // nothing fits: the centre
+    EXPECT_EQ(vf.FindShiftOvspStereo(300 * kFactor, 10, 1), 300 * kFactor);  // nothing fits: the center
     EXPECT_EQ(vf.FindShiftMonoN(-4, 2, 50, 1), -4);
     // A count beyond the block compares the block.
     EXPECT_EQ(vf.FindShiftMonoN(10, 10, 100000, 1), vf.FindShiftMono(10, 10, 1));
-    // Gains at a shift that does not fit: the centre.
+    // Gains at a shift that does not fit: the center.
     EXPECT_EQ(vf.FindGainStereo(201, 0.02, 0.2, 1.0), 1.0);
     EXPECT_EQ(vf.FindGainOvspMono(-1, 0.02, 0.2, 0.9), 0.9);
 }
@@ -278,7 +278,7 @@ TEST_P(SearchFixture, GainSearchesFindAPlantedGain)
     FillKaraoke(21);
     const int shift = 37;
     struct Row {
-        double gain, step, range, centre, expected;
+        double gain, step, range, center, expected;
         bool ascending;
     };
     const Row rows[] = {
@@ -313,17 +313,17 @@ TEST_P(SearchFixture, GainSearchesFindAPlantedGain)
             }
             double got = 0.0;
             switch (info->v) {
-            case Variant::Stereo: got = vf.FindGainStereo(pos, r.step, r.range, r.centre); break;
-            case Variant::Mono: got = vf.FindGainMono(pos, r.step, r.range, r.centre); break;
-            case Variant::OvspStereo: got = vf.FindGainOvspStereo(pos, r.step, r.range, r.centre); break;
-            default: got = vf.FindGainOvspMono(pos, r.step, r.range, r.centre); break;
+            case Variant::Stereo: got = vf.FindGainStereo(pos, r.step, r.range, r.center); break;
+            case Variant::Mono: got = vf.FindGainMono(pos, r.step, r.range, r.center); break;
+            case Variant::OvspStereo: got = vf.FindGainOvspStereo(pos, r.step, r.range, r.center); break;
+            default: got = vf.FindGainOvspMono(pos, r.step, r.range, r.center); break;
             }
             EXPECT_NEAR(got, r.expected, 1e-9);
         }
     }
 }
 
-TEST_P(SearchFixture, GainTiesGoToTheCentre)
+TEST_P(SearchFixture, GainTiesGoToTheCenter)
 {
     // A silent karaoke: every gain costs the same.
     for (int c = 0; c < 2; ++c) std::fill_n(vf.kar[c].get(), vf.karaokeLen, 0);
@@ -399,7 +399,7 @@ TEST(SearchKernels, FastEqualsReference)
 {
     struct Row {
         Data data;
-        int count, stride, centre, range, step;
+        int count, stride, center, range, step;
     };
     // Long blocks of extreme data drive the costs past 2^32.
     const Row rows[] = {
@@ -421,8 +421,8 @@ TEST(SearchKernels, FastEqualsReference)
                 SCOPED_TRACE(testing::Message() << "data " << int(r.data) << " count " << r.count << " stride "
                                                 << r.stride << " pairs " << pairs);
                 for (Cost cost : {Cost::Abs, Cost::AbsSlope}) {
-                    EXPECT_EQ(search::FindShift(m, cost, r.centre, r.range, r.step, Impl::Fast),
-                              search::FindShift(m, cost, r.centre, r.range, r.step, Impl::Reference));
+                    EXPECT_EQ(search::FindShift(m, cost, r.center, r.range, r.step, Impl::Fast),
+                              search::FindShift(m, cost, r.center, r.range, r.step, Impl::Reference));
                     // The complete costs agree exactly, and an abandoned evaluation
                     // is abandoned by both.
                     for (int pos = 0; pos < 2 * r.range; pos += 7) {
@@ -434,11 +434,11 @@ TEST(SearchKernels, FastEqualsReference)
                         EXPECT_GT(search::ShiftCost(m, cost, pos, bar, Impl::Reference), bar);
                     }
                 }
-                for (double centre : {1.0, 0.9}) {
-                    EXPECT_EQ(search::FindGainCentreOut(m, r.range, 0.02, 0.2, centre, Impl::Fast),
-                              search::FindGainCentreOut(m, r.range, 0.02, 0.2, centre, Impl::Reference));
-                    EXPECT_EQ(search::FindGainAscending(m, r.range, 0.002, 0.03, centre, Impl::Fast),
-                              search::FindGainAscending(m, r.range, 0.002, 0.03, centre, Impl::Reference));
+                for (double center : {1.0, 0.9}) {
+                    EXPECT_EQ(search::FindGainCenterOut(m, r.range, 0.02, 0.2, center, Impl::Fast),
+                              search::FindGainCenterOut(m, r.range, 0.02, 0.2, center, Impl::Reference));
+                    EXPECT_EQ(search::FindGainAscending(m, r.range, 0.002, 0.03, center, Impl::Fast),
+                              search::FindGainAscending(m, r.range, 0.002, 0.03, center, Impl::Reference));
                 }
                 for (double g : {0.0, 0.8, 1.0, 1.234567, -3.5, 1e12, std::nan("")}) {
                     EXPECT_EQ(search::GainCost(m, 1, g, search::kNoCost, Impl::Fast),
@@ -480,11 +480,11 @@ TEST(SearchKernels, BufferSearchesUseTheReferenceOrFastKernelsAlike)
 }
 
 // The same search with 32-bit sums, as the costs were once kept.
-int FindShiftWith32BitSums(const MatchSet& m, int centre, int range)
+int FindShiftWith32BitSums(const MatchSet& m, int center, int range)
 {
     uint32_t best = 0xffffffffu;
-    int result = centre;
-    search::ForEachShiftCandidate(centre, range, 1, [&](int64_t pos) {
+    int result = center;
+    search::ForEachShiftCandidate(center, range, 1, [&](int64_t pos) {
         if (!search::Fits(m, pos)) return;
         uint32_t sum = 0;
         for (int i = 0; i < m.count; ++i) {

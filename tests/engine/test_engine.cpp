@@ -114,7 +114,7 @@ TEST_F(Engine, StopEndsTheRunAfterTheCurrentBlockWithoutAMessage) {
     EXPECT_EQ(host.titles.back(), "Sonvelt");
 }
 
-TEST_F(Engine, MonoOriginalForcesNormalChannelsAndNoCentreFocus) {
+TEST_F(Engine, MonoOriginalForcesNormalChannelsAndNoCenterFocus) {
     edited.ProcMode = 2;
     edited.CntrFlg = 1;
     Write("song.wav", 1, Accompaniment(20000, 1, 5));

@@ -18,10 +18,14 @@ inline int32_t NegateInt32(int32_t v)
     return v == std::numeric_limits<int32_t>::min() ? std::numeric_limits<int32_t>::max() : -v;
 }
 
+// SONVELT_ALWAYS_INLINE_LAMBDA goes after a lambda's parameter list: a lambda
+// inside a kernel is then compiled into each instruction-set copy as well.
 #if defined(__GNUC__)
 #define SONVELT_ALWAYS_INLINE inline __attribute__((always_inline))
+#define SONVELT_ALWAYS_INLINE_LAMBDA __attribute__((always_inline))
 #else
 #define SONVELT_ALWAYS_INLINE inline
+#define SONVELT_ALWAYS_INLINE_LAMBDA
 #endif
 
 // Instruction-set levels a kernel is built for. The best one the CPU supports

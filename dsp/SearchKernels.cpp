@@ -170,32 +170,22 @@ SONVELT_ALWAYS_INLINE void GroupCostsBody(const int32_t* o0, const int32_t* k0, 
     for (int a = 0; a < n; a += kShiftChunk) {
         const int b = std::min(n, a + kShiftChunk);
         uint32_t sums[kGroup] = {};
-        for (int i = a; i < b; ++i) {
-            const int64_t at = static_cast<int64_t>(stride) * i;
-            const int32_t o = o0[i];
-            const int32_t* k = k0 + at;
+        // One pair's terms at sample i for the sixteen candidates.
+        auto pair = [&](int32_t o, const int32_t* k, int32_t* prev) SONVELT_ALWAYS_INLINE_LAMBDA {
             for (int t = 0; t < kGroup; ++t) {
                 const int32_t d = o - k[t];
                 uint32_t term = static_cast<uint32_t>(std::abs(d));
                 if constexpr (Slope) {
-                    term += static_cast<uint32_t>(std::abs(prev0[t] - d));
-                    prev0[t] = d;
+                    term += static_cast<uint32_t>(std::abs(prev[t] - d));
+                    prev[t] = d;
                 }
                 sums[t] += term;
             }
-            if constexpr (TwoPairs) {
-                const int32_t oo = o1[i];
-                const int32_t* kk = k1 + at;
-                for (int t = 0; t < kGroup; ++t) {
-                    const int32_t d = oo - kk[t];
-                    uint32_t term = static_cast<uint32_t>(std::abs(d));
-                    if constexpr (Slope) {
-                        term += static_cast<uint32_t>(std::abs(prev1[t] - d));
-                        prev1[t] = d;
-                    }
-                    sums[t] += term;
-                }
-            }
+        };
+        for (int i = a; i < b; ++i) {
+            const int64_t at = static_cast<int64_t>(stride) * i;
+            pair(o0[i], k0 + at, prev0);
+            if constexpr (TwoPairs) pair(o1[i], k1 + at, prev1);
         }
         for (int t = 0; t < kGroup; ++t) total[t] += sums[t];
     }

@@ -37,27 +37,19 @@ void AddToFit(TVocalFunc::BlockFit& fit, const float* span, int margin, int n, f
     constexpr int kLanes = 4;
     double oo[kLanes] = {}, kk[kLanes] = {}, ok[kLanes] = {}, ss[kLanes] = {}, os[kLanes] = {}, ks[kLanes] = {};
     const float* k = span + margin;
-    int i = 0;
-    for (; i + kLanes <= n; i += kLanes) {
-        for (int l = 0; l < kLanes; ++l) {
-            const double ov = origAt(i + l), kv = k[i + l], sv = slope[i + l];
-            oo[l] += ov * ov;
-            kk[l] += kv * kv;
-            ok[l] += ov * kv;
-            ss[l] += sv * sv;
-            os[l] += ov * sv;
-            ks[l] += kv * sv;
-        }
-    }
-    for (int l = 0; i < n; ++i, ++l) {
-        const double ov = origAt(i), kv = k[i], sv = slope[i];
+    auto add = [&](int l, int j) {
+        const double ov = origAt(j), kv = k[j], sv = slope[j];
         oo[l] += ov * ov;
         kk[l] += kv * kv;
         ok[l] += ov * kv;
         ss[l] += sv * sv;
         os[l] += ov * sv;
         ks[l] += kv * sv;
-    }
+    };
+    int i = 0;
+    for (; i + kLanes <= n; i += kLanes)
+        for (int l = 0; l < kLanes; ++l) add(l, i + l);
+    for (int l = 0; i < n; ++i, ++l) add(l, i);
     auto total = [](const double* a) { return (a[0] + a[2]) + (a[1] + a[3]); };
     fit.oo += total(oo);
     fit.kk += total(kk);

@@ -85,7 +85,8 @@ struct Ui {
 };
 
 // One extraction, start to end, with its own engine and files.
-JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const ExtractArgs& args, Ui& ui) {
+JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const ExtractArgs& args, Ui& ui,
+                     bool spectralOnCaller = false) {
     JobResult res;
     res.original = job.original;
     res.karaoke = job.karaoke;
@@ -101,6 +102,7 @@ JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const Ex
 
     CommittedOptions options = committed; // a mono original changes its copy only
     TVocalMain engine;
+    engine.RunSpectralOnCaller(spectralOnCaller);
     TWaveData original, karaoke, output;
     TerminalHost host(&engine.Cancel, ui.progressBar, args.yes);
     JobRequest request;
@@ -374,19 +376,24 @@ int RunExtract(ExtractArgs& args) {
     }
     std::vector<int> status(jobs.size(), kExitOk);
     std::atomic<size_t> next{0};
+    const int n = std::clamp(args.jobs, 1, int(std::max<size_t>(1, jobs.size())));
+    // Songs at least as many as the cores keep every core busy by themselves:
+    // each then runs its frequency merge on its own thread, which spares the
+    // workers' hand-over and keeps the threads at one per core.
+    const unsigned cores = std::thread::hardware_concurrency();
+    const bool spectralOnCaller = n > 1 && cores > 0 && unsigned(n) >= cores;
     auto worker = [&] {
         for (size_t k; (k = next++) < jobs.size();) {
             if (g_interrupted) {
                 status[k] = kExitInterrupted;
                 continue;
             }
-            const JobResult res = ExtractOne(jobs[k], o, args, ui);
+            const JobResult res = ExtractOne(jobs[k], o, args, ui, spectralOnCaller);
             Report(res, args);
             status[k] = res.exitStatus;
         }
     };
     std::vector<std::thread> threads;
-    const int n = std::clamp(args.jobs, 1, int(std::max<size_t>(1, jobs.size())));
     for (int t = 1; t < n; ++t) threads.emplace_back(worker);
     worker();
     for (auto& t : threads) t.join();

@@ -28,7 +28,7 @@ int TVocalFunc::SetupSpectral(int mode, float strength)
 {
     // The workers are idle between jobs, so the streams may be set up anew
     // while they run.
-    if (!workers_.Start()) {
+    if (!spectralOnCaller_ && !workers_.Start()) {
         ReleaseSpectral();
         return 1;
     }
@@ -78,6 +78,10 @@ void TVocalFunc::SpectralJobs(int from, int n, double gain, const SampleArray<in
 
 void TVocalFunc::RunSpectral(int from, int n, double gain, const int32_t* const* karSrc, int jobs)
 {
+    if (spectralOnCaller_) {
+        for (int c = 0; c < jobs; ++c) spectral_[c].Run(orig[c].get() + from, karSrc[c], gain, out[c].get() + from, n);
+        return;
+    }
     for (int c = 0; c < jobs; ++c)
         workers_.Submit(c, {&spectral_[c], orig[c].get() + from, karSrc[c], gain, out[c].get() + from, n});
     // The outputs are read only once every job is finished: an expired wait

@@ -118,6 +118,10 @@ public:
     // Returns 0, or 1 when a worker cannot be started or its arrays cannot be
     // allocated (the workers are then stopped). A new Setup stops the workers.
     int SetupSpectral(int mode, float strength);
+    // Runs the frequency merge's channels one after the other on the calling
+    // thread instead of on the workers (same results): for batches that keep
+    // every core busy with jobs already. Set before SetupSpectral.
+    void SpectralOnCaller(bool on) { spectralOnCaller_ = on; }
     // Streams orig[c][start .. start + count) against kar[c][shift + start ..]
     // through worker c (c < channels, in parallel) into out[c][start ..]; the
     // output lags by 7168 samples across successive calls. The range is
@@ -289,4 +293,5 @@ private:
     ThVocalFFT spectral_[2];               // the frequency merge's stream per channel
     SpectralWorkers workers_;              // last: stopped before anything it runs on goes
     search::Impl impl_ = search::Impl::Fast;
+    bool spectralOnCaller_ = false;
 };

@@ -187,6 +187,7 @@ int TVocalMain::ExtractVoice() {
     if (o.CntrFlg && f.SetupCenterFocus(o.CntrGain) != 0) return kNoMemory;
     if (o.LPFFlg && f.SetupLowPass(80.0f, float(o.LPFFreq)) != 0) return kNoMemory;
     if (o.HPFFlg && f.SetupHighPass(60.0f, float(o.HPFFreq)) != 0) return kNoMemory;
+    f.SpectralOnCaller(spectralOnCaller_);
     if (plan.merge == 0 && f.SetupSpectral(o.SoundQty, o.Kvol) != 0) return kNoMemory;
     if (plan.precise && f.SetupPrecise() != 0) return kNoMemory;
 

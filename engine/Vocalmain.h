@@ -97,6 +97,10 @@ public:
     void StartStatus(const std::string& text);
     void StopStatus();
 
+    // The frequency merge on the run's own thread instead of its two
+    // workers (same results): set by a batch that keeps every core busy.
+    void RunSpectralOnCaller(bool on) { spectralOnCaller_ = on; }
+
     int32_t Channels = 0;
     int64_t Progress = 0;      // bytes of the original consumed
     std::string StatusText;
@@ -183,5 +187,6 @@ private:
     // spread over the first 30 s, the drift to follow.
     double introOfs_ = 0, introBnsn_ = 0;
     double energyOrig_ = 0, energyOut_ = 0;
+    bool spectralOnCaller_ = false;
     int merge_ = 0; // the merge of the running extraction: 0 frequency, 1 waveform
 };

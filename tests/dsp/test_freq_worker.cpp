@@ -347,11 +347,16 @@ TEST(SpectralWorker, HandOverRunsOnlySubmittedJobsWhileStartedAndSurvivesARestar
     EXPECT_NE(std::count(y0.begin(), y0.end(), 0), n);
 }
 
+// On the workers in parallel, or one after the other on the calling thread
+// (as a batch that fills the cores runs them): the same separate streams.
 TEST(SpectralWorker, StereoRunsBothChannelsInParallelAsSeparateStreams)
 {
-    for (int mode : {0, 1}) {
-        SCOPED_TRACE(mode);
+    for (int run = 0; run < 4; ++run) {
+        const int mode = run % 2;
+        const bool onCaller = run >= 2;
+        SCOPED_TRACE(testing::Message() << "mode " << mode << (onCaller ? " on the caller" : " on the workers"));
         SpectralBuffer b;
+        b.f.SpectralOnCaller(onCaller);
         ASSERT_EQ(b.f.SetupSpectral(mode, 1.2f), 0);
         b.Load();
         // Jobs cut as the engine cuts them: a quarter block, then halves.

@@ -69,10 +69,11 @@ int Lock(const State& s, int operation)
     return fd;
 }
 
-void Read(State& s)
+// False when the folder cannot hold the wisdom (no lock file can be made).
+bool Read(State& s)
 {
     const int lock = Lock(s, LOCK_SH);
-    if (lock < 0) return;
+    if (lock < 0) return false;
     struct stat st {};
     const int fd = ::open(s.file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && st.st_size <= kMaxFileBytes) {
@@ -91,6 +92,7 @@ void Read(State& s)
     if (fd >= 0) ::close(fd);
     ::close(lock);
     s.known = Exported();
+    return true;
 }
 
 void Write(State& s, const std::string& text)
@@ -159,11 +161,12 @@ unsigned PlannerFlags()
     if (s.file.empty()) return FFTW_ESTIMATE;
     if (!s.loaded) {
         s.loaded = true;
-        if (!MakeFolder(s.folder)) {
+        // A folder that cannot keep what is measured (not made, not
+        // writable) would have every run measure again: plans stay estimated.
+        if (!MakeFolder(s.folder) || !Read(s)) {
             s = State{};
             return FFTW_ESTIMATE;
         }
-        Read(s);
         // A size the file does not hold is measured now, at most this long
         // per plan, so the first run on a machine stays quick.
         fftwf_set_timelimit(kMeasureSeconds);

@@ -94,6 +94,14 @@ TEST(FftWisdom, KeptInTheCacheFolderAndRecoveredFromWhatever)
     }
     fs::remove_all(file);
 
+    // A cache folder that cannot be made (a file stands in its path): plans
+    // are estimated and nothing is written.
+    std::ofstream(folder.path / "plain-file").flush();
+    fftwisdom::Enable((folder.path / "plain-file" / "SonveltRip").string());
+    EXPECT_TRUE(TransformWorks(n));
+    n *= 2;
+    EXPECT_TRUE(fs::is_regular_file(folder.path / "plain-file"));
+
     // Switched off by the environment or an empty folder: nothing is written.
     ::setenv("SONVELT_FFT_WISDOM", "0", 1);
     fftwisdom::Enable(cache.string());

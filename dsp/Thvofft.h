@@ -7,7 +7,7 @@
 // Jobs continue the same signal: the frame state carries from job to job and
 // is reset only by Configure. The output lags the input by n - hop samples
 // (7168). The threads that run the jobs and their hand-over are
-// SpectralWorkers' (SpectralWorkers.h); this class holds no thread.
+// SpectralWorkers' (SpectralHandover.h); this class holds no thread.
 #pragma once
 
 #include "FFT.h"

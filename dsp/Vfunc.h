@@ -3,7 +3,7 @@
 // arrays, and the operations on them (unpacking, mid and side, oversampling,
 // subtraction, packing with the soft limiter, shift and gain searches, FIR
 // filters, the frequency merge on one worker thread per channel (see
-// SpectralWorkers.h), the center focus).
+// SpectralHandover.h), the center focus).
 //
 // The engine sizes the object once with Setup and then drives it block by
 // block; nothing is allocated after Setup except by the setup operations of
@@ -20,7 +20,7 @@
 #include "Cntrfocus.h"
 #include "FirUnit.h"
 #include "SearchKernels.h"
-#include "SpectralWorkers.h"
+#include "SpectralHandover.h"
 #include "Thvofft.h"
 
 #include <chrono>

@@ -4,7 +4,7 @@
 #include "IsaLevels.h"
 #include "BinKernels.h"
 #include "FreqSignals.h"
-#include "SpectralWorkers.h"
+#include "SpectralHandover.h"
 #include "Thvofft.h"
 #include "Vfunc.h"
 

@@ -1,4 +1,4 @@
-#include "SpectralWorkers.h"
+#include "SpectralHandover.h"
 
 #include "Thvofft.h"
 

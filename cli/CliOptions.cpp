@@ -1,5 +1,7 @@
 #include "CliOptions.h"
 
+#include "TerminalHost.h"
+
 #include <CLI/CLI.hpp>
 
 void OptionSource::AddTo(CLI::App& app) {
@@ -18,10 +20,16 @@ bool OptionSource::Load(SettingsModel& s, std::string& error) const {
             // defaults instead would give a different voice.
             s.IniPath = iniPath;
             std::string why;
-            if (s.LoadOptions(&why) != IniFile::LoadResult::Loaded) {
+            bool hasSection = false;
+            if (s.LoadOptions(&why, &hasSection) != IniFile::LoadResult::Loaded) {
                 error = "--ini " + iniPath + ": " + why;
                 return false;
             }
+            // An empty file, another kind of file or UTF-16 text: said, and
+            // the run goes on with the defaults.
+            if (!hasSection)
+                PrintText("warning: --ini " + iniPath + ": no [" + kIniSection +
+                          "] section in it (it must be UTF-8 text); the default options are used\n");
         } else {
             s.BuildIniPath(kGuiProgramName);
             s.LoadOptions();

@@ -17,7 +17,9 @@ struct OptionSource {
     void AddTo(CLI::App& app);
     // Fills `settings` as the window would at start-up, then applies the
     // overrides and commits. False with `error` set on a bad --set or an
-    // --ini file that cannot be read (missing, a folder, FIFO or device).
+    // --ini file that cannot be read (missing, a folder, FIFO or device); an
+    // --ini file without the options' section is warned about on standard
+    // error and the defaults stand.
     bool Load(SettingsModel& settings, std::string& error) const;
 };
 

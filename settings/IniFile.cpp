@@ -61,11 +61,20 @@ bool SplitKey(std::string_view line, std::string_view& key, std::string_view& va
 
 } // namespace
 
+size_t IniFile::LeadingMarksSize(std::string_view text) {
+    static constexpr std::string_view kMark = "\xEF\xBB\xBF";
+    size_t at = 0;
+    while (text.substr(at, kMark.size()) == kMark) at += kMark.size();
+    return at;
+}
+
+bool IniFile::HasSection(const std::string& section) const { return FindSection(section) != npos; }
+
 void IniFile::Parse(const std::string& text) {
     lines_.clear();
-    size_t start = 0;
-    // A UTF-8 byte-order mark belongs to no line.
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) start = 3;
+    // Byte-order marks at the start belong to no line, however many an editor
+    // left there: the first section must be read, and saving writes none.
+    size_t start = LeadingMarksSize(text);
     // Lines end in "\n", "\r\n" or a lone "\r"; each keeps its own ending.
     while (start < text.size()) {
         size_t end = text.find_first_of("\r\n", start);

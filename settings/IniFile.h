@@ -37,8 +37,14 @@ public:
     // replaced. False on failure.
     bool Save(const std::string& path) const;
 
+    // Whether the document has a "[section]" line.
+    bool HasSection(const std::string& section) const;
+
+    // The document as it would be saved: no byte-order mark, every line as read.
     std::string Text() const;
     void Parse(const std::string& text);
+    // How many bytes of UTF-8 byte-order marks `text` starts with.
+    static size_t LeadingMarksSize(std::string_view text);
 
 private:
     struct Line {

@@ -133,11 +133,13 @@ void SettingsModel::BuildIniPath(const std::string& programFile, const std::stri
     IniPath = (folder / name).string();
 }
 
-IniFile::LoadResult SettingsModel::LoadOptions(std::string* why) {
+IniFile::LoadResult SettingsModel::LoadOptions(std::string* why, bool* hasSection) {
+    if (hasSection) *hasSection = false;
     if (IniPath.empty()) return IniFile::LoadResult::Missing;
     IniFile ini;
     const IniFile::LoadResult r = ini.Read(IniPath, why);
     if (r != IniFile::LoadResult::Loaded) return r;
+    if (hasSection) *hasSection = ini.HasSection(kIniSection);
     for (const OptionKey& k : OptionKeys()) {
         auto text = ini.Get(kIniSection, k.name);
         if (text) ApplyOptionText(EditedOptions, k, *text);

@@ -50,8 +50,9 @@ public:
     void BuildIniPath(const std::string& programFile, const std::string& dataFolder = {});
     // Reads IniPath into the edited copy. A missing or unreadable file leaves
     // the values the copy holds; the result (and `why`) say which it was, for
-    // callers that named the file themselves.
-    IniFile::LoadResult LoadOptions(std::string* why = nullptr);
+    // callers that named the file themselves. `hasSection`, when given, tells
+    // whether a file that was read holds the options' section at all.
+    IniFile::LoadResult LoadOptions(std::string* why = nullptr, bool* hasSection = nullptr);
     // Writes the committed copy's keys. 0 on success, 1 when the file
     // could not be written (the file is then left as it was).
     int SaveOptions();

@@ -123,3 +123,33 @@ TEST(Cli, AnIniFileThatCannotBeReadIsAnError) {
         }
     }
 }
+
+// An --ini that is read but holds no options (empty, binary, UTF-16 text) is
+// warned about by name; the run goes on with the defaults.
+TEST(Cli, AnIniFileWithoutTheOptionsIsWarnedAbout) {
+    TempDir dir;
+    std::string utf16;
+    for (char c : std::string("[V30_Option]\r\nBlkSize=150\r\n")) utf16 += std::string(1, c) + '\0';
+    struct Case {
+        std::string name, text;
+        bool warned;
+    } cases[] = {
+        {"empty.ini", "", true},
+        {"junk.ini", std::string("\x7f" "ELF\x02\x01\0\0[V30", 11), true},
+        {"utf16.ini", "\xFF\xFE" + utf16, true},
+        {"other.ini", "[Window]\nBlkSize=150\n", true},
+        {"good.ini", "\xEF\xBB\xBF\xEF\xBB\xBF[V30_Option]\nBlkSize=150\n", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir / c.name;
+        WriteText(path, c.text);
+        CliResult r = RunCli("settings --ini " + ShellQuote(path));
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(Value(r.out, "BlkSize"), c.warned ? "100" : "150");
+        if (c.warned)
+            EXPECT_NE(r.err.find("warning: --ini " + path + ": no [V30_Option] section"), std::string::npos) << r.err;
+        else
+            EXPECT_EQ(r.err, "");
+    }
+}

@@ -148,6 +148,31 @@ TEST_F(Persistence, StoredValuesLoadWithFallbacks) {
     }
 }
 
+// An editor may leave any number of byte-order marks before the first
+// section: its options are read, and a save updates that section (written
+// without marks) instead of adding another that a later start would not see.
+TEST_F(Persistence, LeadingByteOrderMarksAreSkipped) {
+    const std::string mark = "\xEF\xBB\xBF";
+    for (int marks : {1, 2, 3}) {
+        SCOPED_TRACE(marks);
+        std::string lead;
+        for (int i = 0; i < marks; ++i) lead += mark;
+        StoreOption("");
+        WriteText(ini(), lead + "[V30_Option]\nBlkSize=150\n");
+        Start();
+        EXPECT_EQ(s.Options.BlkSize, 150);
+        s.EditedOptions.BlkSize = 200;
+        s.CommitOptions();
+        ASSERT_EQ(s.SaveOptions(), 0);
+        const std::string text = ReadText(ini());
+        EXPECT_EQ(text.rfind("[V30_Option]\nBlkSize=200\n", 0), 0u) << text;
+        EXPECT_EQ(text.find("[V30_Option]", 1), std::string::npos) << text;
+        SettingsModel again;
+        again.Initialise("/usr/bin/sonvelt", dir.path().string());
+        EXPECT_EQ(again.Options.BlkSize, 200);
+    }
+}
+
 TEST_F(Persistence, EmptySuffixLoadsEmptyAndIsSavedWithNamingOff) {
     StoreOption("VnameTxt=\nBlkSize=10\nOvspFlg=5\n");
     Start();

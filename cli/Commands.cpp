@@ -55,19 +55,26 @@ void Warn(std::vector<std::string>& list, const std::string& file, const std::st
 }
 
 // A recording that was empty or ended before its header's length: said on
-// standard error, with the status to exit with. What was written is kept.
-int ReportShortInput(const RunReport& report, const TWaveData& original, const TWaveData& karaoke) {
+// standard error, naming the file the user gave (a decoded input is read
+// from a temporary of its own), with the status to exit with. What was
+// written is kept.
+int ReportShortInput(const RunReport& report, const TWaveData& original, const TWaveData& karaoke, const Job& job) {
+    const std::pair<const TWaveData*, const std::string*> inputs[] = {{&original, &job.original},
+                                                                      {&karaoke, &job.karaoke}};
     if (report.emptyInput) {
-        const TWaveData& empty = original.DataBytes == 0 ? original : karaoke;
-        PrintMessage(QuotedFileName(empty.FileName) + "\nthe data chunk is empty: nothing to extract");
+        const auto [w, name] = original.DataBytes < original.Format.nBlockAlign ? inputs[0] : inputs[1];
+        PrintMessage(QuotedFileName(*name) + (w->DataBytes == 0 ? "\nthe data chunk is empty: nothing to extract"
+                                                                : "\nthe data chunk holds less than one frame: "
+                                                                  "nothing to extract"));
         return kExitRejected;
     }
     if (report.inputEndedEarly) {
-        for (const TWaveData* w : {&original, &karaoke}) {
+        for (const auto& [w, name] : inputs) {
+            if (w->FileName != *name) continue; // a decoded temporary cannot shrink
             std::error_code ec;
             const auto size = std::filesystem::file_size(w->FileName, ec);
             if (ec || int64_t(size) < w->DataStart + int64_t(w->DataBytes))
-                PrintMessage(QuotedFileName(w->FileName) +
+                PrintMessage(QuotedFileName(*name) +
                              "\nthe recording ended before the length its header gives: the voice is incomplete");
         }
         return kExitFailed;
@@ -192,14 +199,14 @@ JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const Ex
         return stop("failed", kExitFailed, EngineText::kWriteFailed);
     }
     if (r.emptyInput) {
-        ReportShortInput(r, original, karaoke);
+        ReportShortInput(r, original, karaoke, job);
         return stop("rejected", kExitRejected, Quoted(job.original) + ": nothing to extract, a data chunk is empty");
     }
     if (r.stopped && r.framesWritten == 0)
         return stop("not written", kExitInterrupted, "stopped before any voice was written; the output was left as it was");
     // A recording that ended before its header's length: said, and the
     // incomplete voice is kept, with a failure status.
-    const bool incomplete = r.inputEndedEarly && ReportShortInput(r, original, karaoke) != kExitOk;
+    const bool incomplete = r.inputEndedEarly && ReportShortInput(r, original, karaoke, job) != kExitOk;
     const std::string removal = RemovalWarning(r);
     if (!removal.empty()) Warn(res.warnings, job.karaoke, removal);
     if (args.strict && !res.warnings.empty()) {
@@ -421,7 +428,7 @@ int RunAnalyse(AnalyseArgs& args) {
     request.original = args.original;
     request.karaoke = args.karaoke;
     if (!PrepareInputs(request, original, karaoke, host, false)) return kExitRejected;
-    if (std::min(original.DataBytes, karaoke.DataBytes) == 0) {
+    if (std::min(original.DataBytes, karaoke.DataBytes) < original.Format.nBlockAlign) {
         PrintMessage("nothing to analyse: a data chunk is empty");
         return kExitRejected;
     }

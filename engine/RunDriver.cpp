@@ -67,7 +67,8 @@ bool TVocalMain::Shrunk(const TWaveData& w) {
 void TVocalMain::Run(int mode) {
     report_ = RunReport{};
     const uint32_t limit = std::min(original_->DataBytes, karaoke_->DataBytes);
-    if (limit == 0) {
+    // Less than one whole frame is as empty as nothing.
+    if (limit < std::max<uint32_t>(1, original_->Format.nBlockAlign)) {
         report_.emptyInput = true;
         return;
     }

@@ -120,3 +120,30 @@ TEST_F(CliFormats, TheDecoderIsLoadedOnlyWhenAFileNeedsIt) {
               std::string::npos)
         << missing.err;
 }
+
+// A data chunk shorter than one frame holds nothing to extract, whether the
+// file is read as it is or decoded, and the message names that file.
+TEST_F(CliFormats, LessThanOneFrameIsNothingToExtract) {
+    const std::vector<int16_t> s = TestSignal(44100, 2, 44100);
+    WriteFile(dir / "song.wav", Wave16(2, 44100, s));
+    WriteFile(dir / "kar.wav", Wave16(2, 44100, s));
+    WriteFile(dir / "three.wav", Riff({Chunk("fmt ", FmtPayload(2, 44100, 16)), Chunk("data", Bytes{1, 2, 3})}));
+    WriteFile(dir / "five24.wav", Riff({Chunk("fmt ", FmtPayload(2, 44100, 24)), Chunk("data", Bytes(5, 1))}));
+    struct Case {
+        std::string original, karaoke, named, message;
+    } cases[] = {
+        {"three.wav", "kar.wav", "three.wav", "the data chunk holds less than one frame"},
+        {"song.wav", "three.wav", "three.wav", "the data chunk holds less than one frame"},
+        {"song.wav", "five24.wav", "five24.wav", "the data chunk is empty"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.original + " " + c.karaoke);
+        CliResult r = RunCli("extract " + Q(c.original) + " " + Q(c.karaoke) + " -o " + Q("v.wav") + " --defaults",
+                             Env());
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find("\"" + c.named + "\"\n" + c.message + ": nothing to extract"), std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.out.find("voice written"), std::string::npos) << r.out;
+        EXPECT_FALSE(std::filesystem::exists(dir / "v.wav"));
+    }
+}

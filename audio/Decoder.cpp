@@ -23,6 +23,7 @@ extern "C" {
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
 #include <unistd.h>
 #include <vector>
 
@@ -106,6 +107,10 @@ int OpenInput(const std::string& path, InputFile& in, bool openDecoder, std::str
         SetError(error, "damaged: no sampling rate or channel count");
         return kDecodeNotAudio;
     }
+    if (std::string why = SampleRateProblem(par->sample_rate); !why.empty()) {
+        SetError(error, why);
+        return kDecodeNotAudio;
+    }
     for (unsigned i = 0; i < in.fmt->nb_streams; ++i)
         if (int(i) != in.stream) in.fmt->streams[i]->discard = AVDISCARD_ALL;
     if (!openDecoder) return kDecodeOk;
@@ -116,6 +121,9 @@ int OpenInput(const std::string& path, InputFile& in, bool openDecoder, std::str
         return kDecodeFailed;
     }
     in.dec->pkt_timebase = in.fmt->streams[in.stream]->time_base;
+    // FLAC frames carry a checksum: a frame that fails it is refused, and so
+    // counted as damaged, rather than decoded into noise without a word.
+    if (codec->id == AV_CODEC_ID_FLAC) in.dec->err_recognition |= AV_EF_CRCCHECK | AV_EF_EXPLODE;
     r = avcodec_open2(in.dec, codec, nullptr);
     if (r < 0) {
         SetError(error, "cannot decode it: " + AvError(r));
@@ -143,6 +151,54 @@ std::string ContainerName(const AVFormatContext* fmt, AVCodecID codec) {
     return first;
 }
 
+// The length the container states, in seconds; 0 when it states none, or
+// when the length is only a guess from the file's size and bit rate and
+// `guessed` is false. A length no recording can have counts as none.
+double StatedSeconds(const AVFormatContext* fmt, const AVStream* st, bool guessed) {
+    double s = 0;
+    if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
+        s = double(st->duration) * av_q2d(st->time_base);
+    else if (fmt->duration != AV_NOPTS_VALUE && fmt->duration > 0)
+        s = double(fmt->duration) / AV_TIME_BASE;
+    if (!guessed && fmt->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE) return 0;
+    constexpr double kYear = 365.0 * 24 * 3600;
+    return s > 0 && s < kYear ? s : 0;
+}
+
+// A WAVE file's length as its header states it, which the demuxer drops
+// when the file is shorter; 0 when the header marks the length as unknown
+// (a stream written before its end was known).
+double WaveHeaderSeconds(const std::string& path) {
+    TWaveData w;
+    if (w.OpenRead(path) != 0) return 0;
+    const WaveFormat& f = w.Format;
+    if (w.DataBytes == 0 || w.DataBytes == 0xFFFFFFFFu || f.nBlockAlign == 0 || f.nSamplesPerSec == 0) return 0;
+    return double(w.DataBytes / f.nBlockAlign) / f.nSamplesPerSec;
+}
+
+// NaN samples become silence and infinities full scale, before the resampler
+// could spread them over their neighbours. Nothing is touched, nor copied,
+// in a frame without them.
+template <typename T>
+bool MakeFinite(AVFrame* f, int planes, size_t count) {
+    auto finite = [&] {
+        for (int p = 0; p < planes; ++p) {
+            const T* x = reinterpret_cast<const T*>(f->extended_data[p]);
+            if (!std::all_of(x, x + count, [](T v) { return std::isfinite(v); })) return false;
+        }
+        return true;
+    };
+    if (finite()) return true;
+    if (av_frame_make_writable(f) < 0) return false;
+    for (int p = 0; p < planes; ++p) {
+        T* x = reinterpret_cast<T*>(f->extended_data[p]);
+        for (size_t i = 0; i < count; ++i)
+            if (std::isnan(x[i])) x[i] = T(0);
+            else if (std::isinf(x[i])) x[i] = x[i] > 0 ? T(1) : T(-1);
+    }
+    return true;
+}
+
 // Converts decoded frames to the output's rate as doubles, then to the
 // output's channels as rounded 16-bit samples, and writes them.
 class WaveSink {
@@ -151,27 +207,48 @@ public:
     ~WaveSink() { swr_free(&swr_); }
 
     // False with `error` set when the output cannot take more.
-    bool Push(const AVFrame* frame, std::string* error) {
+    bool Push(AVFrame* frame, std::string* error) {
         const int ch = frame->ch_layout.nb_channels;
         if (frame->nb_samples <= 0 || frame->sample_rate <= 0 || ch <= 0) return true;
         if (!swr_ || frame->sample_rate != inRate_ || ch != inChannels_ || frame->format != inFormat_) {
             if (swr_ && !Drain(error)) return false;
             if (!Configure(frame->sample_rate, ch, AVSampleFormat(frame->format), error)) return false;
         }
-        return Convert(const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples, error);
+        const size_t perPlane = size_t(frame->nb_samples) * size_t(ch / planes_);
+        const AVSampleFormat packed = av_get_packed_sample_fmt(AVSampleFormat(inFormat_));
+        if ((packed == AV_SAMPLE_FMT_FLT && !MakeFinite<float>(frame, planes_, perPlane)) ||
+            (packed == AV_SAMPLE_FMT_DBL && !MakeFinite<double>(frame, planes_, perPlane))) {
+            SetError(error, "out of memory");
+            return false;
+        }
+        return Convert(frame->extended_data, frame->nb_samples, error);
     }
 
     // Writes what the resampler still holds.
     bool Drain(std::string* error) {
         if (!swr_) return true;
-        return Convert(nullptr, 0, error);
+        for (;;) {
+            const int got = Run(nullptr, 0, error);
+            if (got <= 0) return got == 0;
+        }
     }
 
+    // Frames written so far.
+    int64_t Frames() const { return written_ / (int64_t(channels_) * 2); }
+
 private:
+    // At most about this many frames come out of one conversion, whatever the
+    // ratio of the rates: memory stays bounded for any input.
+    static constexpr int kChunkFrames = 16384;
+
     bool Configure(int rate, int ch, AVSampleFormat format, std::string* error) {
         swr_free(&swr_);
         if (ch > 2) {
             SetError(error, std::to_string(ch) + " channels: at most 2 channels");
+            return false;
+        }
+        if (std::string why = SampleRateProblem(rate); !why.empty()) {
+            SetError(error, "damaged: a stretch at " + why);
             return false;
         }
         AVChannelLayout layout;
@@ -196,28 +273,42 @@ private:
         inRate_ = rate;
         inChannels_ = ch;
         inFormat_ = format;
+        planes_ = av_sample_fmt_is_planar(format) ? ch : 1;
+        planeBytes_ = size_t(av_get_bytes_per_sample(format)) * size_t(ch / planes_);
         return true;
     }
 
-    bool Convert(const uint8_t** in, int count, std::string* error) {
-        for (;;) {
-            const int cap = std::max(swr_get_out_samples(swr_, count), 1024);
-            if (buf_.size() < size_t(cap) * size_t(inChannels_)) buf_.resize(size_t(cap) * size_t(inChannels_));
-            uint8_t* outp = reinterpret_cast<uint8_t*>(buf_.data());
-            const int got = swr_convert(swr_, &outp, cap, in, count);
-            if (got < 0) {
-                SetError(error, "cannot convert the samples: " + AvError(got));
-                return false;
-            }
-            if (got > 0 && !Write(got, error)) return false;
-            // Input is consumed by the first call; a drain goes on until empty.
-            if (in != nullptr || got == 0) return true;
+    // Converts the frames in pieces of at most kChunkFrames output frames.
+    bool Convert(uint8_t* const* in, int count, std::string* error) {
+        const int most = int(std::clamp<int64_t>(int64_t(kChunkFrames) * inRate_ / rate_, 1, kChunkFrames));
+        const uint8_t* piece[2] = {};
+        for (int done = 0; done < count;) {
+            const int n = std::min(most, count - done);
+            for (int p = 0; p < planes_; ++p) piece[p] = in[p] + size_t(done) * planeBytes_;
+            if (Run(piece, n, error) < 0) return false;
+            done += n;
         }
+        return true;
+    }
+
+    // One call of the converter, whose output is written: the number of
+    // frames, or -1 with `error` set.
+    int Run(const uint8_t** in, int count, std::string* error) {
+        const int cap = std::max(swr_get_out_samples(swr_, count), 1024);
+        if (buf_.size() < size_t(cap) * size_t(inChannels_)) buf_.resize(size_t(cap) * size_t(inChannels_));
+        uint8_t* outp = reinterpret_cast<uint8_t*>(buf_.data());
+        const int got = swr_convert(swr_, &outp, cap, in, count);
+        if (got < 0) {
+            SetError(error, "cannot convert the samples: " + AvError(got));
+            return -1;
+        }
+        return got > 0 && !Write(got, error) ? -1 : got;
     }
 
     static int16_t Round16(double x) {
-        const double s = std::nearbyint(x * 32768.0);
-        return int16_t(std::clamp(s, -32768.0, 32767.0));
+        if (std::isnan(x)) return 0;
+        const double s = std::nearbyint(std::clamp(x, -1.0, 1.0) * 32768.0);
+        return int16_t(std::min(s, 32767.0));
     }
 
     bool Write(int frames, std::string* error) {
@@ -255,6 +346,8 @@ private:
     SwrContext* swr_ = nullptr;
     int inRate_ = 0, inChannels_ = 0;
     int inFormat_ = AV_SAMPLE_FMT_NONE;
+    int planes_ = 1;         // input planes: the channels when planar, else 1
+    size_t planeBytes_ = 0;  // bytes of one frame in one plane
     std::vector<double> buf_;
     std::vector<int16_t> pcm_;
     int64_t written_ = 0;
@@ -291,16 +384,15 @@ int ProbeAudio(const std::string& path, AudioInfo& info, std::string* error) {
     const AVSampleFormat sf = av_get_packed_sample_fmt(AVSampleFormat(par->format));
     info.isFloat = lossless && (sf == AV_SAMPLE_FMT_FLT || sf == AV_SAMPLE_FMT_DBL);
     info.bitRate = par->bit_rate > 0 ? par->bit_rate : std::max<int64_t>(in.fmt->bit_rate, 0);
-    if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
-        info.seconds = double(st->duration) * av_q2d(st->time_base);
-    else if (in.fmt->duration != AV_NOPTS_VALUE && in.fmt->duration > 0)
-        info.seconds = double(in.fmt->duration) / AV_TIME_BASE;
+    info.seconds = StatedSeconds(in.fmt, st, true);
     return kDecodeOk;
 }
 
 int DecodeToWave(const std::string& path, const std::string& wavePath, int targetRate, int targetChannels,
-                 std::string* error, const std::function<bool()>& cancelled) {
-    if (targetRate <= 0 || targetChannels < 1 || targetChannels > 2) {
+                 std::string* error, const std::function<bool()>& cancelled, DecodeReport* report) {
+    DecodeReport done;
+    if (report) *report = done;
+    if (!SampleRateProblem(targetRate).empty() || targetChannels < 1 || targetChannels > 2) {
         SetError(error, "no output format");
         return kDecodeFailed;
     }
@@ -312,6 +404,10 @@ int DecodeToWave(const std::string& path, const std::string& wavePath, int targe
                             " channels: at most 2 channels");
         return kDecodeNotAudio;
     }
+    done.rate = targetRate;
+    done.statedSeconds = std::string_view(in.fmt->iformat->name) == "wav"
+                             ? WaveHeaderSeconds(path)
+                             : StatedSeconds(in.fmt, in.fmt->streams[in.stream], false);
 
     TWaveData out;
     out.Format.wFormatTag = 1;
@@ -333,14 +429,19 @@ int DecodeToWave(const std::string& path, const std::string& wavePath, int targe
         return kDecodeFailed;
     }
     bool failed = false;
+    // Takes every frame the decoder has ready; false when the decoder refused
+    // the data it was given (a damaged packet, skipped) or the sink failed.
     auto receive = [&]() {
         int rr;
         while ((rr = avcodec_receive_frame(in.dec, frame.f)) >= 0) {
             const bool ok = sink.Push(frame.f, error);
             av_frame_unref(frame.f);
-            if (!ok) return false;
+            if (!ok) {
+                failed = true;
+                return false;
+            }
         }
-        return true;
+        return rr == AVERROR(EAGAIN) || rr == AVERROR_EOF;
     };
     bool stopped = false;
     for (;;) {
@@ -350,20 +451,28 @@ int DecodeToWave(const std::string& path, const std::string& wavePath, int targe
         }
         r = av_read_frame(in.fmt, pkt.p);
         if (r == AVERROR(EAGAIN)) continue;
-        if (r < 0) break; // the end, or a read error: keep what was decoded
+        if (r < 0) {
+            // The end, or damage the container cannot read past: what was
+            // decoded is kept, and an early end is reported.
+            done.readError = r != AVERROR_EOF;
+            break;
+        }
         if (pkt.p->stream_index == in.stream) {
             // A damaged packet is skipped; decoding goes on with the next.
-            avcodec_send_packet(in.dec, pkt.p);
-            if (!receive()) failed = true;
+            const int sent = avcodec_send_packet(in.dec, pkt.p);
+            if ((!receive() || sent < 0) && !failed) ++done.packetsSkipped;
         }
         av_packet_unref(pkt.p);
         if (failed) break;
     }
     if (!failed && !stopped) {
         avcodec_send_packet(in.dec, nullptr);
-        failed = !receive() || !sink.Drain(error);
+        if (!receive() && !failed) ++done.packetsSkipped;
+        failed = failed || !sink.Drain(error);
     }
     const int closed = out.Close();
+    done.frames = sink.Frames();
+    if (report) *report = done;
     if (stopped) {
         SetError(error, "stopped");
         return kDecodeCancelled;

@@ -30,6 +30,34 @@ enum DecodeResult : int {
     kDecodeCancelled = 4,
 };
 
+// The sampling rates an input may have. Outside them a header is damaged or
+// the file is not meant to be heard (a 1 Hz file converted to 44.1 kHz would
+// need gigabytes).
+inline constexpr int64_t kMinSampleRate = 1000, kMaxSampleRate = 768000;
+
+// Empty when an input of `rate` frames per second can be read, else why not.
+inline std::string SampleRateProblem(int64_t rate) {
+    if (rate >= kMinSampleRate && rate <= kMaxSampleRate) return {};
+    return std::to_string(rate) + " Hz: the sampling rate must be " + std::to_string(kMinSampleRate) + " to " +
+           std::to_string(kMaxSampleRate) + " Hz";
+}
+
+// What a decode read, so that a damaged or cut file can be named.
+struct DecodeReport {
+    int64_t frames = 0;         // frames written, at the output's rate
+    int rate = 0;               // the output's rate
+    double statedSeconds = 0;   // the length the file states; 0 when it states none (or a guess from its size)
+    int64_t packetsSkipped = 0; // packets the decoder refused as damaged
+    bool readError = false;     // reading stopped at damage before the end of the file
+
+    double Seconds() const { return rate > 0 ? double(frames) / rate : 0.0; }
+    // Whether less than the whole recording could be decoded. A decoded
+    // length may fall short of the stated one by a codec's padding, never by
+    // more than kLengthSlack.
+    bool Incomplete() const { return packetsSkipped > 0 || readError || Seconds() < statedSeconds - kLengthSlack; }
+    static constexpr double kLengthSlack = 0.1;
+};
+
 // Looks at `path` without decoding it all. `error`, when given, receives a
 // one-line English reason on failure.
 int ProbeAudio(const std::string& path, AudioInfo& info, std::string* error = nullptr);
@@ -38,11 +66,13 @@ int ProbeAudio(const std::string& path, AudioInfo& info, std::string* error = nu
 // `wavePath` with `targetRate` frames per second and `targetChannels` (1 or
 // 2) channels. Samples are rounded to 16 bits and clipped; a different rate
 // is converted with a high-quality resampler (see Decoder.cpp), mono becomes
-// stereo by copying and stereo becomes mono by averaging. Damaged stretches in
-// the middle of a file are skipped; a file that ends early gives a shorter
-// WAVE file. `cancelled` is asked between packets.
+// stereo by copying and stereo becomes mono by averaging; NaN samples become
+// silence and infinities full scale. Damaged stretches in the middle of a
+// file are skipped; a file that ends early gives a shorter WAVE file; either
+// shows in `report`, when given. `cancelled` is asked between packets.
 int DecodeToWave(const std::string& path, const std::string& wavePath, int targetRate, int targetChannels,
-                 std::string* error = nullptr, const std::function<bool()>& cancelled = {});
+                 std::string* error = nullptr, const std::function<bool()>& cancelled = {},
+                 DecodeReport* report = nullptr);
 
 // Encodes a 16-bit PCM WAVE file to FLAC at `flacPath` (written beside it
 // under a temporary name and renamed when complete).

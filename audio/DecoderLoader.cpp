@@ -76,9 +76,9 @@ int ProbeAudio(const std::string& path, AudioInfo& info, std::string* error) {
 }
 
 int DecodeToWave(const std::string& path, const std::string& wavePath, int targetRate, int targetChannels,
-                 std::string* error, const std::function<bool()>& cancelled) {
+                 std::string* error, const std::function<bool()>& cancelled, DecodeReport* report) {
     const DecoderModuleApi* api = Api(error);
-    return api ? api->decode(path, wavePath, targetRate, targetChannels, error, cancelled) : kDecodeFailed;
+    return api ? api->decode(path, wavePath, targetRate, targetChannels, error, cancelled, report) : kDecodeFailed;
 }
 
 int EncodeWaveToFlac(const std::string& wavePath, const std::string& flacPath, std::string* error) {

@@ -122,6 +122,8 @@ JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const Ex
         return g_interrupted ? stop("not written", kExitInterrupted, "stopped while reading the inputs")
                              : stop("rejected", kExitRejected, host.lastWarning);
     res.originalAlone = request.runMode == 1;
+    // An input decoded only in part was warned about as it was read.
+    res.warnings.insert(res.warnings.end(), request.inputWarnings.begin(), request.inputWarnings.end());
     auto rejectOutput = [&](const std::string& message, bool print = true) {
         original.Close();
         karaoke.Close();

@@ -18,7 +18,7 @@ struct ExtractArgs {
     bool originalsOnly = false;      // every name is an original (-j given)
     bool quiet = false;
     bool json = false;               // one JSON object per job on standard output
-    bool strict = false;             // a warning about the pair stops the job (status 4)
+    bool strict = false;             // a warning about the pair or an input stops the job (status 4)
     OptionSource options;
 };
 

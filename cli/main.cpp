@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
     extract->add_flag("-q,--quiet", extractArgs.quiet, "Print nothing but warnings and errors");
     extract->add_flag("--json", extractArgs.json, "Print what each job used, found and did as one JSON object a line");
     extract->add_flag("--strict", extractArgs.strict,
-                      "Treat a warning about a pair as an error: exit status 4, no output written");
+                      "Treat a warning about a pair or a damaged input as an error: exit status 4, no output written");
     extractArgs.options.AddTo(*extract);
 
     AnalyseArgs analyseArgs;

@@ -26,14 +26,31 @@ bool CheckInput(JobRequest& r, int which, const std::string& path, JobDialogs& d
 
 std::string ChannelWord(int n) { return n == 1 ? "mono" : "stereo"; }
 
+// What a decode that did not read the whole file got: "damaged or cut: 0.01 s
+// of 20.00 s decoded, 3 damaged packets skipped".
+std::string DamageText(const DecodeReport& r) {
+    char text[160];
+    if (r.statedSeconds > 0)
+        std::snprintf(text, sizeof text, "damaged or cut: %.2f s of %.2f s decoded", r.Seconds(), r.statedSeconds);
+    else
+        std::snprintf(text, sizeof text, "damaged or cut: %.2f s decoded", r.Seconds());
+    std::string out = text;
+    if (r.packetsSkipped > 0)
+        out += ", " + std::to_string(r.packetsSkipped) + " damaged packet" + (r.packetsSkipped == 1 ? "" : "s") +
+               " skipped";
+    if (r.readError) out += ", reading stopped at damage";
+    return out;
+}
+
 // Opens an accepted input: a 16-bit WAVE file of the wanted layout as it is,
 // anything else decoded once into a temporary 16-bit WAVE file at `rate` and
 // `channels`. The temporary leaves the folder as soon as it is open, so
 // nothing remains of it whatever happens to the run. `second`, when given,
-// is opened on the same data too. Shows the message and returns false on
-// failure.
+// is opened on the same data too. A file decoded only in part is warned
+// about, and the warning kept in `warnings` with the file's name. Shows the
+// message and returns false on failure.
 bool OpenInput(const std::string& path, const WaveCheckResult& check, int rate, int channels, TWaveData& wave,
-               TWaveData* second, JobDialogs& d) {
+               TWaveData* second, JobDialogs& d, std::vector<std::string>& warnings) {
     const bool asItIs = check.direct && (rate == 0 || (int(check.info.sampleRate) == rate &&
                                                        check.info.channels == channels));
     if (asItIs) {
@@ -48,13 +65,19 @@ bool OpenInput(const std::string& path, const WaveCheckResult& check, int rate, 
     }
     const std::string temp = TempAudio::NewPath();
     std::string error;
-    const int decoded = DecodeToWave(path, temp, rate, channels, &error, [&d] { return d.Cancelled(); });
+    DecodeReport report;
+    const int decoded = DecodeToWave(path, temp, rate, channels, &error, [&d] { return d.Cancelled(); }, &report);
     bool opened = decoded == kDecodeOk && wave.OpenRead(temp) == 0;
     if (opened && second && second->OpenRead(temp) != 0) {
         wave.Close();
         opened = false;
     }
     TempAudio::Remove(temp);
+    if (opened && report.Incomplete()) {
+        const std::string damage = DamageText(report);
+        warnings.push_back(QuotedFileName(path) + ": " + damage);
+        d.ShowWarning(QuotedFileName(path) + "\n" + damage);
+    }
     if (opened) return true;
     if (decoded != kDecodeCancelled) {
         if (decoded == kDecodeOk) error = "cannot read the decoded samples in " + TempAudio::Folder();
@@ -87,7 +110,8 @@ bool PrepareInputs(JobRequest& r, TWaveData& orig, TWaveData& kar, JobDialogs& d
     WaveCheckResult co, ck;
     if (!CheckInput(r, 1, r.original, d, co) || !CheckInput(r, 2, r.karaoke, d, ck)) return false;
 
-    if (!OpenInput(r.original, co, 0, 0, orig, r.runMode == 1 ? &kar : nullptr, d)) return false;
+    r.inputWarnings.clear();
+    if (!OpenInput(r.original, co, 0, 0, orig, r.runMode == 1 ? &kar : nullptr, d, r.inputWarnings)) return false;
     if (r.runMode == 0) {
         // The karaoke takes the original's rate and channel count.
         const int rate = int(orig.Format.nSamplesPerSec), channels = orig.Format.nChannels;
@@ -97,7 +121,7 @@ bool PrepareInputs(JobRequest& r, TWaveData& orig, TWaveData& kar, JobDialogs& d
         if (ck.info.channels != channels)
             r.notes.push_back("karaoke converted from " + ChannelWord(ck.info.channels) + " to " +
                               ChannelWord(channels));
-        if (!OpenInput(r.karaoke, ck, rate, channels, kar, nullptr, d)) {
+        if (!OpenInput(r.karaoke, ck, rate, channels, kar, nullptr, d, r.inputWarnings)) {
             orig.Close();
             r.notes.clear();
             return false;

@@ -52,6 +52,9 @@ struct JobRequest {
     // Filled by the preparation.
     std::string waveOutput;         // where the output WAVE file was created
     std::vector<std::string> notes; // what was converted, as shown by ShowNote
+    // Inputs decoded only in part (damaged or cut), one line each, starting
+    // with the quoted file name; the run goes on with what was read.
+    std::vector<std::string> inputWarnings;
 };
 
 // The checks that concern the two inputs (names, formats), then opening

@@ -104,6 +104,12 @@ WaveCheckResult CheckWaveFileText(const std::string& path) {
     TWaveData wave;
     const int open = wave.OpenRead(path);
     const WaveFormat f = wave.Format;
+    // A header's rate that no recording has (0, 0xFFFFFFFF, 1 Hz) is refused
+    // here, naming this file, as it would be when decoding.
+    if (open == 0 && !SampleRateProblem(f.nSamplesPerSec).empty()) {
+        r.warning = name + WaveCheckText::kBadWaveFormat + "\n" + SampleRateProblem(f.nSamplesPerSec);
+        return r;
+    }
     if (open == 0 && f.wFormatTag == 1) {
         // PCM WAVE: 16 bits is read as it is, other depths are decoded.
         if (f.nChannels > 2) {

@@ -39,7 +39,8 @@ struct WaveCheckResult {
 // and a consistent frame size is accepted as it is; any other file the
 // decoder reads with one or two channels (WAVE of other depths, float or
 // extensible, FLAC, MP3, AAC/M4A, Ogg Vorbis, Opus, AIFF) is accepted for
-// decoding. Rejections name the file and say what was found.
+// decoding. Either needs a sampling rate within kMinSampleRate and
+// kMaxSampleRate. Rejections name the file and say what was found.
 WaveCheckResult CheckWaveFileText(const std::string& path);
 
 // The format line of a decoded file: "44.100kHz 24位　　 立体声　FLAC".

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <random>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,6 +51,17 @@ Bytes FloatWave(int channels, int rate, const std::vector<float>& v) {
     return Riff({Chunk("fmt ", FmtPayload(uint16_t(channels), uint32_t(rate), 32, 16, 3)), Chunk("data", Float32(v))});
 }
 
+Bytes DoubleWave(int channels, int rate, const std::vector<double>& v) {
+    Bytes data;
+    for (double x : v) {
+        uint64_t u;
+        std::memcpy(&u, &x, 8);
+        PutU32(data, uint32_t(u));
+        PutU32(data, uint32_t(u >> 32));
+    }
+    return Riff({Chunk("fmt ", FmtPayload(uint16_t(channels), uint32_t(rate), 64, 16, 3)), Chunk("data", data)});
+}
+
 // Amplitude of the component at `hz` in mono samples (least squares fit of a
 // sine and a cosine over whole cycles of the middle of the signal).
 double Amplitude(const std::vector<int16_t>& s, int rate, double hz) {
@@ -78,6 +90,71 @@ TEST(Decoder, SamplesAreRoundedToSixteenBitsAndClipped) {
                                                    -1.5f / 32768, 100.25f / 32768}));
     ASSERT_EQ(DecodeToWave(dir / "f32.wav", dir / "of.wav", 8000, 1), kDecodeOk);
     EXPECT_EQ(ReadWave16(dir / "of.wav"), (std::vector<int16_t>{32767, -32768, 32767, -32768, 0, 2, -2, 100}));
+}
+
+// NaN is silence and an infinity full scale, sample for sample: also through
+// the resampler, where they would otherwise spread over their neighbours.
+TEST(Decoder, NonFiniteSamplesBecomeSilenceOrFullScale) {
+    TempDir dir;
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    const std::vector<double> odd = {nan, inf, -inf, 0.5, -nan, 0.25};
+    const std::vector<int16_t> want = {0, 32767, -32768, 16384, 0, 8192};
+    for (bool wide : {false, true}) {
+        SCOPED_TRACE(wide ? "64-bit float" : "32-bit float");
+        auto file = [&](int rate, const std::vector<double>& v) {
+            return wide ? DoubleWave(1, rate, v) : FloatWave(1, rate, std::vector<float>(v.begin(), v.end()));
+        };
+        WriteFile(dir / "odd.wav", file(8000, odd));
+        ASSERT_EQ(DecodeToWave(dir / "odd.wav", dir / "o.wav", 8000, 1), kDecodeOk);
+        EXPECT_EQ(ReadWave16(dir / "o.wav"), want);
+
+        // A tone with NaN and infinities in it, resampled, gives what the same
+        // tone with silence and full scale in their places gives.
+        std::vector<double> tone(4800), fixed;
+        for (size_t i = 0; i < tone.size(); ++i) tone[i] = 0.3 * std::sin(0.05 * double(i));
+        fixed = tone;
+        for (size_t at : {1000, 2000, 2001, 3000}) {
+            const double v = at == 2000 ? inf : at == 3000 ? -inf : nan;
+            tone[at] = v;
+            fixed[at] = std::isnan(v) ? 0.0 : v > 0 ? 1.0 : -1.0;
+        }
+        WriteFile(dir / "tone.wav", file(48000, tone));
+        WriteFile(dir / "fixed.wav", file(48000, fixed));
+        ASSERT_EQ(DecodeToWave(dir / "tone.wav", dir / "t.wav", 44100, 2), kDecodeOk);
+        ASSERT_EQ(DecodeToWave(dir / "fixed.wav", dir / "f.wav", 44100, 2), kDecodeOk);
+        const std::vector<int16_t> t = ReadWave16(dir / "t.wav");
+        EXPECT_EQ(t.size(), 2u * 4410);
+        EXPECT_EQ(t, ReadWave16(dir / "f.wav"));
+    }
+}
+
+// Rates no recording has are refused with the rate named; within the range,
+// the largest expansion (1 kHz to 768 kHz) is converted in bounded pieces
+// and keeps the signal.
+TEST(Decoder, SamplingRatesOutsideTheRangeAreRefused) {
+    TempDir dir;
+    for (int rate : {1, 999, 768001}) {
+        SCOPED_TRACE(rate);
+        WriteFile(dir / "odd.wav", FloatWave(1, rate, std::vector<float>(3000, 0.25f)));
+        std::string error, probeError;
+        AudioInfo info;
+        EXPECT_EQ(ProbeAudio(dir / "odd.wav", info, &probeError), kDecodeNotAudio);
+        EXPECT_EQ(DecodeToWave(dir / "odd.wav", dir / "o.wav", 44100, 2, &error), kDecodeNotAudio);
+        const std::string want = std::to_string(rate) + " Hz: the sampling rate must be 1000 to 768000 Hz";
+        EXPECT_EQ(error, want);
+        EXPECT_EQ(probeError, want);
+    }
+    EXPECT_EQ(SampleRateProblem(0xFFFFFFFFll), "4294967295 Hz: the sampling rate must be 1000 to 768000 Hz");
+    std::vector<float> tone(1000);
+    for (size_t i = 0; i < tone.size(); ++i) tone[i] = float(0.5 * std::sin(2 * 3.14159265358979 * 50 * double(i) / 1000));
+    WriteFile(dir / "low.wav", FloatWave(1, 1000, tone));
+    DecodeReport report;
+    ASSERT_EQ(DecodeToWave(dir / "low.wav", dir / "high.wav", 768000, 1, nullptr, {}, &report), kDecodeOk);
+    const std::vector<int16_t> s = ReadWave16(dir / "high.wav");
+    EXPECT_NEAR(double(s.size()), 768000, 2);
+    EXPECT_EQ(report.frames, int64_t(s.size()));
+    EXPECT_NEAR(Amplitude(s, 768000, 50), 0.5 * 32768, 0.01 * 32768);
+    EXPECT_EQ(DecodeToWave(dir / "low.wav", dir / "x.wav", 768001, 1), kDecodeFailed);
 }
 
 TEST(Decoder, ChannelsAreCopiedOrAveraged) {
@@ -200,6 +277,84 @@ TEST(Decoder, DamagedFilesGiveARefusalOrAShorterResult) {
     }
 }
 
+// A whole file reports nothing wrong. A file cut in the middle, or with bytes
+// flipped in the middle, reports the packets skipped or fewer seconds than it
+// states, wherever the container lets that be seen.
+TEST(Decoder, ReportsWhatADamagedOrCutFileGave) {
+    TempDir dir;
+    const int rate = 44100, frames = 2 * rate;
+    const std::vector<int16_t> s = TestSignal(rate, 2, frames);
+    Bytes extensible = FmtPayload(2, rate, 24, 40, 0xFFFE);
+    extensible[16] = 22;              // cbSize
+    extensible[18] = 24;              // valid bits
+    extensible[20] = 3;               // front left and right
+    const uint8_t pcmGuid[16] = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+    std::copy(pcmGuid, pcmGuid + 16, extensible.begin() + 24);
+    std::vector<int32_t> s24(s.begin(), s.end());
+    for (int32_t& v : s24) v *= 256;
+    WriteFile(dir / "ext.wav", Riff({Chunk("fmt ", extensible), Chunk("data", Pcm24(s24))}));
+    std::vector<float> sf(s.begin(), s.end());
+    for (float& v : sf) v /= 32768;
+    WriteFile(dir / "float.wav", FloatWave(2, rate, sf));
+    struct Format {
+        const char* file;
+        const char* muxer;   // null: written above
+        const char* encoder;
+        int rate;
+        bool cutSeen, flipSeen;
+    } formats[] = {
+        {"ext.wav", nullptr, nullptr, rate, true, false},
+        {"float.wav", nullptr, nullptr, rate, true, false},
+        {"a.aiff", "aiff", "pcm_s16be", rate, true, false},
+        {"a.flac", "flac", "flac", rate, true, true},
+        {"a.mp3", "mp3", "libmp3lame", rate, true, false},
+        {"a.m4a", "ipod", "aac", rate, false, false},
+        {"a.ogg", "ogg", "libvorbis", rate, false, true},
+        {"a.opus", "opus", "libopus", 48000, false, true},
+    };
+    for (const Format& f : formats) {
+        SCOPED_TRACE(f.file);
+        const std::string good = dir / f.file;
+        if (f.muxer) {
+            ASSERT_EQ(EncodeFixture(good, f.muxer, f.encoder, f.rate, 2, TestSignal(f.rate, 2, 2 * f.rate), 128000),
+                      "");
+        }
+        DecodeReport r;
+        ASSERT_EQ(DecodeToWave(good, dir / "out.wav", rate, 2, nullptr, {}, &r), kDecodeOk);
+        EXPECT_FALSE(r.Incomplete());
+        EXPECT_EQ(r.packetsSkipped, 0);
+        EXPECT_NEAR(r.Seconds(), 2.0, 0.1);
+        EXPECT_EQ(r.rate, rate);
+        EXPECT_EQ(r.frames, int64_t(ReadWave16(dir / "out.wav").size() / 2));
+
+        const Bytes whole = ReadFile(good);
+        Bytes flipped = whole;
+        for (size_t i = whole.size() / 2; i < whole.size() / 2 + 64; ++i) flipped[i] ^= 0x5A;
+        const struct {
+            const char* what;
+            Bytes bytes;
+            bool seen;
+        } damages[] = {
+            {"cut in the middle", Bytes(whole.begin(), whole.begin() + long(whole.size() / 2)), f.cutSeen},
+            {"flipped in the middle", flipped, f.flipSeen},
+        };
+        for (const auto& d : damages) {
+            if (!d.seen) continue;
+            SCOPED_TRACE(d.what);
+            WriteFile(dir / "bad", d.bytes);
+            ASSERT_EQ(DecodeToWave(dir / "bad", dir / "out.wav", rate, 2, nullptr, {}, &r), kDecodeOk);
+            EXPECT_TRUE(r.Incomplete());
+            EXPECT_NEAR(r.statedSeconds, 2.0, 0.1);
+            EXPECT_TRUE(r.packetsSkipped > 0 || r.Seconds() < r.statedSeconds - 0.2)
+                << r.Seconds() << " of " << r.statedSeconds;
+        }
+    }
+    // No damage, whatever a codec's padding makes of the length.
+    EXPECT_FALSE((DecodeReport{88200 - 4000, 44100, 2.0, 0, false}.Incomplete()));
+    EXPECT_TRUE((DecodeReport{88200 - 8000, 44100, 2.0, 0, false}.Incomplete()));
+    EXPECT_TRUE((DecodeReport{88200, 44100, 2.0, 0, true}.Incomplete()));
+}
+
 TEST(Decoder, FlacOutputHoldsExactlyTheWaveSamples) {
     TempDir dir;
     const std::vector<int16_t> s = TestSignal(22050, 2, 10000);
@@ -252,3 +407,4 @@ TEST(TempAudio, RegisteredFilesAreRemovedOnRequest) {
     EXPECT_TRUE(std::filesystem::exists(b));
     std::filesystem::remove(b);
 }
+

@@ -121,6 +121,40 @@ TEST_F(CliFormats, TheDecoderIsLoadedOnlyWhenAFileNeedsIt) {
         << missing.err;
 }
 
+// A header rate no recording has (0, 0xFFFFFFFF, 1 Hz) is refused by info and
+// by extract alike, naming the file that has it; a 12 KB karaoke at 1 Hz is
+// never expanded to 44.1 kHz.
+TEST_F(CliFormats, RatesNoRecordingHasAreRefusedNamingTheFile) {
+    const std::vector<int16_t> s = TestSignal(44100, 2, 44100);
+    WriteFile(dir / "song.wav", Wave16(2, 44100, s));
+    WriteFile(dir / "kar.wav", Wave16(2, 44100, s));
+    const std::vector<int16_t> frames(2 * 3000, 1000);
+    WriteFile(dir / "zero.wav", Wave16(2, 0, frames));
+    WriteFile(dir / "all-ones.wav", Wave16(2, 0xFFFFFFFF, frames));
+    WriteFile(dir / "one.wav", Wave16(2, 1, frames));
+    WriteFile(dir / "float-one.wav", Riff({Chunk("fmt ", FmtPayload(2, 1, 32, 16, 3)), Chunk("data", Bytes(12000, 0))}));
+    const std::string reason = "the sampling rate must be 1000 to 768000 Hz\n";
+    struct Case {
+        const char* file;
+        std::string rate;
+    } cases[] = {{"zero.wav", "0 Hz"}, {"all-ones.wav", "4294967295 Hz"}, {"one.wav", "1 Hz"}, {"float-one.wav", "1 Hz"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string named = std::string("\"") + c.file + "\"\n";
+        CliResult info = RunCli("info " + Q(c.file));
+        EXPECT_EQ(info.status, 2);
+        EXPECT_EQ(info.out, "");
+        EXPECT_EQ(info.err, named + "这是不能被处理的WAVE文件格式\u3000丅\n" + c.rate + ": " + reason);
+        for (const std::string& pair : {Q("song.wav") + " " + Q(c.file), Q(c.file) + " " + Q("kar.wav")}) {
+            CliResult r = RunCli("extract " + pair + " -o " + Q("v.wav") + " --defaults", Env());
+            EXPECT_EQ(r.status, 2) << pair;
+            EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find(c.rate + ": " + reason), std::string::npos) << r.err;
+            EXPECT_FALSE(std::filesystem::exists(dir / "v.wav"));
+        }
+    }
+}
+
 // A data chunk shorter than one frame holds nothing to extract, whether the
 // file is read as it is or decoded, and the message names that file.
 TEST_F(CliFormats, LessThanOneFrameIsNothingToExtract) {
@@ -146,4 +180,37 @@ TEST_F(CliFormats, LessThanOneFrameIsNothingToExtract) {
         EXPECT_EQ(r.out.find("voice written"), std::string::npos) << r.out;
         EXPECT_FALSE(std::filesystem::exists(dir / "v.wav"));
     }
+}
+
+// An Opus karaoke with bytes flipped in its middle decodes only in part: the
+// warning names it and says how much was read; the voice is written, unless
+// --strict was given.
+TEST_F(CliFormats, ADamagedKaraokeIsNamedAndRefusedUnderStrict) {
+    const size_t frames = 4 * 48000;
+    const auto accomp = Accompaniment(frames, 2, 43);
+    WriteFile(dir / "song.wav", Wave16(2, 48000, Mix(accomp, Voice(frames, 2, 48000))));
+    ASSERT_EQ(EncodeFixture(dir / "song karaoke.opus", "opus", "libopus", 48000, 2, accomp, 128000), "");
+    Bytes bytes = ReadFile(dir / "song karaoke.opus");
+    for (size_t i = bytes.size() / 2; i < bytes.size() / 2 + 64; ++i) bytes[i] ^= 0x5A;
+    WriteFile(dir / "song karaoke.opus", bytes);
+    const std::string args = "extract " + Q("song.wav") + " " + Q("song karaoke.opus") + " -o " + Q("v.wav") +
+                             " --defaults --set MergeMode=1 --json";
+
+    CliResult strict = RunCli(args + " --strict", Env());
+    EXPECT_EQ(strict.status, 4) << strict.err;
+    EXPECT_NE(strict.err.find("\"song karaoke.opus\"\ndamaged or cut: "), std::string::npos) << strict.err;
+    EXPECT_NE(strict.err.find(" s of 4.0"), std::string::npos) << strict.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "v.wav"));
+
+    CliResult r = RunCli(args, Env());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("\"song karaoke.opus\"\ndamaged or cut: "), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("song karaoke.opus\\\": damaged or cut: "), std::string::npos) << r.out;
+    EXPECT_TRUE(std::filesystem::exists(dir / "v.wav"));
+
+    // The same file whole gives no warning.
+    ASSERT_EQ(EncodeFixture(dir / "song karaoke.opus", "opus", "libopus", 48000, 2, accomp, 128000), "");
+    CliResult whole = RunCli(args + " --strict --yes", Env());
+    EXPECT_EQ(whole.status, 0) << whole.err;
+    EXPECT_EQ(whole.err.find("damaged"), std::string::npos) << whole.err;
 }

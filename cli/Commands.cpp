@@ -63,9 +63,8 @@ int ReportShortInput(const RunReport& report, const TWaveData& original, const T
                                                                       {&karaoke, &job.karaoke}};
     if (report.emptyInput) {
         const auto [w, name] = original.DataBytes < original.Format.nBlockAlign ? inputs[0] : inputs[1];
-        PrintMessage(QuotedFileName(*name) + (w->DataBytes == 0 ? "\nthe data chunk is empty: nothing to extract"
-                                                                : "\nthe data chunk holds less than one frame: "
-                                                                  "nothing to extract"));
+        const char* what = w->DataBytes == 0 ? "the data chunk is empty" : "the data chunk holds less than one frame";
+        PrintMessage(QuotedFileName(*name) + "\n" + what + ": nothing to extract");
         return kExitRejected;
     }
     if (report.inputEndedEarly) {

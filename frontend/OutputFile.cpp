@@ -1,11 +1,17 @@
 #include "OutputFile.h"
 
+#include "Decoder.h"
+#include "NewFile.h"
+#include "TempAudio.h"
+#include "Twave.h"
+
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -15,20 +21,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kMark = ".sonvelt-tmp-";
+constexpr mode_t kMadeMode = 0600; // what a temporary is created with
 
 // The outputs in the making, readable from a signal handler: fixed storage,
 // a slot is claimed and released through its state.
 struct Slot {
     std::atomic<int> state{0}; // 0 free, 1 being filled, 2 live
-    bool toStdout = false;
+    bool mayTakeName = false;  // a WAVE voice that may go to a free target
+    int fd = -1;
+    mode_t mode = 0;           // of a new file of the user's
     char temp[PATH_MAX] = {};
     char target[PATH_MAX] = {};
 };
 constexpr int kSlots = 64;
 Slot g_slots[kSlots];
 
-int Claim(const std::string& temp, const std::string& target) {
+int Claim(const std::string& temp, const std::string& target, int fd, bool mayTakeName) {
     if (temp.size() >= PATH_MAX || target.size() >= PATH_MAX) return -1;
     for (int i = 0; i < kSlots; ++i) {
         int expected = 0;
@@ -36,73 +44,101 @@ int Claim(const std::string& temp, const std::string& target) {
         Slot& s = g_slots[i];
         std::memcpy(s.temp, temp.c_str(), temp.size() + 1);
         std::memcpy(s.target, target.c_str(), target.size() + 1);
-        s.toStdout = target == "-";
+        s.fd = fd;
+        s.mayTakeName = mayTakeName;
+        s.mode = NewFile::UsualFileMode();
         s.state = 2;
         return i;
     }
     return -1;
 }
 
-void Release(int slot) {
+void Release(int& slot) {
     if (slot >= 0) g_slots[slot].state = 0;
+    slot = -1;
 }
 
-bool ProcessAlive(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
+// Whether `path` itself is the file open at `fd`; only system calls, for the
+// signal handler too.
+bool IsOpenFileAt(int fd, const char* path) {
+    struct stat open {}, named {};
+    return ::fstat(fd, &open) == 0 && ::lstat(path, &named) == 0 && open.st_dev == named.st_dev &&
+           open.st_ino == named.st_ino;
+}
 
-// Copies a file to standard output; false on a write error (a closed pipe).
-bool CopyToStdout(const std::string& path) {
-    const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
+// Renames `from` to `to` only if nothing has that name; errno EEXIST if
+// something has. Where the file system cannot do that in one step, a link
+// and an unlink do it.
+int RenameNoReplace(const char* from, const char* to) {
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+    if (::link(from, to) != 0) return -1;
+    ::unlink(from);
+    return 0;
+}
+
+// Copies the file open at `fd` to standard output; false on an error (a
+// closed pipe), with errno set.
+bool CopyToStdout(int fd) {
     char buf[65536];
-    bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(in, buf, sizeof buf);
-        if (n == 0) break;
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, buf, sizeof buf, at);
+        if (n == 0) return true;
         if (n < 0) {
             if (errno == EINTR) continue;
-            ok = false;
-            break;
+            return false;
         }
-        for (ssize_t done = 0; ok && done < n;) {
+        at += n;
+        for (ssize_t done = 0; done < n;) {
             const ssize_t w = ::write(STDOUT_FILENO, buf + done, size_t(n - done));
             if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) ok = false;
-            else done += w;
+            if (w <= 0) return false;
+            done += w;
         }
-        if (!ok) break;
     }
-    ::close(in);
-    return ok;
+}
+
+// "<stem>.kept-<n><ext>" beside the target.
+std::string KeptName(const std::string& target, int n) {
+    const fs::path t(target);
+    return (t.parent_path() / (t.stem().string() + ".kept-" + std::to_string(n) + t.extension().string())).string();
+}
+
+OutputOutcome Failed(const std::string& problem, int error = 0) {
+    OutputOutcome o;
+    o.problem = problem;
+    o.error = error;
+    return o;
 }
 
 } // namespace
 
-std::string TemporaryFor(const std::string& target, pid_t pid) {
-    const fs::path t(target);
-    return (t.parent_path() / ("." + t.filename().string() + kMark + std::to_string(pid))).string();
-}
-
-bool IsOurTemporary(const std::string& name, pid_t* pid) {
-    const size_t at = name.rfind(kMark);
-    if (name.empty() || name[0] != '.' || at == std::string::npos || at < 2) return false;
-    const std::string digits = name.substr(at + std::strlen(kMark));
-    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    if (pid) *pid = pid_t(std::stol(digits));
-    return true;
+bool IsFlacName(const std::string& path) {
+    std::string ext = fs::path(path).extension().string();
+    for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".flac";
 }
 
 int RemoveStaleTemporaries(const std::string& folder) {
-    int removed = 0;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder.empty() ? fs::path(".") : fs::path(folder), ec), end; !ec && it != end;
-         it.increment(ec)) {
-        pid_t pid = 0;
-        std::error_code e2;
-        if (!IsOurTemporary(it->path().filename().string(), &pid) || !it->is_regular_file(e2)) continue;
-        if (pid == ::getpid() || ProcessAlive(pid)) continue;
-        if (fs::remove(it->path(), e2)) ++removed;
+    const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return 0;
+    DIR* d = ::fdopendir(dir);
+    if (!d) {
+        ::close(dir);
+        return 0;
     }
+    int removed = 0;
+    while (const dirent* e = ::readdir(d)) {
+        pid_t pid = 0;
+        if (!NewFile::IsTemporaryName(e->d_name, &pid) || pid == ::getpid() || NewFile::ProcessRuns(pid)) continue;
+        // A kept voice was made read-only: only unfinished temporaries have
+        // the mode they were made with.
+        struct stat st {};
+        if (::fstatat(dir, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == ::getuid() && (st.st_mode & 07777) == kMadeMode && ::unlinkat(dir, e->d_name, 0) == 0)
+            ++removed;
+    }
+    ::closedir(d);
     return removed;
 }
 
@@ -117,66 +153,131 @@ std::string CheckOutputTarget(const std::string& target) {
     return "";
 }
 
-PendingOutput::PendingOutput(const std::string& target) : target_(target) {
-    if (ToStdout()) {
-        static std::atomic<int> counter{0};
-        const fs::path dir = fs::temp_directory_path();
-        temp_ = TemporaryFor((dir / ("stdout-" + std::to_string(counter++) + ".wav")).string(), ::getpid());
-    } else {
-        // Through a link, the file it names is the one replaced.
-        std::error_code ec;
-        if (fs::is_symlink(fs::symlink_status(target_, ec))) {
-            fs::path real = fs::canonical(target_, ec);
-            if (!ec) target_ = real.string();
-        }
-        temp_ = TemporaryFor(target_, ::getpid());
+PendingOutput::PendingOutput(const std::string& target, bool replace) : target_(target), replace_(replace) {
+    // Through a link, the file it names is the one replaced.
+    std::error_code ec;
+    if (!ToStdout() && fs::is_symlink(fs::symlink_status(target_, ec))) {
+        const fs::path real = fs::canonical(target_, ec);
+        if (!ec) target_ = real.string();
     }
-    slot_ = Claim(temp_, target_);
 }
 
 PendingOutput::~PendingOutput() { Discard(); }
 
+int PendingOutput::Create(TWaveData& wave) {
+    Discard();
+    if (ToStdout()) {
+        fd_ = TempAudio::CreateAnonymous();
+    } else {
+        RemoveStaleTemporaries(fs::path(target_).parent_path().string());
+        fd_ = NewFile::CreateUnique(NewFile::TemporaryStem(target_), "", temp_);
+    }
+    if (fd_ < 0) {
+        const int error = errno;
+        temp_.clear();
+        return error;
+    }
+    if (!ToStdout()) slot_ = Claim(temp_, target_, fd_, !IsFlacName(target_));
+    const int own = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+    if (own < 0 || wave.CreateWrite(own, temp_.empty() ? "-" : temp_) != 0) {
+        const int error = own < 0 ? errno : wave.LastError();
+        Discard();
+        return error != 0 ? error : EIO;
+    }
+    return 0;
+}
+
 void PendingOutput::Discard() {
-    if (!temp_.empty()) ::unlink(temp_.c_str());
     Release(slot_);
-    slot_ = -1;
+    // Only the file this process made: a name someone else took over stays.
+    if (fd_ >= 0 && !temp_.empty() && IsOpenFileAt(fd_, temp_.c_str())) ::unlink(temp_.c_str());
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
     temp_.clear();
 }
 
-bool PendingOutput::Commit(std::string& error) {
-    if (temp_.empty()) {
-        error = "no output was made";
-        return false;
-    }
-    bool ok;
+OutputOutcome PendingOutput::Finish(bool complete) {
+    if (fd_ < 0) return Failed("no output was made");
+    OutputOutcome out;
     if (ToStdout()) {
-        ok = CopyToStdout(temp_);
-        if (!ok) error = "writing to standard output failed";
+        out = CopyToStdout(fd_) ? OutputOutcome{OutputOutcome::kWritten, "", "", 0}
+                                : Failed("writing to standard output failed", errno);
+    } else if (IsFlacName(target_) && (out = Encode()).state == OutputOutcome::kFailed) {
+        // Encode() said why.
     } else {
-        // Keep the permissions an existing output had.
-        struct stat st{};
-        if (::stat(target_.c_str(), &st) == 0) ::chmod(temp_.c_str(), st.st_mode & 07777);
-        ok = ::rename(temp_.c_str(), target_.c_str()) == 0;
-        if (ok) {
-            temp_.clear();
-        } else {
-            error = std::strerror(errno);
-        }
+        out = Place(complete);
     }
     Discard();
-    return ok;
+    return out;
+}
+
+// The voice, written as WAVE, encoded into a second temporary, which then
+// stands in for the first.
+OutputOutcome PendingOutput::Encode() {
+    std::string flacPath;
+    const int flac = NewFile::CreateUnique(NewFile::TemporaryStem(target_), "", flacPath);
+    if (flac < 0) return Failed("cannot create a temporary file beside it", errno);
+    const int slot = Claim(flacPath, target_, flac, false);
+    std::string error;
+    const int encoded = EncodeWaveToFlac(fd_, flac, &error);
+    Discard();
+    temp_ = flacPath;
+    fd_ = flac;
+    slot_ = slot;
+    if (encoded != kDecodeOk) return Failed("cannot encode FLAC: " + error);
+    if (slot_ >= 0) g_slots[slot_].mayTakeName = true;
+    return {OutputOutcome::kWritten, "", "", 0};
+}
+
+OutputOutcome PendingOutput::Place(bool complete) {
+    // The file that takes the name must be the one this process made.
+    if (!IsOpenFileAt(fd_, temp_.c_str())) {
+        temp_.clear(); // someone else's now: not removed either
+        return Failed("the temporary file was replaced during the run");
+    }
+    // The permissions an existing output had, else those of a new file.
+    struct stat st {};
+    const bool existed = ::stat(target_.c_str(), &st) == 0;
+    ::fchmod(fd_, existed ? st.st_mode & 07777 : NewFile::UsualFileMode());
+
+    OutputOutcome out;
+    const bool replace = complete && replace_;
+    if ((replace ? ::rename(temp_.c_str(), target_.c_str()) : RenameNoReplace(temp_.c_str(), target_.c_str())) == 0) {
+        out.state = OutputOutcome::kWritten;
+        temp_.clear();
+        return out;
+    }
+    out.error = errno;
+    if (out.error == EEXIST && !complete) {
+        out.state = OutputOutcome::kLeftAsItWas;
+        return out;
+    }
+    out.state = OutputOutcome::kKept;
+    for (int n = 1; n < 100; ++n) {
+        const std::string kept = KeptName(target_, n);
+        if (RenameNoReplace(temp_.c_str(), kept.c_str()) == 0) {
+            out.keptAs = kept;
+            temp_.clear();
+            return out;
+        }
+        if (errno != EEXIST) break;
+    }
+    // Nothing can be named here: the voice stays where it is, read-only, which
+    // tells every later clean-up that it is finished.
+    ::fchmod(fd_, (NewFile::UsualFileMode() & 0444) | 0400);
+    out.keptAs = temp_;
+    temp_.clear();
+    return out;
 }
 
 void FinishPendingOutputsNow() {
     for (Slot& s : g_slots) {
         if (s.state.load() != 2) continue;
-        struct stat st{};
-        const bool hasAudio = ::stat(s.temp, &st) == 0 && st.st_size > 46;
-        if (hasAudio && !s.toStdout) {
-            if (::rename(s.temp, s.target) != 0) ::unlink(s.temp);
-        } else {
-            ::unlink(s.temp);
-        }
+        if (!IsOpenFileAt(s.fd, s.temp)) continue;
+        struct stat st {};
+        const bool hasAudio = ::fstat(s.fd, &st) == 0 && st.st_size > TWaveData::kHeaderSize;
+        if (hasAudio && s.mayTakeName) ::fchmod(s.fd, s.mode);
+        if (!(hasAudio && s.mayTakeName && RenameNoReplace(s.temp, s.target) == 0)) ::unlink(s.temp);
         s.state = 0;
     }
 }

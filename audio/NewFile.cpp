@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -116,6 +117,18 @@ bool MatchesPattern(const std::string& name, const std::string& prefix, char sep
         if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
     if (pid) *pid = pid_t(std::strtol(name.c_str() + prefix.size(), nullptr, 10));
     return true;
+}
+
+void ForEachName(int dir, const std::function<void(int dir, const char* name)>& visit) {
+    if (dir < 0) return;
+    DIR* d = ::fdopendir(dir);
+    if (!d) {
+        ::close(dir);
+        return;
+    }
+    while (const dirent* e = ::readdir(d))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) visit(dir, e->d_name);
+    ::closedir(d); // closes `dir` too
 }
 
 bool ProcessRuns(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 
@@ -52,6 +53,10 @@ mode_t UsualFileMode();
 // id in `pid`.
 bool MatchesPattern(const std::string& name, const std::string& prefix, char separator, size_t randomCount,
                     pid_t* pid);
+
+// Calls `visit` with the folder and each name in it (but "." and ".."),
+// for the folder open at `dir`, which this takes over and closes.
+void ForEachName(int dir, const std::function<void(int dir, const char* name)>& visit);
 
 // Whether a process with this id runs (also one of another user).
 bool ProcessRuns(pid_t pid);

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
@@ -40,18 +39,11 @@ void Unlink(const std::string& path) {
 
 // Removes the regular files of the user's in the folder open at `dir`.
 void EmptyFolder(int dir) {
-    DIR* d = ::fdopendir(dir);
-    if (!d) {
-        ::close(dir);
-        return;
-    }
-    while (const dirent* e = ::readdir(d)) {
+    NewFile::ForEachName(dir, [](int folder, const char* name) {
         struct stat st {};
-        if (::fstatat(dir, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-            st.st_uid == ::getuid())
-            ::unlinkat(dir, e->d_name, 0);
-    }
-    ::closedir(d); // closes `dir` too
+        if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::getuid())
+            ::unlinkat(folder, name, 0);
+    });
 }
 
 } // namespace
@@ -64,30 +56,22 @@ std::string Folder() {
 }
 
 int RemoveStale(const std::string& folder) {
-    const int parent = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (parent < 0) return 0;
-    DIR* d = ::fdopendir(parent);
-    if (!d) {
-        ::close(parent);
-        return 0;
-    }
     int removed = 0;
-    while (const dirent* e = ::readdir(d)) {
+    NewFile::ForEachName(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), [&](int parent, const char* name) {
         pid_t pid = 0;
-        if (!NewFile::MatchesPattern(e->d_name, kPrefix, '-', kRandomCount, &pid)) continue;
-        if (pid == ::getpid() || NewFile::ProcessRuns(pid)) continue;
+        if (!NewFile::MatchesPattern(name, kPrefix, '-', kRandomCount, &pid)) return;
+        if (pid == ::getpid() || NewFile::ProcessRuns(pid)) return;
         // Only a folder of the user's, entered without following a link.
-        const int dir = ::openat(parent, e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (dir < 0) continue;
+        const int dir = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (dir < 0) return;
         struct stat st {};
         if (::fstat(dir, &st) != 0 || st.st_uid != ::getuid()) {
             ::close(dir);
-            continue;
+            return;
         }
         EmptyFolder(dir);
-        if (::unlinkat(parent, e->d_name, AT_REMOVEDIR) == 0) ++removed;
-    }
-    ::closedir(d);
+        if (::unlinkat(parent, name, AT_REMOVEDIR) == 0) ++removed;
+    });
     return removed;
 }
 

@@ -11,7 +11,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -120,25 +119,18 @@ bool IsFlacName(const std::string& path) {
 }
 
 int RemoveStaleTemporaries(const std::string& folder) {
-    const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return 0;
-    DIR* d = ::fdopendir(dir);
-    if (!d) {
-        ::close(dir);
-        return 0;
-    }
     int removed = 0;
-    while (const dirent* e = ::readdir(d)) {
+    const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    NewFile::ForEachName(dir, [&](int parent, const char* name) {
         pid_t pid = 0;
-        if (!NewFile::IsTemporaryName(e->d_name, &pid) || pid == ::getpid() || NewFile::ProcessRuns(pid)) continue;
+        if (!NewFile::IsTemporaryName(name, &pid) || pid == ::getpid() || NewFile::ProcessRuns(pid)) return;
         // A kept voice was made read-only: only unfinished temporaries have
         // the mode they were made with.
         struct stat st {};
-        if (::fstatat(dir, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-            st.st_uid == ::getuid() && (st.st_mode & 07777) == kMadeMode && ::unlinkat(dir, e->d_name, 0) == 0)
+        if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == ::getuid() && (st.st_mode & 07777) == kMadeMode && ::unlinkat(parent, name, 0) == 0)
             ++removed;
-    }
-    ::closedir(d);
+    });
     return removed;
 }
 

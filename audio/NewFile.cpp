@@ -83,9 +83,9 @@ std::string RandomPart(size_t count) {
     return out;
 }
 
-bool IsOpenFile(int fd, const std::string& path) {
+bool IsOpenFile(int fd, const char* path) {
     struct stat open {}, named {};
-    return ::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+    return ::fstat(fd, &open) == 0 && ::lstat(path, &named) == 0 && open.st_dev == named.st_dev &&
            open.st_ino == named.st_ino;
 }
 

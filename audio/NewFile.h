@@ -42,8 +42,8 @@ std::string CreatePrivateFolder(const std::string& stem);
 std::string RandomPart(size_t count);
 
 // Whether `path` itself (a link is not followed) is the file open at `fd`:
-// the same device and inode.
-bool IsOpenFile(int fd, const std::string& path);
+// the same device and inode. Only system calls: safe in a signal handler.
+bool IsOpenFile(int fd, const char* path);
 
 // The permissions a file the user saves usually gets: 0666 less the umask.
 mode_t UsualFileMode();

@@ -1,9 +1,8 @@
 #include "Commands.h"
 
-#include "Decoder.h"
+#include "BatchPlan.h"
 #include "JobRunner.h"
 #include "JobSetup.h"
-#include "BatchPlan.h"
 #include "OutputFile.h"
 #include "Summary.h"
 #include "TerminalHost.h"
@@ -14,8 +13,8 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -25,9 +24,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
+void PrintPlanMessage(const PlanMessage& m) {
+    const char* kind = m.kind == PlanMessage::kNote ? "note: " : m.kind == PlanMessage::kWarning ? "warning: " : "";
+    PrintError(kind + MessageLine(m.file, m.text));
+}
+
+// A warning about the pair, printed and kept with the job's result.
 void PrintWarning(std::vector<std::string>& list, const PlanMessage& w) {
     list.push_back(w.text);
-    PrintError("warning: " + MessageLine(w.file, w.text));
+    PrintPlanMessage(w);
 }
 
 // How the jobs show their progress.
@@ -162,10 +167,8 @@ private:
         if (writeFailed) {
             if (!engineWarned_) host_.ShowWarning(EngineText::kWriteFailed);
             // What reached the disk, a valid WAVE file, goes to a new target.
-            const char* state = "failed";
-            if (r.framesWritten > 0 && !pending_->ToStdout())
-                state = Placed(pending_->Finish(false)) ? "failed, kept what was written" : "failed";
-            return End(state, kExitFailed, host_.lastWarning);
+            const bool kept = r.framesWritten > 0 && !pending_->ToStdout() && Placed(pending_->Finish(false));
+            return End(kept ? "failed, kept what was written" : "failed", kExitFailed, host_.lastWarning);
         }
         if (engineWarned_) return End("failed", kExitFailed, host_.lastWarning);
         if (r.emptyInput)
@@ -220,7 +223,8 @@ private:
             std::error_code ec;
             const auto size = fs::file_size(wave->FileName, ec);
             if (!ec && int64_t(size) >= wave->DataStart + int64_t(wave->DataBytes)) continue;
-            PrintError(MessageLine(path, "the recording ended before the length its header gives: the voice is incomplete"));
+            PrintError(MessageLine(
+                path, "the recording ended before the length its header gives: the voice is incomplete"));
             any = true;
         }
         return any;
@@ -254,11 +258,6 @@ void Report(const JobResult& res, const ExtractArgs& args) {
                     double(r.framesWritten) / std::max(1, r.sampleRate), r.elapsedSeconds);
     }
     std::fflush(stdout);
-}
-
-void PrintPlanMessage(const PlanMessage& m) {
-    const char* kind = m.kind == PlanMessage::kNote ? "note: " : m.kind == PlanMessage::kWarning ? "warning: " : "";
-    PrintError(kind + MessageLine(m.file, m.text));
 }
 
 } // namespace

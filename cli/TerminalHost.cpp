@@ -202,14 +202,6 @@ void TerminalHost::ShowWarning(const std::string& text) {
 
 void TerminalHost::ShowFileWarning(const FileMessage& message) { Report(MessageLine(message)); }
 
-bool TerminalHost::Confirm(const std::string& text) {
-    if (overwrite_) return true;
-    EndLine();
-    lastWarning = MessageLine(subject_, CliText(text));
-    PrintError(lastWarning);
-    return false;
-}
-
 bool TerminalHost::ConfirmReplace(const std::string& path) {
     if (overwrite_) return true;
     EndLine();

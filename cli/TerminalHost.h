@@ -92,7 +92,8 @@ public:
     void StartStatusTimer(int intervalMs, std::function<void()> tick) override;
     void StopStatusTimer() override { tick_ = nullptr; }
 
-    bool Confirm(const std::string& text) override;
+    // The only question is whether to replace an output: --yes answers it.
+    bool Confirm(const std::string&) override { return overwrite_; }
     void ShowFileWarning(const FileMessage& message) override;
     bool ConfirmReplace(const std::string& path) override;
     void ShowNote(const std::string& text) override { PrintError("note: " + text); }

@@ -57,14 +57,6 @@ void Release(int& slot) {
     slot = -1;
 }
 
-// Whether `path` itself is the file open at `fd`; only system calls, for the
-// signal handler too.
-bool IsOpenFileAt(int fd, const char* path) {
-    struct stat open {}, named {};
-    return ::fstat(fd, &open) == 0 && ::lstat(path, &named) == 0 && open.st_dev == named.st_dev &&
-           open.st_ino == named.st_ino;
-}
-
 // Renames `from` to `to` only if nothing has that name; errno EEXIST if
 // something has. Where the file system cannot do that in one step, a link
 // and an unlink do it.
@@ -182,7 +174,7 @@ int PendingOutput::Create(TWaveData& wave) {
 void PendingOutput::Discard() {
     Release(slot_);
     // Only the file this process made: a name someone else took over stays.
-    if (fd_ >= 0 && !temp_.empty() && IsOpenFileAt(fd_, temp_.c_str())) ::unlink(temp_.c_str());
+    if (fd_ >= 0 && !temp_.empty() && NewFile::IsOpenFile(fd_, temp_.c_str())) ::unlink(temp_.c_str());
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     temp_.clear();
@@ -223,7 +215,7 @@ OutputOutcome PendingOutput::Encode() {
 
 OutputOutcome PendingOutput::Place(bool complete) {
     // The file that takes the name must be the one this process made.
-    if (!IsOpenFileAt(fd_, temp_.c_str())) {
+    if (!NewFile::IsOpenFile(fd_, temp_.c_str())) {
         temp_.clear(); // someone else's now: not removed either
         return Failed("the temporary file was replaced during the run");
     }
@@ -265,7 +257,7 @@ OutputOutcome PendingOutput::Place(bool complete) {
 void FinishPendingOutputsNow() {
     for (Slot& s : g_slots) {
         if (s.state.load() != 2) continue;
-        if (!IsOpenFileAt(s.fd, s.temp)) continue;
+        if (!NewFile::IsOpenFile(s.fd, s.temp)) continue;
         struct stat st {};
         const bool hasAudio = ::fstat(s.fd, &st) == 0 && st.st_size > TWaveData::kHeaderSize;
         if (hasAudio && s.mayTakeName) ::fchmod(s.fd, s.mode);

@@ -38,11 +38,11 @@ TEST(NewFile, ExclusiveCreationRefusesEveryPlantedLink) {
     const int fd = NewFile::CreateExclusive(dir / "free");
     ASSERT_GE(fd, 0);
     EXPECT_EQ(ModeOf(dir / "free"), 0600u);
-    EXPECT_TRUE(NewFile::IsOpenFile(fd, dir / "free"));
+    EXPECT_TRUE(NewFile::IsOpenFile(fd, (dir / "free").c_str()));
     EXPECT_EQ(::fcntl(fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
     // Another file under the name is no longer the one this process made.
     ASSERT_EQ(::rename((dir / "link1").c_str(), (dir / "free").c_str()), 0);
-    EXPECT_FALSE(NewFile::IsOpenFile(fd, dir / "free"));
+    EXPECT_FALSE(NewFile::IsOpenFile(fd, (dir / "free").c_str()));
     ::close(fd);
 }
 

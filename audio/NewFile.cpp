@@ -14,26 +14,26 @@
 
 namespace NewFile {
 
+namespace {
+constexpr const char* kMark = ".sonvelt-tmp-";
+constexpr size_t kRandomCount = 8; // what CreateUnique adds
+} // namespace
+
 int CreateExclusive(const std::string& path) {
     return ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 
-int CreateUnique(const std::string& stem, const std::string& suffix, std::string& path) {
+int CreateUnique(const std::string& stem, std::string& path) {
     // 62^8 names: a taken one is someone's guess or leftover, so a few more
     // tries are plenty.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        path = stem + RandomPart(8) + suffix;
+        path = stem + RandomPart(kRandomCount);
         const int fd = CreateExclusive(path);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     errno = EEXIST;
     return -1;
 }
-
-namespace {
-constexpr const char* kMark = ".sonvelt-tmp-";
-constexpr size_t kRandomCount = 8; // what CreateUnique makes
-} // namespace
 
 std::string TemporaryStem(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -50,7 +50,7 @@ bool IsTemporaryName(const std::string& name, pid_t* pid) {
 
 int CreateReplacing(const std::string& path) {
     std::string temp;
-    const int fd = CreateUnique(TemporaryStem(path), "", temp);
+    const int fd = CreateUnique(TemporaryStem(path), temp);
     if (fd < 0) return -1;
     if (::fchmod(fd, UsualFileMode()) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
         const int error = errno;

@@ -16,10 +16,10 @@ namespace NewFile {
 // link included, has that name already.
 int CreateExclusive(const std::string& path);
 
-// The same under the name `stem` + an unpredictable part + `suffix`, trying
-// other parts while a name is taken. The descriptor and the name made in
-// `path`, or -1 with errno set.
-int CreateUnique(const std::string& stem, const std::string& suffix, std::string& path);
+// The same under the name `stem` + an unpredictable part, trying other parts
+// while a name is taken. The descriptor and the name made in `path`, or -1
+// with errno set.
+int CreateUnique(const std::string& stem, std::string& path);
 
 // The start of the name of a temporary beside `path`:
 // "<folder>/.<name>.sonvelt-tmp-<pid>-", for CreateUnique to complete.

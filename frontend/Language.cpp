@@ -112,7 +112,8 @@ Language CommandLineLanguage() {
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         const char* value = std::getenv(name);
         if (!value || !*value) continue;
-        const std::string lang = std::string(value).substr(0, std::string(value).find_first_of("_.@"));
+        const std::string locale = value;
+        const std::string lang = locale.substr(0, locale.find_first_of("_.@"));
         return lang == "zh" || lang == "ja" ? Language::Chinese : Language::English;
     }
     return Language::English;

@@ -154,7 +154,7 @@ int PendingOutput::Create(TWaveData& wave) {
         fd_ = TempAudio::CreateAnonymous();
     } else {
         RemoveStaleTemporaries(fs::path(target_).parent_path().string());
-        fd_ = NewFile::CreateUnique(NewFile::TemporaryStem(target_), "", temp_);
+        fd_ = NewFile::CreateUnique(NewFile::TemporaryStem(target_), temp_);
     }
     if (fd_ < 0) {
         const int error = errno;
@@ -199,7 +199,7 @@ OutputOutcome PendingOutput::Finish(bool complete) {
 // stands in for the first.
 OutputOutcome PendingOutput::Encode() {
     std::string flacPath;
-    const int flac = NewFile::CreateUnique(NewFile::TemporaryStem(target_), "", flacPath);
+    const int flac = NewFile::CreateUnique(NewFile::TemporaryStem(target_), flacPath);
     if (flac < 0) return Failed("cannot create a temporary file beside it", errno);
     const int slot = Claim(flacPath, target_, flac, false);
     std::string error;

@@ -53,7 +53,7 @@ TEST(NewFile, UniqueNamesAreUnpredictableAndRecognised) {
     std::set<std::string> names;
     for (int i = 0; i < 20; ++i) {
         std::string path;
-        const int fd = NewFile::CreateUnique(stem, "", path);
+        const int fd = NewFile::CreateUnique(stem, path);
         ASSERT_GE(fd, 0);
         ::close(fd);
         EXPECT_EQ(path.compare(0, stem.size(), stem), 0);

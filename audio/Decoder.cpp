@@ -22,8 +22,11 @@ extern "C" {
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -416,7 +419,7 @@ int DecodeToWave(const std::string& path, const std::string& wavePath, int targe
     out.Format.nBlockAlign = uint16_t(2 * targetChannels);
     out.Format.nAvgBytesPerSec = uint32_t(targetRate) * out.Format.nBlockAlign;
     out.Format.wBitsPerSample = 16;
-    if (out.CreateWrite(wavePath) != 0) {
+    if (out.CreateNew(wavePath) != 0) {
         SetError(error, "cannot create the temporary file " + wavePath);
         return kDecodeFailed;
     }
@@ -485,32 +488,63 @@ int DecodeToWave(const std::string& path, const std::string& wavePath, int targe
     return kDecodeOk;
 }
 
-int EncodeWaveToFlac(const std::string& wavePath, const std::string& flacPath, std::string* error) {
+namespace {
+
+// The FLAC encoder writes through these into a descriptor the caller opened,
+// so that it never opens a path itself.
+struct FdSink {
+    int fd;
+    int error = 0; // errno of the first failure
+};
+
+int WriteToFd(void* opaque, uint8_t* buf, int size) {
+    FdSink& sink = *static_cast<FdSink*>(opaque);
+    for (int done = 0; done < size;) {
+        const ssize_t w = ::write(sink.fd, buf + done, size_t(size - done));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+            sink.error = w < 0 ? errno : EIO;
+            return AVERROR(sink.error);
+        }
+        done += int(w);
+    }
+    return size;
+}
+
+int64_t SeekFd(void* opaque, int64_t offset, int whence) {
+    FdSink& sink = *static_cast<FdSink*>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat st {};
+        return ::fstat(sink.fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+    }
+    const off_t at = ::lseek(sink.fd, off_t(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : int64_t(at);
+}
+
+} // namespace
+
+int EncodeWaveToFlac(int waveFd, int flacFd, std::string* error) {
     QuietLogs();
     TWaveData in;
-    if (in.OpenRead(wavePath) != 0 || in.Format.wBitsPerSample != 16 || in.Format.nChannels < 1 ||
-        in.Format.nChannels > 2 || in.Format.nBlockAlign != 2 * in.Format.nChannels) {
-        SetError(error, "cannot read the WAVE file " + wavePath);
+    if (in.OpenRead(::fcntl(waveFd, F_DUPFD_CLOEXEC, 0), "voice") != 0 || in.Format.wBitsPerSample != 16 ||
+        in.Format.nChannels < 1 || in.Format.nChannels > 2 || in.Format.nBlockAlign != 2 * in.Format.nChannels) {
+        SetError(error, "not a 16-bit PCM WAVE file with one or two channels");
         return kDecodeCannotOpen;
     }
-    const fs::path target(flacPath);
-    const std::string part =
-        (target.parent_path() / ("." + target.filename().string() + "." + std::to_string(::getpid()) + ".part"))
-            .string();
 
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_FLAC);
     AVFormatContext* oc = nullptr;
     AVCodecContext* enc = nullptr;
     AVStream* st = nullptr;
+    FdSink sink{flacFd};
     Packet pkt;
     Frame frame;
-    int result = kDecodeFailed;
     auto fail = [&](const std::string& what) {
-        SetError(error, what);
+        SetError(error, sink.error != 0 ? what + " (" + std::strerror(sink.error) + ")" : what);
         return false;
     };
     auto run = [&]() -> bool {
-        if (!codec || avformat_alloc_output_context2(&oc, nullptr, "flac", part.c_str()) < 0 || !oc)
+        if (!codec || avformat_alloc_output_context2(&oc, nullptr, "flac", nullptr) < 0 || !oc)
             return fail("no FLAC encoder");
         enc = avcodec_alloc_context3(codec);
         if (!enc || !pkt.p || !frame.f) return fail("out of memory");
@@ -523,8 +557,15 @@ int EncodeWaveToFlac(const std::string& wavePath, const std::string& flacPath, s
         st = avformat_new_stream(oc, nullptr);
         if (!st || avcodec_parameters_from_context(st->codecpar, enc) < 0) return fail("out of memory");
         st->time_base = enc->time_base;
-        if (avio_open(&oc->pb, part.c_str(), AVIO_FLAG_WRITE) < 0) return fail("cannot create " + flacPath);
-        if (avformat_write_header(oc, nullptr) < 0) return fail("cannot write " + flacPath);
+        constexpr int kIoBuffer = 1 << 16;
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBuffer));
+        if (buffer) oc->pb = avio_alloc_context(buffer, kIoBuffer, 1, &sink, nullptr, WriteToFd, SeekFd);
+        if (!oc->pb) {
+            av_free(buffer);
+            return fail("out of memory");
+        }
+        oc->flags |= AVFMT_FLAG_CUSTOM_IO;
+        if (avformat_write_header(oc, nullptr) < 0) return fail("writing failed");
 
         const int frameSize = enc->frame_size > 0 ? enc->frame_size : 4096;
         frame.f->format = AV_SAMPLE_FMT_S16;
@@ -547,36 +588,26 @@ int EncodeWaveToFlac(const std::string& wavePath, const std::string& flacPath, s
         for (;;) {
             if (av_frame_make_writable(frame.f) < 0) return fail("out of memory");
             const int32_t got = in.Read(frame.f->data[0], frameSize * align);
-            if (got < 0) return fail("reading " + wavePath + " failed");
+            if (got < 0) return fail("reading the voice failed");
             const int n = got / align;
             if (n == 0) break;
             frame.f->nb_samples = n;
             frame.f->pts = pts;
             pts += n;
-            if (avcodec_send_frame(enc, frame.f) < 0 || !drain()) return fail("writing " + flacPath + " failed");
+            if (avcodec_send_frame(enc, frame.f) < 0 || !drain()) return fail("writing failed");
         }
-        if (avcodec_send_frame(enc, nullptr) < 0 || !drain()) return fail("writing " + flacPath + " failed");
-        if (av_write_trailer(oc) < 0) return fail("writing " + flacPath + " failed (disk full?)");
-        return true;
+        if (avcodec_send_frame(enc, nullptr) < 0 || !drain() || av_write_trailer(oc) < 0) return fail("writing failed");
+        avio_flush(oc->pb);
+        return oc->pb->error == 0 || fail("writing failed");
     };
     const bool ok = run();
     if (oc && oc->pb) {
-        if (avio_closep(&oc->pb) < 0 && ok) SetError(error, "writing " + flacPath + " failed (disk full?)");
-        else if (ok) result = kDecodeOk;
+        av_freep(&oc->pb->buffer);
+        avio_context_free(&oc->pb);
     }
     avcodec_free_context(&enc);
     avformat_free_context(oc);
-    in.Close();
-    std::error_code ec;
-    if (result == kDecodeOk) {
-        fs::rename(part, flacPath, ec);
-        if (ec) {
-            SetError(error, "cannot rename the finished file to " + flacPath + ": " + ec.message());
-            result = kDecodeFailed;
-        }
-    }
-    if (result != kDecodeOk) fs::remove(part, ec);
-    return result;
+    return ok ? kDecodeOk : kDecodeFailed;
 }
 
 #include "DecoderModule.h"

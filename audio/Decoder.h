@@ -69,14 +69,18 @@ int ProbeAudio(const std::string& path, AudioInfo& info, std::string* error = nu
 // stereo by copying and stereo becomes mono by averaging; NaN samples become
 // silence and infinities full scale. Damaged stretches in the middle of a
 // file are skipped; a file that ends early gives a shorter WAVE file; either
-// shows in `report`, when given. `cancelled` is asked between packets.
+// shows in `report`, when given. `wavePath` is made new, as a temporary is
+// (TWaveData::CreateNew): nothing may have that name yet. `cancelled` is
+// asked between packets.
 int DecodeToWave(const std::string& path, const std::string& wavePath, int targetRate, int targetChannels,
                  std::string* error = nullptr, const std::function<bool()>& cancelled = {},
                  DecodeReport* report = nullptr);
 
-// Encodes a 16-bit PCM WAVE file to FLAC at `flacPath` (written beside it
-// under a temporary name and renamed when complete).
-int EncodeWaveToFlac(const std::string& wavePath, const std::string& flacPath, std::string* error = nullptr);
+// Encodes the 16-bit PCM WAVE file open at `waveFd` to FLAC, written into
+// the empty file open for writing at `flacFd`: the caller opens (and names)
+// both, so no path is opened here. Both descriptors stay the caller's.
+// `error`, when given, receives a one-line reason on failure.
+int EncodeWaveToFlac(int waveFd, int flacFd, std::string* error = nullptr);
 
 // The passband and stopband of the resampler, as fractions of the output's
 // Nyquist frequency (for messages and tests).

@@ -81,7 +81,7 @@ int DecodeToWave(const std::string& path, const std::string& wavePath, int targe
     return api ? api->decode(path, wavePath, targetRate, targetChannels, error, cancelled, report) : kDecodeFailed;
 }
 
-int EncodeWaveToFlac(const std::string& wavePath, const std::string& flacPath, std::string* error) {
+int EncodeWaveToFlac(int waveFd, int flacFd, std::string* error) {
     const DecoderModuleApi* api = Api(error);
-    return api ? api->encode(wavePath, flacPath, error) : kDecodeFailed;
+    return api ? api->encode(waveFd, flacFd, error) : kDecodeFailed;
 }

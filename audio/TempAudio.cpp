@@ -1,13 +1,14 @@
 #include "TempAudio.h"
 
-#include <atomic>
+#include "NewFile.h"
+
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <mutex>
 #include <set>
-#include <sys/types.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -17,6 +18,8 @@ namespace TempAudio {
 namespace {
 
 constexpr const char* kPrefix = ".sonvelt-dec-";
+constexpr const char* kFileName = "decoded.wav";
+constexpr size_t kRandomCount = 6; // mkdtemp's part
 
 std::mutex& Lock() {
     static std::mutex m;
@@ -28,9 +31,19 @@ std::set<std::string>& Registered() {
     return files;
 }
 
-bool ProcessAlive(long pid) {
-    if (pid <= 0) return false;
-    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+// The file and then its folder.
+void Unlink(const std::string& path) {
+    ::unlink(path.c_str());
+    ::rmdir(fs::path(path).parent_path().c_str());
+}
+
+// Removes the regular files of the user's in the folder open at `dir`.
+void EmptyFolder(int dir) {
+    NewFile::ForEachName(dir, [](int folder, const char* name) {
+        struct stat st {};
+        if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::getuid())
+            ::unlinkat(folder, name, 0);
+    });
 }
 
 } // namespace
@@ -44,18 +57,21 @@ std::string Folder() {
 
 int RemoveStale(const std::string& folder) {
     int removed = 0;
-    std::error_code ec;
-    const std::string prefix = kPrefix;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.compare(0, prefix.size(), prefix) != 0) continue;
-        char* after = nullptr;
-        const long pid = std::strtol(name.c_str() + prefix.size(), &after, 10);
-        if (after == name.c_str() + prefix.size() || *after != '-') continue;
-        if (pid == long(::getpid()) || ProcessAlive(pid)) continue;
-        std::error_code rm;
-        if (it->is_regular_file(rm) && fs::remove(it->path(), rm)) ++removed;
-    }
+    NewFile::ForEachName(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), [&](int parent, const char* name) {
+        pid_t pid = 0;
+        if (!NewFile::MatchesPattern(name, kPrefix, '-', kRandomCount, &pid)) return;
+        if (pid == ::getpid() || NewFile::ProcessRuns(pid)) return;
+        // Only a folder of the user's, entered without following a link.
+        const int dir = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (dir < 0) return;
+        struct stat st {};
+        if (::fstat(dir, &st) != 0 || st.st_uid != ::getuid()) {
+            ::close(dir);
+            return;
+        }
+        EmptyFolder(dir);
+        if (::unlinkat(parent, name, AT_REMOVEDIR) == 0) ++removed;
+    });
     return removed;
 }
 
@@ -65,33 +81,40 @@ std::string NewPath() {
         RemoveStale(Folder());
         std::atexit(RemoveRegisteredTempFiles);
     });
-    static std::atomic<unsigned> counter{0};
-    const std::string base = (fs::path(Folder()) / kPrefix).string() + std::to_string(::getpid()) + "-";
+    const std::string folder =
+        NewFile::CreatePrivateFolder((fs::path(Folder()) / kPrefix).string() + std::to_string(::getpid()) + "-");
+    if (folder.empty()) return {};
+    const std::string path = (fs::path(folder) / kFileName).string();
     std::lock_guard lock(Lock());
-    for (;;) {
-        std::string path = base + std::to_string(counter++) + ".wav";
-        std::error_code ec;
-        if (fs::exists(path, ec)) continue;
-        Registered().insert(path);
-        return path;
-    }
+    Registered().insert(path);
+    return path;
 }
 
 void Remove(const std::string& path) {
-    std::error_code ec;
-    fs::remove(path, ec);
-    Forget(path);
-}
-
-void Forget(const std::string& path) {
+    Unlink(path);
     std::lock_guard lock(Lock());
     Registered().erase(path);
 }
 
 void RemoveRegisteredTempFiles() {
     std::lock_guard lock(Lock());
-    for (const std::string& p : Registered()) ::unlink(p.c_str());
+    for (const std::string& p : Registered()) Unlink(p);
     Registered().clear();
+}
+
+int CreateAnonymous() {
+    const std::string folder = Folder();
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR)) return fd;
+    // A file system without unnamed files: a private folder whose file
+    // leaves it at once.
+    const std::string path = NewPath();
+    if (path.empty()) return -1;
+    fd = NewFile::CreateExclusive(path);
+    const int saved = errno;
+    Remove(path);
+    errno = saved;
+    return fd;
 }
 
 } // namespace TempAudio

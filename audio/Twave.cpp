@@ -1,5 +1,7 @@
 #include "Twave.h"
 
+#include "NewFile.h"
+
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -37,7 +39,10 @@ bool WriteAll(int fd, const uint8_t* p, int64_t n, int64_t* written) {
             if (errno == EINTR) continue;
             return false;
         }
-        if (w == 0) return false;
+        if (w == 0) {
+            errno = EIO;
+            return false;
+        }
         *written += w;
     }
     return true;
@@ -47,6 +52,7 @@ bool PWriteAll(int fd, const uint8_t* p, size_t n, int64_t pos) {
     while (n > 0) {
         ssize_t w = ::pwrite(fd, p, n, pos);
         if (w < 0 && errno == EINTR) continue;
+        if (w == 0) errno = EIO;
         if (w <= 0) return false;
         p += w;
         n -= size_t(w);
@@ -125,12 +131,24 @@ bool TWaveData::FindChunk(const char id[4], int64_t from, int64_t end, ChunkInfo
 }
 
 int TWaveData::OpenRead(const std::string& name) {
+    lastError_ = 0;
     if (name.empty()) return 1;
     // Non-blocking so that a FIFO or device named by mistake cannot hang the open.
-    int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        lastError_ = errno;
+        return 1;
+    }
+    return OpenRead(fd, name);
+}
+
+int TWaveData::OpenRead(int fd, const std::string& name) {
     if (fd < 0) return 1;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const bool statted = ::fstat(fd, &st) == 0;
+    if (!statted || !S_ISREG(st.st_mode)) {
+        // A folder has a reason of the system's; a FIFO or a device has none.
+        lastError_ = !statted ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
         ::close(fd);
         return 1;
     }
@@ -202,6 +220,7 @@ int TWaveData::OpenRead(const std::string& name) {
 }
 
 int TWaveData::CreateWrite(const std::string& name) {
+    lastError_ = 0;
     if (name.empty()) return 1;
     // Know whether the file is new, so that a failure removes only what this
     // call made.
@@ -211,12 +230,40 @@ int TWaveData::CreateWrite(const std::string& name) {
         created = false;
         fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     }
+    if (fd < 0) {
+        lastError_ = errno;
+        return 1;
+    }
+    const int result = StartWrite(fd, name);
+    if (result != 0 && created) ::unlink(name.c_str());
+    return result;
+}
+
+int TWaveData::CreateNew(const std::string& name) {
+    lastError_ = 0;
+    if (name.empty()) return 1;
+    const int fd = NewFile::CreateExclusive(name);
+    if (fd < 0) {
+        lastError_ = errno;
+        return 1;
+    }
+    const int result = StartWrite(fd, name);
+    if (result != 0) ::unlink(name.c_str());
+    return result;
+}
+
+int TWaveData::CreateWrite(int fd, const std::string& name) {
     if (fd < 0) return 1;
+    return StartWrite(fd, name);
+}
+
+int TWaveData::StartWrite(int fd, const std::string& name) {
     fd_ = fd;
     buf_.resize(kBufferSize);
     bufLen_ = 0;
     fileEnd_ = 0;
     writeFailed_ = false;
+    lastError_ = 0;
 
     // The sizes of an empty file, so that even a run killed before its first
     // sample leaves a valid WAVE file.
@@ -231,8 +278,8 @@ int TWaveData::CreateWrite(const std::string& name) {
     PutU32(h + 42, 0);
     int64_t written = 0;
     if (!WriteAll(fd_, h, kHeaderSize, &written)) {
+        lastError_ = errno;
         CloseHandle();
-        if (created) ::unlink(name.c_str());
         return 1;
     }
     fileEnd_ = kHeaderSize;
@@ -275,6 +322,7 @@ int TWaveData::FlushWrite() {
     fileEnd_ += written;
     bufLen_ = 0;
     if (!ok) {
+        lastError_ = errno;
         writeFailed_ = true;
         return -1;
     }
@@ -284,7 +332,10 @@ int TWaveData::FlushWrite() {
 
 int32_t TWaveData::Write(const void* src, int32_t bytes) {
     if (fd_ < 0 || Mode != 1 || bytes < 0 || writeFailed_) return -1;
-    if (fileEnd_ + bufLen_ + bytes - kHeaderSize > kMaxDataBytes) return -1;
+    if (fileEnd_ + bufLen_ + bytes - kHeaderSize > kMaxDataBytes) {
+        lastError_ = EFBIG;
+        return -1;
+    }
     const uint8_t* s = static_cast<const uint8_t*>(src);
     int32_t left = bytes;
     while (left > 0) {
@@ -395,9 +446,15 @@ int TWaveData::Close() {
             RiffChunk.cksize = uint32_t(kHeaderSize - 8 + data + (data & 1));
             Chunk.cksize = uint32_t(data);
         }
-        if (!ok) result = -1;
+        if (!ok) {
+            if (lastError_ == 0) lastError_ = errno;
+            result = -1;
+        }
     }
-    if (::close(fd_) != 0) result = -1;
+    if (::close(fd_) != 0) {
+        if (lastError_ == 0) lastError_ = errno;
+        result = -1;
+    }
     fd_ = -1;
     CloseHandle();
     return result;

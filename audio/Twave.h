@@ -42,12 +42,23 @@ public:
     // 0 success; 1 cannot open / short format chunk; 2 not a RIFF WAVE file with
     // "fmt " followed by "data".
     int OpenRead(const std::string& name);
+    // The same for a file already open at `fd`, which this object takes over
+    // (and closes, also on failure); `name` is what FileName shows.
+    int OpenRead(int fd, const std::string& name);
     // Format must be filled first. 0 success; 1 cannot create / write failed;
-    // 2 a chunk could not be started. A file this call created is removed
-    // again when it fails. From here on the file on disk is a valid WAVE file
-    // of the whole frames written so far: its sizes are brought up to date
-    // whenever buffered data goes to disk, and at least every HeaderInterval.
+    // 2 a chunk could not be started. An existing file is emptied and
+    // written, through a link the file it names: this is for the file the
+    // user named. A file this call created is removed again when it fails.
+    // From here on the file on disk is a valid WAVE file of the whole frames
+    // written so far: its sizes are brought up to date whenever buffered data
+    // goes to disk, and at least every HeaderInterval.
     int CreateWrite(const std::string& name);
+    // The same for a temporary: `name` is created new, never an existing file
+    // or a link (NewFile::CreateExclusive), and only the user may read it.
+    int CreateNew(const std::string& name);
+    // The same on an empty file already open for writing at `fd`, which this
+    // object takes over (and closes, also on failure).
+    int CreateWrite(int fd, const std::string& name);
     // Finishes the chunk sizes of a written file. 0 if not open, else 0 or
     // non-zero for the result of closing.
     int Close();
@@ -66,6 +77,9 @@ public:
     int64_t CurrentFrame();
 
     bool IsOpen() const { return fd_ >= 0; }
+    // The system's error number (errno) of the last open, create, write or
+    // close that failed, e.g. ENOSPC or EFBIG; 0 when none did.
+    int LastError() const { return lastError_; }
 
     int32_t Mode = 0;      // 0 read, 1 write
     ChunkInfo RiffChunk;
@@ -79,6 +93,7 @@ public:
     std::chrono::steady_clock::duration HeaderInterval = std::chrono::milliseconds(500);
 
 private:
+    int StartWrite(int fd, const std::string& name);
     int FlushWrite();
     void UpdateHeader();
     int64_t FileSize() const;
@@ -97,5 +112,6 @@ private:
     int64_t readEnd_ = 0;   // reading stops here
     int64_t fileEnd_ = 0;   // bytes written successfully (writing)
     bool writeFailed_ = false;
+    int lastError_ = 0;
     std::chrono::steady_clock::time_point lastUpdate_{};
 };

@@ -1,9 +1,8 @@
 #include "Commands.h"
 
-#include "Decoder.h"
+#include "BatchPlan.h"
 #include "JobRunner.h"
 #include "JobSetup.h"
-#include "KaraokeSearch.h"
 #include "OutputFile.h"
 #include "Summary.h"
 #include "TerminalHost.h"
@@ -12,10 +11,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <iostream>
 #include <memory>
 #include <thread>
 #include <unistd.h>
@@ -24,61 +24,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kNoKaraokeBeside = "\nno karaoke recording found beside it";
-
-struct Job {
-    std::string original, karaoke, output;
-    bool karaokeFound = false;
-    std::vector<std::string> warnings; // known before the run
-};
-
-std::string NameOf(const std::string& path) { return fs::path(path).filename().string(); }
-
-std::string Quoted(const std::string& path) { return "\"" + NameOf(path) + "\""; }
-
-bool SameFile(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    return fs::equivalent(a, b, ec) && !ec;
+void PrintPlanMessage(const PlanMessage& m) {
+    const char* kind = m.kind == PlanMessage::kNote ? "note: " : m.kind == PlanMessage::kWarning ? "warning: " : "";
+    PrintError(kind + MessageLine(m.file, m.text));
 }
 
-// Whether two output names lead to one file, existing or not.
-bool SameTarget(const std::string& a, const std::string& b) {
-    if (a == "-" || b == "-") return a == b;
-    std::error_code ec1, ec2;
-    const fs::path pa = fs::absolute(a, ec1).lexically_normal(), pb = fs::absolute(b, ec2).lexically_normal();
-    return (!ec1 && !ec2 && pa == pb) || SameFile(a, b);
-}
-
-void Warn(std::vector<std::string>& list, const std::string& file, const std::string& text) {
-    list.push_back(text);
-    PrintText("warning: " + Quoted(file) + ": " + text + "\n");
-}
-
-// A recording that was empty or ended before its header's length: said on
-// standard error, naming the file the user gave (a decoded input is read
-// from a temporary of its own), with the status to exit with. What was
-// written is kept.
-int ReportShortInput(const RunReport& report, const TWaveData& original, const TWaveData& karaoke, const Job& job) {
-    const std::pair<const TWaveData*, const std::string*> inputs[] = {{&original, &job.original},
-                                                                      {&karaoke, &job.karaoke}};
-    if (report.emptyInput) {
-        const auto [w, name] = original.DataBytes < original.Format.nBlockAlign ? inputs[0] : inputs[1];
-        const char* what = w->DataBytes == 0 ? "the data chunk is empty" : "the data chunk holds less than one frame";
-        PrintMessage(QuotedFileName(*name) + "\n" + what + ": nothing to extract");
-        return kExitRejected;
-    }
-    if (report.inputEndedEarly) {
-        for (const auto& [w, name] : inputs) {
-            if (w->FileName != *name) continue; // a decoded temporary cannot shrink
-            std::error_code ec;
-            const auto size = std::filesystem::file_size(w->FileName, ec);
-            if (ec || int64_t(size) < w->DataStart + int64_t(w->DataBytes))
-                PrintMessage(QuotedFileName(*name) +
-                             "\nthe recording ended before the length its header gives: the voice is incomplete");
-        }
-        return kExitFailed;
-    }
-    return kExitOk;
+// A warning about the pair, printed and kept with the job's result.
+void PrintWarning(std::vector<std::string>& list, const PlanMessage& w) {
+    list.push_back(w.text);
+    PrintPlanMessage(w);
 }
 
 // How the jobs show their progress.
@@ -90,160 +44,211 @@ struct Ui {
     std::atomic<int> started{0};
 };
 
-// One extraction, start to end, with its own engine and files.
-JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const ExtractArgs& args, Ui& ui,
-                     bool spectralOnCaller = false) {
+// One extraction, start to end, with its own engine and files. Each step
+// returns false when the job has ended, with its result in `res`.
+class Extraction {
+public:
+    Extraction(const PlannedJob& job, const CommittedOptions& committed, const ExtractArgs& args, Ui& ui,
+               bool spectralOnCaller)
+        : job_(job), options_(committed), args_(args), ui_(ui),
+          host_(&engine_.Cancel, ui.progressBar, args.yes, job.original, job.output) {
+        engine_.RunSpectralOnCaller(spectralOnCaller);
+        res.original = job.original;
+        res.karaoke = job.karaoke;
+        res.output = job.output;
+        res.karaokeFound = job.karaokeFound;
+        for (const PlanMessage& w : job.warnings) res.warnings.push_back(w.text);
+        request_.original = job.original;
+        request_.karaoke = job.karaoke;
+        request_.output = job.output;
+    }
+
+    JobResult Run() {
+        if (OpenInputs() && SettleOutput() && CheckPair() && CreateOutput()) {
+            RunEngine();
+            PlaceVoice();
+        }
+        original_.Close();
+        karaoke_.Close();
+        return res;
+    }
+
     JobResult res;
-    res.original = job.original;
-    res.karaoke = job.karaoke;
-    res.output = job.output;
-    res.karaokeFound = job.karaokeFound;
-    res.warnings = job.warnings;
-    auto stop = [&](const char* state, int status, const std::string& message) {
+
+private:
+    bool End(const char* state, int status, const std::string& message) {
         res.state = state;
         res.exitStatus = status;
-        res.message = StripPadding(message);
-        return res;
-    };
+        res.message = message;
+        return false;
+    }
+    // A message of the command line's own about `path`, printed and kept.
+    bool Fail(const char* state, int status, const std::string& path, const std::string& what,
+              const std::string& cause = "") {
+        const std::string line = MessageLine(path, what, cause);
+        PrintError(line);
+        return End(state, status, line);
+    }
 
-    CommittedOptions options = committed; // a mono original changes its copy only
-    TVocalMain engine;
-    engine.RunSpectralOnCaller(spectralOnCaller);
-    TWaveData original, karaoke, output;
-    TerminalHost host(&engine.Cancel, ui.progressBar, args.yes);
-    JobRequest request;
-    request.original = job.original;
-    request.karaoke = job.karaoke;
-    request.output = job.output;
-    request.allowFlac = true;
-    // A Ctrl-C while an input is decoded also ends the preparation.
-    if (!PrepareInputs(request, original, karaoke, host))
-        return g_interrupted ? stop("not written", kExitInterrupted, "stopped while reading the inputs")
-                             : stop("rejected", kExitRejected, host.lastWarning);
-    res.originalAlone = request.runMode == 1;
-    // An input decoded only in part was warned about as it was read.
-    res.warnings.insert(res.warnings.end(), request.inputWarnings.begin(), request.inputWarnings.end());
-    auto rejectOutput = [&](const std::string& message, bool print = true) {
-        original.Close();
-        karaoke.Close();
-        if (print) PrintMessage(message);
-        return stop("rejected", kExitRejected, message);
-    };
+    bool OpenInputs() {
+        // A Ctrl-C while an input is decoded also ends the preparation.
+        if (!PrepareInputs(request_, original_, karaoke_, host_))
+            return g_interrupted ? End("not written", kExitInterrupted, "stopped while reading the inputs")
+                                 : End("rejected", kExitRejected, host_.lastWarning);
+        res.originalAlone = request_.runMode == 1;
+        // An input decoded only in part was warned about as it was read.
+        res.warnings.insert(res.warnings.end(), request_.inputWarnings.begin(), request_.inputWarnings.end());
+        return true;
+    }
 
-    // The output: a regular file or a new name in an existing folder, never
-    // one of the inputs, replaced only when asked.
-    std::string target = job.output;
-    if (target != "-") {
-        std::string why = CheckOutputTarget(target);
-        if (why.empty() && !IsFlacName(target)) {
-            target = ReplaceExtension(target, ".wav");
-            why = CheckOutputTarget(target);
+    // The output: a regular file or a new name in an existing folder, under
+    // the rule of both front ends.
+    bool SettleOutput() {
+        std::string target = job_.output;
+        if (target != "-") {
+            std::string why = CheckOutputTarget(target);
+            if (why.empty() && target != SettledOutputName(target)) {
+                target = SettledOutputName(target);
+                why = CheckOutputTarget(target);
+            }
+            res.output = target;
+            if (!why.empty()) return Fail("rejected", kExitRejected, target, why + "; the voice was not written");
+            host_.SetOutput(target, &output_);
+            if (!AcceptOutput(request_, target, host_)) return End("rejected", kExitRejected, host_.lastWarning);
         }
-        res.output = target;
-        if (!why.empty()) return rejectOutput("\"" + target + "\": " + why + "; the voice was not written");
-        if (target == job.original || target == job.karaoke || SameFile(target, job.original) ||
-            SameFile(target, job.karaoke))
-            return rejectOutput(JobText::kDuplicateNames);
-        std::error_code ec;
-        if (fs::exists(target, ec) && !host.Confirm(QuotedFileName(target) + JobText::kOverwrite))
-            return rejectOutput(host.lastWarning, false);
-    }
-    request.output = target;
-
-    const uint16_t align = original.Format.nBlockAlign;
-    if (request.runMode == 0 && align > 0) {
-        const std::string w = LengthWarning(original.DataBytes / align, karaoke.DataBytes / align,
-                                            int(original.Format.nSamplesPerSec));
-        if (!w.empty()) Warn(res.warnings, job.karaoke, w);
-    }
-    if (args.strict && !res.warnings.empty()) {
-        original.Close();
-        karaoke.Close();
-        PrintText(Quoted(job.original) + ": not extracted (--strict and a warning)\n");
-        return stop("not written", kExitWarning, "not extracted: --strict and a warning");
+        request_.output = target;
+        pending_ = std::make_unique<PendingOutput>(target, args_.yes);
+        return true;
     }
 
-    PendingOutput pending(target);
-    RemoveStaleTemporaries(fs::path(pending.Temporary()).parent_path().string());
-    output.Format = original.Format;
-    if (output.CreateWrite(pending.Temporary()) != 0)
-        return rejectOutput(QuotedFileName(target == "-" ? pending.Temporary() : target) + JobText::kCannotCreate);
-
-    if (args.log) host.log.DebugMode = true;
-    const int number = ++ui.started;
-    int slot = -1;
-    if (ui.board) {
-        slot = ui.board->Start(NameOf(job.original));
-        host.UseBoard(ui.board, slot);
-    } else if (ui.startLines) {
-        PrintText("[" + std::to_string(number) + "/" + std::to_string(ui.total) + "] " + Quoted(job.original) +
-                  "\n");
-    }
-    const int warningsBefore = host.warnings;
-    const int closed = RunPreparedJob(engine, host, host.log, &options, request, original, karaoke, output);
-    host.EndLine();
-    if (ui.board) ui.board->Finish(slot);
-    res.ran = true;
-    res.report = engine.LastReport();
-    const RunReport& r = res.report;
-
-    // A write that failed (a full disk, a file-size limit) keeps what reached
-    // the disk, a valid WAVE file, under the target's name, as a stop does.
-    const bool writeFailed = r.result == TVocalMain::kWriteFailed || closed != 0;
-    if (writeFailed && r.framesWritten > 0 && !pending.ToStdout()) {
-        std::string error;
-        pending.Commit(error);
-    }
-    if (host.warnings > warningsBefore) return stop("failed", kExitFailed, host.lastWarning);
-    if (closed != 0) {
-        PrintMessage(QuotedFileName(target) + "\n" + EngineText::kWriteFailed);
-        return stop("failed", kExitFailed, EngineText::kWriteFailed);
-    }
-    if (r.emptyInput) {
-        ReportShortInput(r, original, karaoke, job);
-        return stop("rejected", kExitRejected, Quoted(job.original) + ": nothing to extract, a data chunk is empty");
-    }
-    if (r.stopped && r.framesWritten == 0)
-        return stop("not written", kExitInterrupted, "stopped before any voice was written; the output was left as it was");
-    // A recording that ended before its header's length: said, and the
-    // incomplete voice is kept, with a failure status.
-    const bool incomplete = r.inputEndedEarly && ReportShortInput(r, original, karaoke, job) != kExitOk;
-    const std::string removal = RemovalWarning(r);
-    if (!removal.empty()) Warn(res.warnings, job.karaoke, removal);
-    if (args.strict && !res.warnings.empty()) {
-        PrintText(Quoted(job.original) + ": voice not written (--strict and a warning)\n");
-        return stop("not written", kExitWarning, "voice not written: --strict and a warning");
-    }
-    std::string error;
-    if (IsFlacName(target)) {
-        // The voice written as WAVE is encoded beside the target and then
-        // takes its place.
-        const std::string flac = pending.Temporary() + ".flac";
-        if (EncodeWaveToFlac(pending.Temporary(), flac, &error) != kDecodeOk) {
-            std::remove(flac.c_str());
-            pending.Discard();
-            const std::string m = "\"" + target + "\": " + error;
-            PrintText(m + "\n");
-            return stop("failed", kExitFailed, m);
+    // What can be said about the pair before the run.
+    bool CheckPair() {
+        const uint16_t align = original_.Format.nBlockAlign;
+        if (request_.runMode == 0 && align > 0) {
+            const std::string w = LengthWarning(original_.DataBytes / align, karaoke_.DataBytes / align,
+                                                int(original_.Format.nSamplesPerSec));
+            if (!w.empty()) PrintWarning(res.warnings, {PlanMessage::kWarning, job_.karaoke, w});
         }
-        std::error_code ec;
-        fs::rename(flac, target, ec);
-        pending.Discard();
-        if (ec) {
-            std::remove(flac.c_str());
-            const std::string m = "\"" + target + "\": " + ec.message();
-            PrintText(m + "\n");
-            return stop("failed", kExitFailed, m);
-        }
-    } else if (!pending.Commit(error)) {
-        const std::string m = "\"" + target + "\": " + error;
-        PrintText(m + "\n");
-        return stop("failed", kExitFailed, m);
+        if (args_.strict && !res.warnings.empty())
+            return Fail("not written", kExitWarning, job_.original, "not extracted (--strict and a warning)");
+        return true;
     }
-    if (incomplete) return stop("incomplete, kept what was written", kExitFailed, "a recording ended early");
-    return stop(r.stopped ? "stopped, kept what was written" : "voice written", r.stopped ? kExitInterrupted : kExitOk,
-                "");
-}
+
+    bool CreateOutput() {
+        output_.Format = original_.Format;
+        const int error = pending_->Create(output_);
+        if (error != 0)
+            return Fail("rejected", kExitRejected, pending_->ToStdout() ? "standard output" : res.output,
+                        CliText(JobText::kCannotCreate), std::strerror(error));
+        return true;
+    }
+
+    void RunEngine() {
+        if (args_.log) host_.log.DebugMode = true;
+        const int number = ++ui_.started;
+        int slot = -1;
+        if (ui_.board) {
+            slot = ui_.board->Start(fs::path(job_.original).filename().string());
+            host_.UseBoard(ui_.board, slot);
+        } else if (ui_.startLines) {
+            PrintText("[" + std::to_string(number) + "/" + std::to_string(ui_.total) + "] " + job_.original + "\n");
+        }
+        const int warningsBefore = host_.warnings;
+        closed_ = RunPreparedJob(engine_, host_, host_.log, &options_, request_, original_, karaoke_, output_);
+        engineWarned_ = host_.warnings > warningsBefore;
+        host_.EndLine();
+        if (ui_.board) ui_.board->Finish(slot);
+        res.ran = true;
+        res.report = engine_.LastReport();
+    }
+
+    // Where the voice goes, by what the run did.
+    bool PlaceVoice() {
+        const RunReport& r = res.report;
+        const bool writeFailed = r.result == TVocalMain::kWriteFailed || closed_ != 0;
+        if (writeFailed) {
+            if (!engineWarned_) host_.ShowWarning(EngineText::kWriteFailed);
+            // What reached the disk, a valid WAVE file, goes to a new target.
+            const bool kept = r.framesWritten > 0 && !pending_->ToStdout() && Placed(pending_->Finish(false));
+            return End(kept ? "failed, kept what was written" : "failed", kExitFailed, host_.lastWarning);
+        }
+        if (engineWarned_) return End("failed", kExitFailed, host_.lastWarning);
+        if (r.emptyInput) {
+            const bool first = original_.DataBytes < original_.Format.nBlockAlign;
+            const TWaveData& w = first ? original_ : karaoke_;
+            return Fail("rejected", kExitRejected, first ? job_.original : job_.karaoke,
+                        w.DataBytes == 0 ? "the data chunk is empty: nothing to extract"
+                                         : "the data chunk holds less than one frame: nothing to extract");
+        }
+        if (r.stopped && r.framesWritten == 0)
+            return End("not written", kExitInterrupted,
+                       "stopped before any voice was written; the output was left as it was");
+        // A recording that ended before its header's length: said, and the
+        // voice of what there was is kept, with a failure status.
+        const bool incomplete = r.inputEndedEarly && ReportShortInputs();
+        const std::string removal = RemovalWarning(r);
+        if (!removal.empty()) PrintWarning(res.warnings, {PlanMessage::kWarning, job_.karaoke, removal});
+        if (args_.strict && !res.warnings.empty())
+            return Fail("not written", kExitWarning, job_.original, "voice not written (--strict and a warning)");
+        if (!Placed(pending_->Finish(!r.stopped))) return false;
+        if (incomplete) return End("incomplete, kept what was written", kExitFailed, "a recording ended early");
+        return End(r.stopped ? "stopped, kept what was written" : "voice written",
+                   r.stopped ? kExitInterrupted : kExitOk, "");
+    }
+
+    // Says what became of the voice when it did not take the target's name;
+    // false then, with the job's result set.
+    bool Placed(const OutputOutcome& o) {
+        const std::string& target = res.output;
+        switch (o.state) {
+        case OutputOutcome::kWritten:
+            return true;
+        case OutputOutcome::kLeftAsItWas:
+            return Fail(res.report.stopped ? "stopped, the existing file left as it was" : "failed",
+                        res.report.stopped ? kExitInterrupted : kExitFailed, target,
+                        "left as it was: the voice of the unfinished run was discarded");
+        case OutputOutcome::kKept:
+            res.keptAs = o.keptAs;
+            return Fail("kept under another name", kExitFailed, target,
+                        o.error == EEXIST ? "appeared during the run and was not replaced (--yes replaces it); "
+                                            "the voice was kept as " + QuotedPath(o.keptAs)
+                                          : std::string("the voice cannot take this name (") +
+                                                std::strerror(o.error) + "); it was kept as " + QuotedPath(o.keptAs));
+        case OutputOutcome::kFailed:
+            break;
+        }
+        return Fail("failed", kExitFailed, pending_->ToStdout() ? "standard output" : target, o.problem,
+                    o.error != 0 ? std::strerror(o.error) : "");
+    }
+
+    // Names each recording that ended before its header's length; whether
+    // one did.
+    bool ReportShortInputs() {
+        bool any = false;
+        for (const auto& [wave, path] : {std::pair{&original_, job_.original}, std::pair{&karaoke_, job_.karaoke}}) {
+            if (wave->FileName != path) continue; // a decoded temporary cannot shrink
+            std::error_code ec;
+            const auto size = fs::file_size(wave->FileName, ec);
+            if (!ec && int64_t(size) >= wave->DataStart + int64_t(wave->DataBytes)) continue;
+            PrintError(MessageLine(
+                path, "the recording ended before the length its header gives: the voice is incomplete"));
+            any = true;
+        }
+        return any;
+    }
+
+    const PlannedJob& job_;
+    CommittedOptions options_; // a mono original changes this copy only
+    const ExtractArgs& args_;
+    Ui& ui_;
+    TVocalMain engine_;
+    TWaveData original_, karaoke_, output_;
+    TerminalHost host_;
+    JobRequest request_;
+    std::unique_ptr<PendingOutput> pending_;
+    int closed_ = 0;
+    bool engineWarned_ = false;
+};
 
 // Prints what a job did: the summary on standard error, the JSON object or
 // the result line on standard output.
@@ -268,106 +273,42 @@ int RunExtract(ExtractArgs& args) {
     SettingsModel settings;
     std::string error;
     if (!args.options.Load(settings, error)) {
-        std::cerr << error << "\n";
+        PrintError(error);
         return kExitUsage;
     }
     const CommittedOptions& o = settings.Options;
 
-    // ORIGINAL [KARAOKE]; with -j or more than two names, every name is an
-    // original whose karaoke is searched beside it.
     const bool originalsOnly = args.originalsOnly || args.inputs.size() > 2;
     if (!args.output.empty() && (originalsOnly && args.inputs.size() > 1)) {
-        std::cerr << "-o names one output: give one ORIGINAL [KARAOKE] with it\n";
+        PrintError("-o names one output: give one ORIGINAL [KARAOKE] with it");
         return kExitUsage;
     }
     if (args.output == "-") {
         if (args.json) {
-            std::cerr << "-o - writes the voice to standard output: it cannot go with --json\n";
+            PrintError("-o - writes the voice to standard output: it cannot go with --json");
             return kExitUsage;
         }
         if (::isatty(1)) {
-            std::cerr << "-o - writes the voice to standard output, which is a terminal: redirect it\n";
+            PrintError("-o - writes the voice to standard output, which is a terminal: redirect it");
             return kExitUsage;
         }
         std::signal(SIGPIPE, SIG_IGN); // a closed pipe is a write error, not the end
     }
 
-    std::vector<Job> jobs;
-    int rejected = kExitOk;
-    auto weakWarning = [](Job& j) {
-        Warn(j.warnings, j.original,
-             "the karaoke found, " + Quoted(j.karaoke) + ", shares little of the original's name: is it the same song?");
-    };
-    if (!originalsOnly && args.inputs.size() == 2) {
-        Job j{args.inputs[0], args.inputs[1], args.output, false, {}};
-        const KaraokeSearchResult found = FindKaraokeForOriginal(j.original, o);
-        if (j.output.empty()) j.output = found.outputPath;
-        // Two originals given without -j would be subtracted from each other.
-        if (j.original != j.karaoke && !HasKaraokeWord(NameOf(j.karaoke)) &&
-            !(!found.karaokePath.empty() && (found.karaokePath == j.karaoke || SameFile(found.karaokePath, j.karaoke))))
-            Warn(j.warnings, j.karaoke,
-                 "does not look like the karaoke of " + Quoted(j.original) +
-                     " (no karaoke word in its name, and the search beside the original picks another file); "
-                     "to extract two originals, give -j");
-        jobs.push_back(j);
-    } else if (!originalsOnly && args.inputs.size() == 1) {
-        const std::string& in = args.inputs[0];
-        const KaraokeSearchResult found = FindKaraokeForOriginal(in, o);
-        if (found.karaokePath.empty()) {
-            PrintMessage(QuotedFileName(in) + kNoKaraokeBeside);
-            return kExitRejected;
-        }
-        Job j{in, found.karaokePath, args.output.empty() ? found.outputPath : args.output, true, {}};
-        if (found.WeakMatch()) weakWarning(j);
-        jobs.push_back(j);
-    } else {
-        for (const BatchEntry& e : PairOriginals(args.inputs, o)) {
-            switch (e.role) {
-            case BatchEntry::EarlierOutput:
-                PrintText("note: " + Quoted(e.input) + " skipped: its name ends in the output suffix \"" + o.VnameTxt +
-                          "\"\n");
-                break;
-            case BatchEntry::KaraokeOfOther:
-                PrintText("note: " + Quoted(e.input) + " skipped: it is the karaoke of " + Quoted(e.other) + "\n");
-                break;
-            case BatchEntry::NoKaraoke:
-                PrintMessage(QuotedFileName(e.input) + kNoKaraokeBeside);
-                rejected = kExitRejected;
-                break;
-            case BatchEntry::Original: {
-                Job j{e.input, e.found.karaokePath, args.output.empty() ? e.found.outputPath : args.output, true, {}};
-                if (e.found.WeakMatch()) weakWarning(j);
-                jobs.push_back(j);
-                break;
-            }
-            }
-        }
-    }
-
+    const BatchPlan plan = PlanJobs(args.inputs, args.output, originalsOnly, o);
+    for (const PlanMessage& m : plan.messages) PrintPlanMessage(m);
+    for (const PlannedJob& j : plan.jobs)
+        for (const PlanMessage& w : j.warnings) PrintPlanMessage(w);
+    if (plan.rejected && plan.jobs.empty()) return kExitRejected;
     // Two jobs writing one file, or one writing over another's input, would
     // lose a result or damage an input: refuse the batch before anything runs.
-    bool collide = false;
-    std::vector<std::string> targets;
-    for (const Job& j : jobs) targets.push_back(j.output == "-" ? "-" : ReplaceExtension(j.output, ".wav"));
-    for (size_t a = 0; a < jobs.size(); ++a)
-        for (size_t b = 0; b < jobs.size(); ++b) {
-            if (a == b) continue;
-            if (a < b && SameTarget(targets[a], targets[b])) {
-                PrintText(Quoted(jobs[a].original) + " and " + Quoted(jobs[b].original) + " would both write \"" +
-                          targets[a] + "\"\n");
-                collide = true;
-            }
-            for (const std::string& in : {jobs[b].original, jobs[b].karaoke})
-                if (SameTarget(targets[a], in)) {
-                    PrintText(Quoted(jobs[a].original) + " would write over \"" + in + "\", an input of " +
-                              Quoted(jobs[b].original) + "\n");
-                    collide = true;
-                }
-        }
-    if (collide) {
-        PrintText("nothing was extracted: give the songs separately or name their outputs\n");
+    const std::vector<std::string> collisions = Collisions(plan.jobs);
+    if (!collisions.empty()) {
+        for (const std::string& c : collisions) PrintError(c);
+        PrintError("nothing was extracted: give the songs separately or name their outputs");
         return kExitRejected;
     }
+    const std::vector<PlannedJob>& jobs = plan.jobs;
 
     InstallInterruptHandler();
     Ui ui;
@@ -396,7 +337,7 @@ int RunExtract(ExtractArgs& args) {
                 status[k] = kExitInterrupted;
                 continue;
             }
-            const JobResult res = ExtractOne(jobs[k], o, args, ui, spectralOnCaller);
+            const JobResult res = Extraction(jobs[k], o, args, ui, spectralOnCaller).Run();
             Report(res, args);
             status[k] = res.exitStatus;
         }
@@ -407,7 +348,7 @@ int RunExtract(ExtractArgs& args) {
     for (auto& t : threads) t.join();
 
     // An interruption outranks every other outcome, then the worst failure.
-    int worst = rejected;
+    int worst = plan.rejected ? kExitRejected : kExitOk;
     for (int s : status)
         if (s == kExitInterrupted || (worst != kExitInterrupted && s > worst)) worst = s;
     return worst;
@@ -417,20 +358,20 @@ int RunAnalyse(AnalyseArgs& args) {
     SettingsModel settings;
     std::string error;
     if (!args.options.Load(settings, error)) {
-        std::cerr << error << "\n";
+        PrintError(error);
         return kExitUsage;
     }
     CommittedOptions options = settings.Options;
     options.IntroMode = 0; // the analysis itself is what is asked for
     TVocalMain engine;
     TWaveData original, karaoke, unused;
-    TerminalHost host(&engine.Cancel, !args.json && ::isatty(2), false);
+    TerminalHost host(&engine.Cancel, !args.json && ::isatty(2), false, args.original);
     JobRequest request;
     request.original = args.original;
     request.karaoke = args.karaoke;
     if (!PrepareInputs(request, original, karaoke, host, false)) return kExitRejected;
     if (std::min(original.DataBytes, karaoke.DataBytes) < original.Format.nBlockAlign) {
-        PrintMessage("nothing to analyse: a data chunk is empty");
+        PrintError("nothing to analyse: a data chunk is empty");
         return kExitRejected;
     }
     InstallInterruptHandler();
@@ -438,7 +379,7 @@ int RunAnalyse(AnalyseArgs& args) {
     const int result = engine.Analyse();
     host.EndLine();
     if (result != 0) {
-        PrintMessage(EngineText::kNoMemory);
+        PrintError(CliText(EngineText::kNoMemory));
         return kExitFailed;
     }
     if (engine.Cancel) return kExitInterrupted;

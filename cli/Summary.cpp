@@ -76,6 +76,7 @@ std::string FormatJson(const JobResult& j) {
     o.Add("karaokeFound", j.karaokeFound).Add("output", j.output).Add("state", j.state);
     o.Add("exitStatus", j.exitStatus);
     if (!j.message.empty()) o.Add("message", j.message);
+    if (!j.keptAs.empty()) o.Add("keptAs", j.keptAs);
     if (r.extracted) {
         o.Add("offsetFrames", r.offsetFrames).Add("offsetSeconds", r.offsetSeconds, 6);
         o.Add("inverted", r.inverted).Add("driftPpm", r.driftPpm, 3);

@@ -17,6 +17,7 @@ struct JobResult {
     std::string state;
     int exitStatus = 0;
     std::string message;               // why it was rejected or failed
+    std::string keptAs;                // where the voice is when it could not take the output's name
     std::vector<std::string> warnings; // a pair that looks wrong
     bool ran = false;                  // the engine ran: `report` holds what it found
     RunReport report;

@@ -1,11 +1,14 @@
 #include "TerminalHost.h"
 
+#include "Language.h"
 #include "OutputFile.h"
-#include "WaveCheck.h"
+#include "Twave.h"
+#include "Vocalmain.h"
 
+#include <cctype>
 #include <csignal>
 #include <cstdio>
-#include <iostream>
+#include <cstring>
 
 std::atomic<bool> g_interrupted{false};
 
@@ -54,7 +57,32 @@ bool IsPercentText(const std::string& s) {
 }
 } // namespace
 
-void PrintMessage(const std::string& text) { PrintText(StripPadding(text) + "\n"); }
+std::string CliText(const std::string& systemText) {
+    const bool english = CurrentLanguage() == Language::English;
+    std::string text = english ? LocalisedText(systemText, Language::English) : StripPadding(systemText);
+    const size_t first = text.find_first_not_of("\n "), last = text.find_last_not_of("\n ");
+    text = first == std::string::npos ? "" : text.substr(first, last - first + 1);
+    for (char& c : text)
+        if (c == '\n') c = ' ';
+    if (english && !text.empty() && text.back() == '.') text.pop_back();
+    // "Cannot open" starts a sentence of its own; "WAVE" stays as it is.
+    if (english && text.size() > 1 && std::isupper(static_cast<unsigned char>(text[0])) &&
+        std::islower(static_cast<unsigned char>(text[1])))
+        text[0] = char(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+std::string MessageLine(const std::string& path, const std::string& what, const std::string& cause) {
+    return (path.empty() ? "" : path + ": ") + what + (cause.empty() ? "" : " (" + cause + ")");
+}
+
+std::string MessageLine(const FileMessage& m) {
+    std::string why = m.detail;
+    if (!m.cause.empty()) why += (why.empty() ? "" : "; ") + m.cause;
+    return MessageLine(m.path, CliText(m.text), why);
+}
+
+void PrintError(const std::string& line) { PrintText("sonvelt-cli: " + line + "\n"); }
 
 void PrintText(const std::string& text) {
     std::lock_guard lock(OutputMutex());
@@ -156,17 +184,28 @@ void TerminalHost::StartStatusTimer(int intervalMs, std::function<void()> tick) 
     lastTick_ = std::chrono::steady_clock::now();
 }
 
-void TerminalHost::ShowWarning(const std::string& text) {
+void TerminalHost::Report(const std::string& line) {
     EndLine();
     ++warnings;
-    lastWarning = text;
-    PrintMessage(text);
+    lastWarning = line;
+    PrintError(line);
 }
 
-bool TerminalHost::Confirm(const std::string& text) {
+void TerminalHost::ShowWarning(const std::string& text) {
+    // The messages about the output name it; the others are about the job.
+    std::string path = subject_, cause;
+    if (text == EngineText::kWriteFailed || text == JobText::kDuplicateNames) path = output_;
+    if (text == EngineText::kWriteFailed && written_ && written_->LastError() != 0)
+        cause = std::strerror(written_->LastError());
+    Report(MessageLine(path, CliText(text), cause));
+}
+
+void TerminalHost::ShowFileWarning(const FileMessage& message) { Report(MessageLine(message)); }
+
+bool TerminalHost::ConfirmReplace(const std::string& path) {
     if (overwrite_) return true;
     EndLine();
-    lastWarning = text.substr(0, text.find('\n')) + ": the output file exists; use --yes to overwrite it";
-    PrintMessage(lastWarning);
+    lastWarning = MessageLine(path, "the file exists; use --yes to replace it");
+    PrintError(lastWarning);
     return false;
 }

@@ -1,11 +1,12 @@
 // The engine's host on a terminal: a progress bar on standard error, warnings
-// as text, Ctrl-C (or SIGTERM, SIGHUP) as the stop request.
+// as command-line messages, Ctrl-C (or SIGTERM, SIGHUP) as the stop request.
 #pragma once
 
 #include "DebugLog.h"
 #include "Host.h"
 #include "JobSetup.h"
 #include "StopFlag.h"
+#include "WaveCheck.h"
 
 #include <atomic>
 #include <chrono>
@@ -22,10 +23,23 @@ void InstallInterruptHandler();
 void IgnoreFileSizeLimitSignal();
 // Serialises lines written by parallel jobs.
 std::mutex& OutputMutex();
-// Prints a message of the system's own on standard error, without its padding.
-void PrintMessage(const std::string& text);
 // Prints text as it is on standard error, clearing a progress line first.
 void PrintText(const std::string& text);
+
+// The messages of the command line on standard error, as such tools word
+// them: "sonvelt-cli: PATH: what happened (cause)".
+//
+// A text of the system's own (a defined message of the checks or the
+// engine) in the command line's language (CurrentLanguage()), on one line:
+// in English lower-case and without a full stop, as part of a sentence.
+std::string CliText(const std::string& systemText);
+// "PATH: what (cause)": the path as given, left out when empty; the
+// parentheses only with a cause.
+std::string MessageLine(const std::string& path, const std::string& what, const std::string& cause = "");
+// The same for a message about a file: its text, then its detail and cause.
+std::string MessageLine(const FileMessage& message);
+// Prints "sonvelt-cli: " and the line.
+void PrintError(const std::string& line);
 
 // One progress line for several jobs on a terminal: "[done/total]" and the
 // jobs running with their percentage.
@@ -50,8 +64,17 @@ private:
 
 class TerminalHost : public EngineHost, public JobDialogs {
 public:
-    TerminalHost(StopFlag* cancel, bool progressBar, bool overwrite)
-        : cancel_(cancel), progressBar_(progressBar), overwrite_(overwrite) {}
+    // `subject`: the file a job's messages are about unless they name one
+    // (the original); `output`: the job's output as named.
+    TerminalHost(StopFlag* cancel, bool progressBar, bool overwrite, const std::string& subject = "",
+                 const std::string& output = "")
+        : subject_(subject), output_(output), cancel_(cancel), progressBar_(progressBar), overwrite_(overwrite) {}
+    // The output's final name and the file the run writes, whose error a
+    // write failure gives as its cause.
+    void SetOutput(const std::string& target, const TWaveData* written) {
+        output_ = target;
+        written_ = written;
+    }
     // Progress goes to the shared line of several jobs instead of a bar.
     void UseBoard(ProgressBoard* board, int slot) {
         board_ = board;
@@ -69,8 +92,11 @@ public:
     void StartStatusTimer(int intervalMs, std::function<void()> tick) override;
     void StopStatusTimer() override { tick_ = nullptr; }
 
-    bool Confirm(const std::string& text) override;
-    void ShowNote(const std::string& text) override { PrintMessage(text); }
+    // The only question is whether to replace an output: --yes answers it.
+    bool Confirm(const std::string&) override { return overwrite_; }
+    void ShowFileWarning(const FileMessage& message) override;
+    bool ConfirmReplace(const std::string& path) override;
+    void ShowNote(const std::string& text) override { PrintError("note: " + text); }
     bool Cancelled() override { return g_interrupted; }
 
     // Clears the progress line, if one is shown.
@@ -78,11 +104,14 @@ public:
 
     class DebugLog log;
     int warnings = 0;  // warnings shown by the engine or the checks
-    std::string lastWarning;
+    std::string lastWarning; // the last message, as MessageLine gives it
 
 private:
     void Draw();
+    void Report(const std::string& line);
 
+    std::string subject_, output_;
+    const TWaveData* written_ = nullptr;
     StopFlag* cancel_;
     bool progressBar_;
     bool overwrite_;

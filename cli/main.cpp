@@ -2,6 +2,7 @@
 #include "CliOptions.h"
 #include "Commands.h"
 #include "FftWisdom.h"
+#include "Language.h"
 #include "Settings.h"
 #include "TerminalHost.h"
 #include "Twave.h"
@@ -31,7 +32,7 @@ int RunInfo(const std::vector<std::string>& files) {
         if (r.result == 0) {
             std::cout << f << ": " << AudioSummary(r.info) << "\n";
         } else {
-            std::cerr << StripPadding(r.warning) << "\n";
+            PrintError(MessageLine(r.problem));
             status = kExitRejected;
         }
     }
@@ -42,7 +43,7 @@ int RunSettings(const OptionSource& source) {
     SettingsModel s;
     std::string error;
     if (!source.Load(s, error)) {
-        std::cerr << error << "\n";
+        PrintError(error);
         return kExitUsage;
     }
     for (const auto& [key, value] : OptionEntries(s.Options)) std::cout << key << "=" << value << "\n";
@@ -60,6 +61,7 @@ int RunSettings(const OptionSource& source) {
 } // namespace
 
 int main(int argc, char** argv) {
+    SetLanguage(CommandLineLanguage());
     IgnoreFileSizeLimitSignal();
     fftwisdom::Enable(fftwisdom::DefaultFolder());
     CLI::App app{"Sonvelt extracts the singing voice of a song from the original recording and its karaoke version.",

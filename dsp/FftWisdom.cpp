@@ -99,8 +99,11 @@ void Write(State& s, const std::string& text)
 {
     const int lock = Lock(s, LOCK_EX);
     if (lock < 0) return;
+    // Made new, never an existing file or a link; under the lock only a
+    // killed process of this id can have left one of this name.
     const std::string temp = s.file + ".tmp-" + std::to_string(::getpid());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    ::unlink(temp.c_str());
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     bool ok = fd >= 0;
     size_t put = 0;
     while (ok && put < text.size()) {

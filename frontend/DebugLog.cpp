@@ -1,7 +1,10 @@
 #include "DebugLog.h"
 
+#include "NewFile.h"
+
 #include <cmath>
 #include <ctime>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -30,7 +33,10 @@ void DebugLog::OpenDebugLog(const std::string& path) {
         LogFile = nullptr;
     }
     if (!DebugMode) return;
-    LogFile = std::fopen(path.c_str(), "w");
+    // A file of the program's own: made new, whatever had its name (an
+    // earlier log, a link someone planted) is replaced, never written through.
+    const int fd = NewFile::CreateReplacing(path);
+    if (fd >= 0 && !(LogFile = ::fdopen(fd, "w"))) ::close(fd);
     LogStart = now();
     WriteLogTimestamp();
 }

@@ -17,8 +17,9 @@ public:
     DebugLog(const DebugLog&) = delete;
     DebugLog& operator=(const DebugLog&) = delete;
 
-    // Creates the log anew when debug mode is on and writes the first
-    // timestamp line. A file that cannot be created leaves no log open.
+    // Creates the log anew when debug mode is on (a new file that takes the
+    // name, see NewFile::CreateReplacing) and writes the first timestamp
+    // line. A file that cannot be created leaves no log open.
     void OpenDebugLog(const std::string& path);
     // "<date> <time>  <seconds since open>二阶段"
     void WriteLogTimestamp();

@@ -1,5 +1,6 @@
-// The checks before a run: names, formats, overwrite; then opening the two
-// inputs and creating the output. Shared by the window and the command line.
+// The checks before a run: names, formats, the output's rule; then opening
+// the two inputs and, for the window, creating the output. Shared by the
+// window and the command line (whose output is a PendingOutput).
 #pragma once
 
 #include "WaveCheck.h"
@@ -32,6 +33,11 @@ public:
     virtual void ShowWarning(const std::string& text) = 0;
     // true only when the user consents.
     virtual bool Confirm(const std::string& text) = 0;
+    // A warning about one file; the window shows message.WindowText().
+    virtual void ShowFileWarning(const FileMessage& message) { ShowWarning(message.WindowText()); }
+    // Whether the existing file `path` may be replaced by the output; the
+    // defined question by default.
+    virtual bool ConfirmReplace(const std::string& path) { return Confirm(QuotedFileName(path) + JobText::kOverwrite); }
     // Something the user should know that needs no answer, e.g. that the
     // karaoke is resampled. Nothing by default.
     virtual void ShowNote(const std::string& text) { (void)text; }
@@ -40,42 +46,42 @@ public:
 };
 
 struct JobRequest {
-    std::string original, karaoke, output; // as typed; output is rewritten to end in ".wav"
-    int runMode = 0;                        // 1 when original and karaoke are the same text
+    std::string original, karaoke, output; // as typed; PrepareJob rewrites output to end in ".wav"
+    int runMode = 0;                        // 1 when original and karaoke are the same file
     // Called with 1 (original) or 2 (karaoke) and the result of checking it,
     // so the window can refresh its format labels.
     std::function<void(int which, const WaveCheckResult&)> onChecked;
-    // The command line may write FLAC: an output named "*.flac" keeps its
-    // name, the run writes a temporary WAVE file and FinishOutput encodes it.
-    bool allowFlac = false;
 
     // Filled by the preparation.
-    std::string waveOutput;         // where the output WAVE file was created
     std::vector<std::string> notes; // what was converted, as shown by ShowNote
     // Inputs decoded only in part (damaged or cut), one line each, starting
     // with the quoted file name; the run goes on with what was read.
     std::vector<std::string> inputWarnings;
 };
 
+// Whether two names lead to one file (another spelling, a link); also for
+// names that do not exist when they are the same text.
+bool SameFile(const std::string& a, const std::string& b);
+
 // The checks that concern the two inputs (names, formats), then opening
 // them: true with both open, or false after one message with both closed.
+// Each input is opened once: a 16-bit WAVE file of the wanted layout is read
+// where it is, anything else is decoded into a temporary first.
 bool PrepareInputs(JobRequest& request, TWaveData& original, TWaveData& karaoke, JobDialogs& dialogs,
                    bool needOutputName = true);
 
-// Runs every check in order; on success the three files are open (the output
-// created with the original's format) and true is returned. On failure one
+// The rule for the output of both front ends, applied to its final name:
+// never one of the inputs, however spelled (creating it would empty the file
+// being read), and an existing file only when the user agrees. False after
+// the message (none when the user declined).
+bool AcceptOutput(const JobRequest& request, const std::string& output, JobDialogs& dialogs);
+
+// The window's preparation: PrepareInputs, the output name rewritten to end
+// in ".wav", AcceptOutput, and the output created where the user named it,
+// with the original's format. True with the three files open; otherwise one
 // message has been shown, nothing is left open and false is returned.
 bool PrepareJob(JobRequest& request, TWaveData& original, TWaveData& karaoke, TWaveData& output,
                 JobDialogs& dialogs);
-
-// After the run, with the output closed: for a FLAC output, encodes the
-// temporary WAVE file to the named file (unless `written` is false: the WAVE
-// file could not be completed) and removes the temporary. Nothing to do for a
-// WAVE output. False with `error` set when no FLAC file was written.
-bool FinishOutput(JobRequest& request, bool written, std::string* error);
-
-// Whether an output name asks for FLAC (".flac", any letter case).
-bool IsFlacName(const std::string& path);
 
 // The debug log's path for an original: same folder and name, ".txt". Empty
 // when that would name one of the run's own files.

@@ -1,6 +1,5 @@
 #include "Language.h"
 
-
 #include <algorithm>
 #include <cstdlib>
 #include <optional>
@@ -107,6 +106,17 @@ Language LanguageFromEnvironment() {
         if (value && *value) return LanguageForLocale(value);
     }
     return Language::Chinese;
+}
+
+Language CommandLineLanguage() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (!value || !*value) continue;
+        const std::string locale = value;
+        const std::string lang = locale.substr(0, locale.find_first_of("_.@"));
+        return lang == "zh" || lang == "ja" ? Language::Chinese : Language::English;
+    }
+    return Language::English;
 }
 
 Language CurrentLanguage() {

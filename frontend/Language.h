@@ -15,6 +15,11 @@ Language LanguageForLocale(const std::string& locale);
 // LC_MESSAGES and LANG decides.
 Language LanguageFromEnvironment();
 
+// The command line's language: Chinese when the first of LC_ALL,
+// LC_MESSAGES and LANG that is set and not empty names Chinese or Japanese
+// (zh_*, ja_*); English otherwise, also when none is set or it is "C".
+Language CommandLineLanguage();
+
 // The language in use: LanguageFromEnvironment() unless SetLanguage() chose one.
 Language CurrentLanguage();
 void SetLanguage(Language language);

@@ -4,13 +4,19 @@
 #include "Twave.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 std::string QuotedFileName(const std::string& path) {
     return "\"" + std::filesystem::path(path).filename().string() + "\"";
 }
+
+std::string QuotedPath(const std::string& path) { return "\"" + path + "\""; }
 
 std::string FormatLabel(const WaveFormat& f) {
     char buf[128];
@@ -32,11 +38,6 @@ std::string Channels(int n) { return std::to_string(n) + (n == 1 ? " channel" : 
 
 std::string TooManyChannels(int rate, int channels) {
     return std::to_string(rate) + " Hz, " + Channels(channels) + ": at most 2 channels";
-}
-
-bool Readable(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(path, ec) && ::access(path.c_str(), R_OK) == 0;
 }
 
 // What a 16-bit PCM WAVE file read as it is holds.
@@ -98,28 +99,61 @@ bool IsAudioExtension(const std::string& path) {
     return patterns.find(" *" + ext + " ") != std::string::npos;
 }
 
+std::string FileMessage::WindowText() const {
+    return QuotedFileName(path) + text + (detail.empty() ? "" : "\n" + detail);
+}
+
+std::string WhyUnreadable(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return std::strerror(errno);
+    struct stat st {};
+    const bool statted = ::fstat(fd, &st) == 0;
+    const int error = errno;
+    ::close(fd);
+    if (!statted) return std::strerror(error);
+    if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+    return S_ISREG(st.st_mode) ? "" : "not a regular file";
+}
+
+namespace {
+
+void Reject(WaveCheckResult& r, const std::string& path, const std::string& text, const std::string& detail,
+            const std::string& cause = "") {
+    r.problem = {path, text, detail, cause};
+    r.warning = r.problem.WindowText();
+}
+
+} // namespace
+
 WaveCheckResult CheckWaveFileText(const std::string& path) {
-    WaveCheckResult r;
-    const std::string name = QuotedFileName(path);
     TWaveData wave;
+    return CheckInputFile(path, wave);
+}
+
+WaveCheckResult CheckInputFile(const std::string& path, TWaveData& wave) {
+    WaveCheckResult r;
+    wave.Close();
     const int open = wave.OpenRead(path);
     const WaveFormat f = wave.Format;
     // A header's rate that no recording has (0, 0xFFFFFFFF, 1 Hz) is refused
     // here, naming this file, as it would be when decoding.
     if (open == 0 && !SampleRateProblem(f.nSamplesPerSec).empty()) {
-        r.warning = name + WaveCheckText::kBadWaveFormat + "\n" + SampleRateProblem(f.nSamplesPerSec);
+        wave.Close();
+        Reject(r, path, WaveCheckText::kBadWaveFormat, SampleRateProblem(f.nSamplesPerSec));
         return r;
     }
     if (open == 0 && f.wFormatTag == 1) {
         // PCM WAVE: 16 bits is read as it is, other depths are decoded.
         if (f.nChannels > 2) {
-            r.warning = name + WaveCheckText::kBadWaveFormat + "\n" + TooManyChannels(int(f.nSamplesPerSec), f.nChannels);
+            wave.Close();
+            Reject(r, path, WaveCheckText::kBadWaveFormat, TooManyChannels(int(f.nSamplesPerSec), f.nChannels));
             return r;
         }
         if (!ConsistentFrame(f)) {
-            r.warning = name + WaveCheckText::kBadWaveFormat + "\n" + Channels(f.nChannels) + " of " +
-                        std::to_string(f.wBitsPerSample) + " bits in frames of " + std::to_string(f.nBlockAlign) +
-                        " bytes: the header is damaged";
+            wave.Close();
+            Reject(r, path, WaveCheckText::kBadWaveFormat,
+                   Channels(f.nChannels) + " of " + std::to_string(f.wBitsPerSample) + " bits in frames of " +
+                       std::to_string(f.nBlockAlign) + " bytes: the header is damaged");
             return r;
         }
         if (f.wBitsPerSample == 16) {
@@ -131,16 +165,19 @@ WaveCheckResult CheckWaveFileText(const std::string& path) {
         }
     }
     wave.Close();
-    if (open == 1 && !Readable(path)) {
-        r.warning = name + WaveCheckText::kCannotOpen;
-        return r;
+    if (open == 1) {
+        const std::string why = WhyUnreadable(path);
+        if (!why.empty()) {
+            Reject(r, path, WaveCheckText::kCannotOpen, "", why);
+            return r;
+        }
     }
 
     std::string error;
     const int probe = ProbeAudio(path, r.info, &error);
     if (probe == kDecodeOk && r.info.channels > 2) {
-        r.warning = name + (open == 0 ? WaveCheckText::kBadWaveFormat : WaveCheckText::kCannotProcess) + "\n" +
-                    TooManyChannels(r.info.sampleRate, r.info.channels);
+        Reject(r, path, open == 0 ? WaveCheckText::kBadWaveFormat : WaveCheckText::kCannotProcess,
+               TooManyChannels(r.info.sampleRate, r.info.channels));
         return r;
     }
     if (probe == kDecodeOk) {
@@ -149,17 +186,18 @@ WaveCheckResult CheckWaveFileText(const std::string& path) {
         return r;
     }
     if (probe == kDecodeCannotOpen) {
-        r.warning = name + WaveCheckText::kCannotOpen;
+        Reject(r, path, WaveCheckText::kCannotOpen, "", WhyUnreadable(path));
     } else if (open == 0 && f.wFormatTag == 1) {
-        r.warning = name + "\n" + JobText::kNot16Bit + "\n" + std::to_string(f.wBitsPerSample) +
-                    "-bit PCM cannot be read: 8, 16, 24 or 32 bits can; convert it to 16-bit PCM WAVE";
+        Reject(r, path, "\n" + std::string(JobText::kNot16Bit),
+               std::to_string(f.wBitsPerSample) +
+                   "-bit PCM cannot be read: 8, 16, 24 or 32 bits can; convert it to 16-bit PCM WAVE");
     } else if (open == 0) {
         char tag[16];
         std::snprintf(tag, sizeof tag, "0x%04X", unsigned(f.wFormatTag));
-        r.warning = name + WaveCheckText::kBadWaveFormat + "\nformat tag " + tag + ", " + error +
-                    ": convert it to 16-bit PCM WAVE";
+        Reject(r, path, WaveCheckText::kBadWaveFormat,
+               std::string("format tag ") + tag + ", " + error + ": convert it to 16-bit PCM WAVE");
     } else {
-        r.warning = name + WaveCheckText::kDamaged + "\n" + error;
+        Reject(r, path, WaveCheckText::kDamaged, error);
     }
     r.info = AudioInfo{};
     return r;

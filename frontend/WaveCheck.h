@@ -6,6 +6,7 @@
 
 #include <string>
 
+class TWaveData;
 struct WaveFormat;
 
 // Warning texts, UTF-8, with their padding of ideographic spaces.
@@ -25,9 +26,22 @@ inline constexpr const char* kAudioFilter =
     "音频文件 (*.wav *.wave *.flac *.mp3 *.m4a *.aac *.mp4 *.ogg *.oga *.opus *.aif *.aiff *.aifc)";
 } // namespace WaveCheckText
 
+// A message about one file, in parts that each front end arranges its own
+// way: the window shows the file's name in quotes, then the text and the
+// detail (WindowText); the command line "sonvelt-cli: PATH: text (detail;
+// cause)".
+struct FileMessage {
+    std::string path;   // as given
+    std::string text;   // one of the system's texts, as defined (leading line feed, padding)
+    std::string detail; // what was found, in English; may be empty
+    std::string cause;  // the system's reason ("No such file or directory"), for the command line; may be empty
+    std::string WindowText() const;
+};
+
 struct WaveCheckResult {
     int result = 1;       // 0 accepted, 1 rejected
-    std::string warning;  // the warning to show, empty when accepted
+    std::string warning;  // the warning to show, empty when accepted (problem.WindowText())
+    FileMessage problem;  // the same in its parts
     std::string label;    // the format line, empty when rejected
     // Accepted files: true for a 16-bit PCM WAVE file that is read as it is,
     // false for one that is decoded before a run.
@@ -42,6 +56,15 @@ struct WaveCheckResult {
 // decoding. Either needs a sampling rate within kMinSampleRate and
 // kMaxSampleRate. Rejections name the file and say what was found.
 WaveCheckResult CheckWaveFileText(const std::string& path);
+// The same, opened once: a file accepted as it is (`direct`) is left open
+// for reading in `wave`; otherwise `wave` is closed and the file is for the
+// decoder.
+WaveCheckResult CheckInputFile(const std::string& path, TWaveData& wave);
+
+// Why a file cannot be opened for reading, in the system's words ("No such
+// file or directory", "Permission denied", "Is a directory"), or "not a
+// regular file"; empty when it can be.
+std::string WhyUnreadable(const std::string& path);
 
 // The format line of a decoded file: "44.100kHz 24位　　 立体声　FLAC".
 std::string AudioLabel(const AudioInfo& info);
@@ -59,6 +82,10 @@ std::string FormatLabel(const WaveFormat& format);
 // The file-name part of a path in double quotes: the start of every message
 // about a file.
 std::string QuotedFileName(const std::string& path);
+
+// The whole path in double quotes, for a path inside a sentence on the
+// command line.
+std::string QuotedPath(const std::string& path);
 
 // A message without the runs of ideographic spaces that pad its lines, for
 // terminals and logs.

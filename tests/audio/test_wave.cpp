@@ -1,12 +1,12 @@
-#include "Twave.h"
+#include "FaultHarness.h"
 #include "TestUtil.h"
+#include "Twave.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
+#include <cerrno>
 #include <random>
-#include <sys/resource.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace testutil;
@@ -296,10 +296,38 @@ TEST(WaveWrite, CreateFailures) {
     TWaveData w;
     w.Format = {1, 2, 44100, 176400, 4, 16, 0};
     EXPECT_EQ(w.CreateWrite(dir / "no/such/folder/out.wav"), 1);
+    EXPECT_EQ(w.LastError(), ENOENT);
     EXPECT_EQ(w.CreateWrite(""), 1);
     EXPECT_NE(w.CreateWrite("/dev/full"), 0); // the header cannot be written
+    EXPECT_EQ(w.LastError(), ENOSPC);
     EXPECT_FALSE(w.IsOpen());
     EXPECT_EQ(w.Close(), 0);
+}
+
+// A temporary is made new, private to the user, and never through a link
+// someone planted at its name: the link's target stays as it was.
+TEST(WaveWrite, ATemporaryIsCreatedNewAndNeverThroughALink) {
+    TempDir dir, decoys;
+    TWaveData w;
+    w.Format = {1, 2, 44100, 176400, 4, 16, 0};
+    ASSERT_EQ(w.CreateNew(dir / "temp.wav"), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "temp.wav").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(w.Close(), 0);
+    EXPECT_EQ(w.CreateNew(dir / "temp.wav"), 1); // it exists now
+    EXPECT_EQ(w.LastError(), EEXIST);
+    EXPECT_EQ(ReadFile(dir / "temp.wav").size(), 46u);
+
+    for (PlantedLink kind : kPlantedLinks) {
+        SCOPED_TRACE(Describe(kind));
+        const std::string at = dir / ("planted-" + std::to_string(int(kind)) + ".wav");
+        const std::string target = Plant(kind, at, decoys.path());
+        EXPECT_EQ(w.CreateNew(at), 1);
+        EXPECT_FALSE(w.IsOpen());
+        EXPECT_TRUE(Untouched(kind, target));
+        EXPECT_TRUE(std::filesystem::is_symlink(at)); // not removed either
+    }
 }
 
 // A disk that fills up in mid-run: the write that fails reports -1 and the
@@ -309,15 +337,10 @@ TEST(WaveWrite, FullDiskLeavesAValidPartialFile) {
     TempDir dir;
     std::string path = dir / "partial.wav";
     const int frames = 70000; // 280,000 bytes, more than the limit below
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lim{200003, 200003};
-        ::setrlimit(RLIMIT_FSIZE, &lim);
+    const int status = RunUnderFileSizeLimit(200003, [&] {
         TWaveData w;
         w.Format = {1, 2, 44100, 176400, 4, 16, 0};
-        if (w.CreateWrite(path) != 0) ::_exit(10);
+        if (w.CreateWrite(path) != 0) return 10;
         bool failed = false;
         for (int i = 0; i < frames && !failed; i += 1000) {
             std::vector<int16_t> block(2000);
@@ -325,12 +348,9 @@ TEST(WaveWrite, FullDiskLeavesAValidPartialFile) {
             failed = w.Write(block.data(), 4000) == -1;
         }
         w.Close();
-        ::_exit(failed ? 0 : 11);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0);
+        return failed && w.LastError() == EFBIG ? 0 : 11;
+    });
+    ASSERT_EQ(status, 0);
 
     Bytes file = ReadFile(path);
     ASSERT_GT(file.size(), 46u);
@@ -385,21 +405,13 @@ TEST(WaveWrite, AFailedCreateRemovesOnlyWhatItMade) {
     TempDir dir;
     const std::string made = dir / "new.wav", existing = dir / "old.wav";
     WriteText(existing, "old");
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lim{10, 10};
-        ::setrlimit(RLIMIT_FSIZE, &lim);
+    const int status = RunUnderFileSizeLimit(10, [&] {
         TWaveData w;
         w.Format = {1, 2, 44100, 176400, 4, 16, 0};
         const int a = w.CreateWrite(made), b = w.CreateWrite(existing);
-        ::_exit(a == 1 && b == 1 && !w.IsOpen() ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+        return a == 1 && b == 1 && !w.IsOpen() ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
     EXPECT_FALSE(std::filesystem::exists(made));
     EXPECT_TRUE(std::filesystem::exists(existing));
 }

@@ -19,13 +19,19 @@ inline std::string ShellQuote(const std::string& s) {
     return q + "'";
 }
 
-// `env` is prefixed to the command line as VAR=value words.
+// The command line's language is English unless a test's `env` names
+// another locale.
+inline constexpr const char* kEnglishLocale = "export LC_ALL= LC_MESSAGES= LANG=C.UTF-8;";
+
+// `env` is prefixed to the command line (VAR=value words, `ulimit`, ...),
+// after the English locale has been exported.
 inline CliResult RunCli(const std::string& args, const std::string& env = "") {
     static int counter = 0;
     TempDir dir;
     std::string out = dir / ("out" + std::to_string(counter));
     std::string err = dir / ("err" + std::to_string(counter++));
-    std::string cmd = env + " " + ShellQuote(std::string(SONVELT_BINARY_DIR) + "/cli/sonvelt-cli") + " " + args +
+    std::string cmd = std::string(kEnglishLocale) + " " + env + " " +
+                      ShellQuote(std::string(SONVELT_BINARY_DIR) + "/cli/sonvelt-cli") + " " + args +
                       " >" + ShellQuote(out) + " 2>" + ShellQuote(err) + " </dev/null";
     int raw = std::system(cmd.c_str());
     CliResult r;

@@ -37,8 +37,47 @@ TEST(Cli, InfoShowsFormatsAndRejectsWithStatusTwo) {
                            ShellQuote(dir / "gone.wav"));
     EXPECT_EQ(bad.status, 2);
     EXPECT_EQ(bad.out, (dir / "good.wav") + ": WAVE (pcm_s16le), 44100 Hz, 16 bits, 2 channels, 0:00:00.000\n");
-    EXPECT_EQ(bad.err, "\"bad.wav\"\n这是不能被处理的文件格式\n或文件被损坏\n"
-                       "not a WAVE, FLAC, MP3, AAC/M4A, Ogg Vorbis, Opus or AIFF file\n\"gone.wav\"\n无法打开文件\n");
+    EXPECT_EQ(bad.err, "sonvelt-cli: " + dir / "bad.wav" +
+                           ": this file format cannot be processed, or the file is damaged "
+                           "(not a WAVE, FLAC, MP3, AAC/M4A, Ogg Vorbis, Opus or AIFF file)\n"
+                           "sonvelt-cli: " + dir / "gone.wav" + ": cannot open this file (No such file or directory)\n");
+}
+
+// English unless the locale names Chinese or Japanese; each message names
+// the whole path as given and the system's reason.
+TEST(Cli, MessagesSpeakTheLocalesLanguageAndNameThePathAndCause) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "folder.wav");
+    WriteText(dir / "locked.wav", "x");
+    ::chmod((dir / "locked.wav").c_str(), 0);
+    const bool root = ::geteuid() == 0; // reads whatever the permissions say
+    struct Case {
+        const char* env;
+        std::string file, expected;
+    } cases[] = {
+        {"env -u LANG -u LC_ALL -u LC_MESSAGES", "missing dir/x.wav",
+         "sonvelt-cli: missing dir/x.wav: cannot open this file (No such file or directory)\n"},
+        {"LANG=C.UTF-8", "missing dir/x.wav",
+         "sonvelt-cli: missing dir/x.wav: cannot open this file (No such file or directory)\n"},
+        {"LANG=en_US.UTF-8", "missing dir/x.wav",
+         "sonvelt-cli: missing dir/x.wav: cannot open this file (No such file or directory)\n"},
+        {"LANG=zh_CN.UTF-8", "missing dir/x.wav",
+         "sonvelt-cli: missing dir/x.wav: 无法打开文件 (No such file or directory)\n"},
+        {"LANG=en_US.UTF-8 LC_MESSAGES=ja_JP.UTF-8", "missing dir/x.wav",
+         "sonvelt-cli: missing dir/x.wav: 无法打开文件 (No such file or directory)\n"},
+        {"LANG=zh_CN.UTF-8 LC_ALL=de_DE.UTF-8", "missing dir/x.wav",
+         "sonvelt-cli: missing dir/x.wav: cannot open this file (No such file or directory)\n"},
+        {"", dir / "folder.wav", "sonvelt-cli: " + dir / "folder.wav" + ": cannot open this file (Is a directory)\n"},
+        {"", dir / "locked.wav",
+         root ? "" : "sonvelt-cli: " + dir / "locked.wav" + ": cannot open this file (Permission denied)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.env) + " " + c.file);
+        if (c.expected.empty()) continue;
+        const CliResult r = RunCli("info " + ShellQuote(c.file), c.env);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, c.expected);
+    }
 }
 
 namespace {

@@ -1,8 +1,9 @@
 // Where the voice goes: a temporary beside the target, renamed at the end;
-// outputs that are no files; standard output; interrupted and killed runs.
+// outputs that are no files; standard output; interrupted, failed, killed
+// and racing runs; links planted where a run makes files.
+#include "AudioFixtures.h"
 #include "CliPairs.h"
 #include "Json.h"
-#include "OutputFile.h"
 
 #include <csignal>
 #include <limits>
@@ -92,68 +93,114 @@ TEST_F(CliOutput, AStopBeforeAnyVoiceKeepsTheEarlierOutputAndKilledTemporariesAr
     EXPECT_TRUE(Temporaries().empty());
 }
 
-TEST(OutputFile, TemporariesOfDeadRunsAreRemovedOthersKept) {
-    TempDir dir;
-    // The id of a process that has ended.
-    pid_t dead = ::fork();
-    if (dead == 0) ::_exit(0);
-    ::waitpid(dead, nullptr, 0);
-    const std::string stale = TemporaryFor(dir / "a_vo.wav", dead);
-    const std::string live = TemporaryFor(dir / "b_vo.wav", ::getppid());
-    const std::string other = dir / ".notes.sonvelt-tmp-x";
-    EXPECT_EQ(stale, dir / ".a_vo.wav.sonvelt-tmp-" + std::to_string(dead));
-    for (const std::string& f : {stale, live, other}) WriteText(f, "x");
-    pid_t pid = 0;
-    EXPECT_TRUE(IsOurTemporary(".a_vo.wav.sonvelt-tmp-" + std::to_string(dead), &pid));
-    EXPECT_EQ(pid, dead);
-    EXPECT_FALSE(IsOurTemporary(".notes.sonvelt-tmp-x"));
-    EXPECT_FALSE(IsOurTemporary("a.sonvelt-tmp-12"));
-    EXPECT_EQ(RemoveStaleTemporaries(dir.path().string()), 1);
-    EXPECT_FALSE(std::filesystem::exists(stale));
-    EXPECT_TRUE(std::filesystem::exists(live));
-    EXPECT_TRUE(std::filesystem::exists(other));
-}
+namespace {
 
-TEST(OutputFile, CommitReplacesTheTargetAndDiscardLeavesIt) {
-    TempDir dir;
-    const std::string target = dir / "v.wav";
-    WriteText(target, "old");
-    ::chmod(target.c_str(), 0640);
-    {
-        PendingOutput p(target);
-        WriteText(p.Temporary(), "new");
-        // Gone with its object: the target is untouched.
+// Waits, up to four minutes (sanitizer builds run slowly), until a temporary
+// of a run in `dir` holds more than `bytes`; whether one did.
+bool WaitForTemporary(const std::filesystem::path& dir, uintmax_t bytes) {
+    for (int i = 0; i < 12000; ++i) {
+        for (const auto& e : std::filesystem::directory_iterator(dir)) {
+            std::error_code ec;
+            if (e.path().filename().string().find(".sonvelt-tmp-") != std::string::npos &&
+                std::filesystem::file_size(e.path(), ec) > bytes && !ec)
+                return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    EXPECT_EQ(ReadText(target), "old");
-    PendingOutput p(target);
-    WriteText(p.Temporary(), "new");
-    std::string error;
-    ASSERT_TRUE(p.Commit(error)) << error;
-    EXPECT_EQ(ReadText(target), "new");
-    struct stat st{};
-    ASSERT_EQ(::stat(target.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
-    // Through a link, the file it names is replaced and the link stays.
-    std::filesystem::create_symlink(target, dir / "link.wav");
-    PendingOutput q(dir / "link.wav");
-    WriteText(q.Temporary(), "newer");
-    ASSERT_TRUE(q.Commit(error)) << error;
-    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.wav"));
-    EXPECT_EQ(ReadText(target), "newer");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+    return false;
 }
 
-TEST(OutputFile, FinishingAtOnceKeepsAudioAndDropsEmptyTemporaries) {
-    TempDir dir;
-    WriteText(dir / "a.wav", "old a");
-    WriteText(dir / "b.wav", "old b");
-    PendingOutput a(dir / "a.wav"), b(dir / "b.wav");
-    WriteText(a.Temporary(), std::string(46 + 400, 'v')); // a header and some audio
-    WriteText(b.Temporary(), std::string(46, 'h'));       // a header alone
-    FinishPendingOutputsNow();
-    EXPECT_EQ(ReadText(dir / "a.wav"), std::string(46 + 400, 'v'));
-    EXPECT_EQ(ReadText(dir / "b.wav"), "old b");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+} // namespace
+
+// A run stopped at three quarters, or one that fails for a file-size limit,
+// leaves a complete existing output byte for byte; a new target still gets
+// what the run wrote (see InterruptKeepsAValidFile, AFileSizeLimitIsAWriteFailure).
+TEST_F(CliOutput, AnUnfinishedRunLeavesACompleteOutputByteForByte) {
+    MakePair("Song", 12, 55);
+    const std::string target = dir / "v.wav";
+    ASSERT_EQ(RunCli("extract " + Q("Song.wav") + " -o " + ShellQuote(target) + " --defaults --set MergeMode=1").status, 0);
+    const Bytes complete = ReadFile(target);
+    // Another method, so that a run that finished would show in the bytes.
+    const std::string slow = "extract " + Q("Song.wav") + " -o " + ShellQuote(target) +
+                             " --defaults --yes --set MergeMode=1 --set OvspFlg=1 --set OvspMx=128 --set AdptMode=1"
+                             " --set AdptNum=20";
+    const pid_t pid = Spawn(slow);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitForTemporary(dir.path(), complete.size() * 3 / 4));
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(ExitStatus(pid), 130);
+    EXPECT_EQ(ReadFile(target), complete);
+    EXPECT_TRUE(Temporaries().empty());
+
+    const CliResult limited = RunCli(slow, "ulimit -f " + std::to_string(complete.size() / 2 / 1024) + ";");
+    EXPECT_EQ(limited.status, 3) << limited.err;
+    EXPECT_NE(limited.err.find("(File too large)"), std::string::npos) << limited.err;
+    EXPECT_NE(limited.err.find("sonvelt-cli: " + target + ": left as it was"), std::string::npos) << limited.err;
+    EXPECT_EQ(ReadFile(target), complete);
+    EXPECT_TRUE(Temporaries().empty());
+}
+
+// Two runs to one new output without --yes: the second to finish does not
+// replace the first one's voice, keeps its own under a name it gives, and
+// fails.
+TEST_F(CliOutput, TwoRunsRacingToOneNewOutputDoNotBothSucceed) {
+    MakePair("Song", 6, 56);
+    const std::string target = dir / "v.wav";
+    const std::string args = "extract " + Q("Song.wav") + " -o " + ShellQuote(target) + " --defaults --set MergeMode=1";
+    const pid_t first = Spawn(args);
+    ASSERT_GT(first, 0);
+    // The second starts once the first is under way, its output not there yet.
+    ASSERT_TRUE(WaitForTemporary(dir.path(), 0));
+    ASSERT_FALSE(Exists("v.wav"));
+    const CliResult second = RunCli(args);
+    const int firstStatus = ExitStatus(first);
+    EXPECT_NE(firstStatus + second.status, 0);
+    EXPECT_EQ(std::min(firstStatus, second.status), 0);
+    EXPECT_EQ(std::max(firstStatus, second.status), 3);
+    // Both voices are there, whole.
+    for (const char* name : {"v.wav", "v.kept-1.wav"}) {
+        TWaveData w;
+        ASSERT_EQ(w.OpenRead(dir / name), 0) << name;
+        EXPECT_EQ(w.DataBytes, uint32_t(6 * 44100 * 4)) << name;
+    }
+    if (second.status == 3) {
+        EXPECT_NE(second.err.find("sonvelt-cli: " + target + ": appeared during the run and was not replaced"),
+                  std::string::npos)
+            << second.err;
+    }
+    EXPECT_TRUE(Temporaries().empty());
+}
+
+// Links planted at every name a run used to take, for the very process that
+// runs: the decoder's temporaries of the earlier scheme, the output's
+// temporary beside it, the debug log. None is followed.
+TEST_F(CliOutput, LinksPlantedForTheRunningProcessAreNotFollowed) {
+    TempDir tmp, decoys;
+    const size_t frames = 3 * 44100;
+    const auto accomp = Accompaniment(frames, 2, 57);
+    WriteFile(dir / "song.wav", Wave16(2, 44100, Mix(accomp, Voice(frames, 2, 44100))));
+    ASSERT_EQ(EncodeFixture(dir / "kar.flac", "flac", "flac", 44100, 2, Delay(accomp, 441, 2)), "");
+    WriteText(decoys / "victim", "keep me");
+    WriteText(decoys / "log victim", "keep me");
+    const std::string script =
+        "for n in 0 1 2 3; do ln -s " + ShellQuote(decoys / "dec") + "$n " + ShellQuote(tmp.path().string()) +
+        "/.sonvelt-dec-$$-$n.wav; done; ln -s " + ShellQuote(decoys / "victim") + " " +
+        ShellQuote(dir / ".v.wav.sonvelt-tmp-") + "$$; ln -s " + ShellQuote(decoys / "log victim") + " " +
+        Q("song.txt") + "; exec " + ShellQuote(std::string(SONVELT_BINARY_DIR) + "/cli/sonvelt-cli") +
+        " extract " + Q("song.wav") + " " + Q("kar.flac") + " -o " + Q("v.wav") + " --defaults --log";
+    const std::string cmd = "TMPDIR=" + ShellQuote(tmp.path().string()) + " bash -c " + ShellQuote(script) +
+                            " >/dev/null 2>&1 </dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    for (int n = 0; n < 4; ++n) EXPECT_FALSE(std::filesystem::exists(decoys / ("dec" + std::to_string(n))));
+    EXPECT_EQ(ReadText(decoys / "victim"), "keep me");
+    EXPECT_EQ(ReadText(decoys / "log victim"), "keep me");
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(dir / "v.wav")));
+    TWaveData w;
+    ASSERT_EQ(w.OpenRead(dir / "v.wav"), 0);
+    EXPECT_EQ(w.DataBytes, uint32_t(frames * 4));
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(dir / "song.txt")));
+    // The planted links are still there, and nothing else was left behind.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tmp.path()), {}), 4);
 }
 
 TEST(Json, StringsSurviveAParser) {

@@ -1,11 +1,7 @@
 #include "EngineFixture.h"
+#include "FaultHarness.h"
 
 #include <gtest/gtest.h>
-
-#include <csignal>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace testutil;
 
@@ -274,19 +270,11 @@ TEST_F(Engine, ImpossibleBlockSizeGivesTheMemoryMessage) {
 TEST_F(Engine, FullDiskReportsOnceAndLeavesAValidFile) {
     Write("song.wav", 2, Accompaniment(8820 * 20, 2, 13));
     const std::string out = dir / "out.wav";
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lim{100001, 100001};
-        ::setrlimit(RLIMIT_FSIZE, &lim);
-        RunEngine("song.wav", "song.wav", 1);
-        ::_exit(host.warnings == std::vector<std::string>{EngineText::kWriteFailed} ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(RunUnderFileSizeLimit(100001, [&] {
+                  RunEngine("song.wav", "song.wav", 1);
+                  return host.warnings == std::vector<std::string>{EngineText::kWriteFailed} ? 0 : 1;
+              }),
+              0);
     TWaveData w;
     ASSERT_EQ(w.OpenRead(out), 0);
     EXPECT_GT(w.DataBytes, 0u);

@@ -1,4 +1,5 @@
 #include "DebugLog.h"
+#include "FaultHarness.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
@@ -79,4 +80,23 @@ TEST(DebugLog, AFileThatCannotBeCreatedLeavesNoLog) {
     EXPECT_FALSE(log.IsOpen());
     log.DebugPrint("x\n");
     log.CloseDebugLog();
+}
+
+// The log is a file of the program's own: whatever had its name gives way,
+// and a link planted there is never written through.
+TEST(DebugLog, APlantedLinkIsReplacedNotWrittenThrough) {
+    TempDir dir, decoys;
+    for (PlantedLink kind : kPlantedLinks) {
+        SCOPED_TRACE(Describe(kind));
+        const std::string at = dir / ("song" + std::to_string(int(kind)) + ".txt");
+        const std::string target = Plant(kind, at, decoys.path());
+        FakeClockLog log;
+        log.DebugMode = true;
+        log.OpenDebugLog(at);
+        log.DebugPrint("x\n");
+        log.CloseDebugLog();
+        EXPECT_FALSE(std::filesystem::is_symlink(at));
+        EXPECT_EQ(ReadText(at), "2026/12/10 9:30:00  0二阶段\nx\n2026/12/10 9:30:00  0二阶段\n");
+        EXPECT_TRUE(Untouched(kind, target));
+    }
 }

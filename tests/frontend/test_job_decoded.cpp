@@ -1,7 +1,7 @@
-// Preparing a run with inputs that are decoded first, and a FLAC output.
+// Preparing a run with inputs that are decoded first.
 #include "AudioFixtures.h"
 #include "Decoder.h"
-#include "JobSetup.h"
+#include "ScriptedDialogs.h"
 #include "TestUtil.h"
 #include "Twave.h"
 
@@ -12,15 +12,6 @@
 using namespace testutil;
 
 namespace {
-
-struct ScriptedDialogs : JobDialogs {
-    std::vector<std::string> warnings, notes;
-    bool cancel = false;
-    void ShowWarning(const std::string& t) override { warnings.push_back(t); }
-    bool Confirm(const std::string&) override { return true; }
-    void ShowNote(const std::string& t) override { notes.push_back(t); }
-    bool Cancelled() override { return cancel; }
-};
 
 std::vector<int16_t> Sine(int rate, int channels, int frames, double hz = 1000) {
     std::vector<int16_t> s(size_t(frames) * channels);
@@ -42,6 +33,7 @@ protected:
     void SetUp() override {
         if (const char* t = std::getenv("TMPDIR")) savedTmp = t;
         ::setenv("TMPDIR", tmp.path().c_str(), 1);
+        d.answer = true;
         WriteFile(dir / "song.wav", Wave16(2, 44100, Sine(44100, 2, 4410)));
         WriteFile(dir / "48k.wav", Wave16(2, 48000, Sine(48000, 2, 4800)));
         WriteFile(dir / "mono.wav", Wave16(1, 44100, Sine(44100, 1, 4410)));
@@ -139,61 +131,10 @@ TEST_F(JobDecoded, AStopWhileDecodingEndsQuietlyWithNothingLeft) {
     EXPECT_FALSE(std::filesystem::exists(dir / "v.wav"));
 }
 
-TEST_F(JobDecoded, AFlacOutputIsWrittenThroughATemporaryWave) {
-    // The window keeps WAVE: without allowFlac the name is rewritten.
+// The window writes WAVE: a FLAC name is rewritten like any other.
+TEST_F(JobDecoded, TheWindowsOutputIsWaveWhateverItsName) {
     JobRequest wave = Req("song.wav", "song.wav", "v.flac");
     ASSERT_TRUE(PrepareJob(wave, o, k, w, d));
     EXPECT_EQ(wave.output, dir / "v.wav");
     EXPECT_EQ(w.FileName, dir / "v.wav");
-    o.Close();
-    k.Close();
-    w.Close();
-    EXPECT_TRUE(FinishOutput(wave, true, nullptr));
-
-    JobRequest r = Req("song.wav", "48k.wav", "v.FLAC");
-    r.allowFlac = true;
-    ASSERT_TRUE(PrepareJob(r, o, k, w, d));
-    EXPECT_EQ(r.output, dir / "v.FLAC");
-    EXPECT_EQ(w.FileName, r.waveOutput);
-    EXPECT_NE(r.waveOutput, r.output);
-    const std::vector<int16_t> written = Sine(44100, 2, 3000, 440);
-    ASSERT_EQ(w.Write(written.data(), int32_t(written.size() * 2)), int32_t(written.size() * 2));
-    o.Close();
-    k.Close();
-    ASSERT_EQ(w.Close(), 0);
-    std::string error;
-    ASSERT_TRUE(FinishOutput(r, true, &error)) << error;
-    EXPECT_TRUE(TempFolderEmpty());
-
-    AudioInfo info;
-    ASSERT_EQ(ProbeAudio(dir / "v.FLAC", info), kDecodeOk);
-    EXPECT_EQ(info.container, "FLAC");
-    EXPECT_EQ(info.sampleRate, 44100);
-    EXPECT_EQ(info.channels, 2);
-    ASSERT_EQ(DecodeToWave(dir / "v.FLAC", dir / "back.wav", 44100, 2), kDecodeOk);
-    TWaveData back;
-    ASSERT_EQ(back.OpenRead(dir / "back.wav"), 0);
-    std::vector<int16_t> got(written.size() + 10);
-    EXPECT_EQ(back.Read(got.data(), int32_t(got.size() * 2)), int32_t(written.size() * 2));
-    got.resize(written.size());
-    EXPECT_EQ(got, written);
-}
-
-TEST_F(JobDecoded, AFailedFlacOutputLeavesNoFiles) {
-    JobRequest r = Req("song.wav", "song.wav", "v.flac");
-    r.allowFlac = true;
-    ASSERT_TRUE(PrepareJob(r, o, k, w, d));
-    o.Close();
-    k.Close();
-    w.Close();
-    EXPECT_FALSE(FinishOutput(r, false, nullptr));
-    EXPECT_TRUE(TempFolderEmpty());
-    EXPECT_FALSE(std::filesystem::exists(dir / "v.flac"));
-
-    JobRequest nowhere = Req("song.wav", "song.wav", "missing/v.flac");
-    nowhere.allowFlac = true;
-    EXPECT_FALSE(PrepareJob(nowhere, o, k, w, d));
-    ASSERT_EQ(d.warnings.size(), 1u);
-    EXPECT_EQ(d.warnings[0], "\"v.flac\"" + std::string(JobText::kCannotCreate));
-    EXPECT_TRUE(TempFolderEmpty());
 }

@@ -3,6 +3,7 @@
 #include "DebugLog.h"
 #include "EngineFixture.h"
 #include "JobSetup.h"
+#include "ScriptedDialogs.h"
 
 #include <gtest/gtest.h>
 
@@ -20,12 +21,6 @@ struct LoggingHost : RecordingHost {
     class DebugLog* file = nullptr;
     void DebugLog(const std::string& t) override { file->Write(t); }
     void LogTimestamp() override { file->WriteLogTimestamp(); }
-};
-
-struct NoDialogs : JobDialogs {
-    std::vector<std::string> warnings;
-    void ShowWarning(const std::string& t) override { warnings.push_back(t); }
-    bool Confirm(const std::string&) override { return false; }
 };
 
 class JobRunner : public ::testing::Test {
@@ -47,7 +42,7 @@ protected:
         request.original = dir / "song.wav";
         request.karaoke = dir / "song_karaoke.wav";
         request.output = dir / "voice.wav";
-        NoDialogs dialogs;
+        ScriptedDialogs dialogs;
         ASSERT_TRUE(PrepareJob(request, original, karaoke, output, dialogs));
         host.file = &log;
         log.DebugMode = true;

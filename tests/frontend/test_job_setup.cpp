@@ -1,4 +1,5 @@
 #include "JobSetup.h"
+#include "ScriptedDialogs.h"
 #include "TestUtil.h"
 #include "Twave.h"
 
@@ -15,16 +16,6 @@ JobRequest Req(const std::string& original, const std::string& karaoke, const st
     r.output = output;
     return r;
 }
-
-struct ScriptedDialogs : JobDialogs {
-    std::vector<std::string> warnings, questions;
-    bool answer = false;
-    void ShowWarning(const std::string& t) override { warnings.push_back(t); }
-    bool Confirm(const std::string& t) override {
-        questions.push_back(t);
-        return answer;
-    }
-};
 
 class JobSetup : public ::testing::Test {
 protected:

@@ -1,4 +1,5 @@
 #include "TestUtil.h"
+#include "Twave.h"
 #include "WaveCheck.h"
 
 #include <gtest/gtest.h>
@@ -74,6 +75,40 @@ TEST(WaveCheck, RejectionsCarryTheirMessages) {
         EXPECT_EQ(r.result, 1);
         EXPECT_EQ(r.warning, c.message);
         EXPECT_EQ(r.label, "");
+    }
+}
+
+// An input is opened once: a file read as it is stays open from its check,
+// anything else is left closed for the decoder; a file that cannot be read
+// gives the system's reason for the command line.
+TEST(WaveCheck, TheCheckHandsBackTheOpenInputOrLeavesItToTheDecoder) {
+    TempDir dir;
+    WriteFile(dir / "16.wav", Wave16(2, 44100, {1, 2, 3, 4}));
+    WriteFile(dir / "24.wav", Riff({Chunk("fmt ", FmtPayload(2, 44100, 24)), Chunk("data", Bytes(6, 0))}));
+    std::filesystem::create_directory(dir / "folder.wav");
+    struct Case {
+        std::string path;
+        int result;
+        bool open;
+        std::string cause;
+    } cases[] = {
+        {dir / "16.wav", 0, true, ""},
+        {dir / "24.wav", 0, false, ""},
+        {dir / "missing.wav", 1, false, "No such file or directory"},
+        {dir / "folder.wav", 1, false, "Is a directory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        TWaveData wave;
+        const WaveCheckResult r = CheckInputFile(c.path, wave);
+        EXPECT_EQ(r.result, c.result);
+        EXPECT_EQ(r.direct, c.open);
+        EXPECT_EQ(wave.IsOpen(), c.open);
+        EXPECT_EQ(r.problem.cause, c.cause);
+        if (c.result != 0) {
+            EXPECT_EQ(r.problem.path, c.path);
+            EXPECT_EQ(r.warning, r.problem.WindowText());
+        }
     }
 }
 

@@ -27,7 +27,24 @@ int64_t ReadToEnd(TWaveData& w) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static fuzz::MemoryFile in("decoder-in"), out("decoder-out");
+    static fuzz::MemoryFile in("decoder-in");
+    // The decoder makes its output new, as it does a temporary: a fresh name
+    // in a private folder for each input.
+    static const struct OutFolder {
+        std::string folder, path;
+        OutFolder() {
+            char name[] = "/tmp/fuzz-decoder-XXXXXX";
+            if (::mkdtemp(name) == nullptr) std::abort();
+            folder = name;
+            path = folder + "/out.wav";
+        }
+        ~OutFolder() {
+            ::unlink(path.c_str());
+            ::rmdir(folder.c_str());
+        }
+    } out;
+    const std::string& outPath = out.path;
+    ::unlink(outPath.c_str());
     in.Fill(data, size);
 
     AudioInfo info;
@@ -49,11 +66,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int rate = kRates[size % 3], channels = 1 + int(size / 3 % 2);
     const auto tooLong = [&] {
         std::error_code ec;
-        return std::filesystem::file_size(out.Path(), ec) > kMaxOutputBytes;
+        return std::filesystem::file_size(outPath, ec) > kMaxOutputBytes;
     };
     std::string error;
     DecodeReport report;
-    const int decoded = DecodeToWave(in.Path(), out.Path(), rate, channels, &error, tooLong, &report);
+    const int decoded = DecodeToWave(in.Path(), outPath, rate, channels, &error, tooLong, &report);
     FUZZ_CHECK(decoded >= kDecodeOk && decoded <= kDecodeCancelled);
     FUZZ_CHECK(report.frames >= 0 && report.packetsSkipped >= 0);
     FUZZ_CHECK(std::isfinite(report.statedSeconds) && report.statedSeconds >= 0);
@@ -66,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Read back: 16-bit PCM of the asked format, exactly the frames reported.
     static TWaveData w;
-    FUZZ_CHECK(w.OpenRead(out.Path()) == 0);
+    FUZZ_CHECK(w.OpenRead(outPath) == 0);
     const WaveFormat& f = w.Format;
     FUZZ_CHECK(f.wFormatTag == 1 && f.wBitsPerSample == 16 && f.nChannels == channels);
     FUZZ_CHECK(f.nSamplesPerSec == uint32_t(rate) && f.nBlockAlign == 2 * channels);

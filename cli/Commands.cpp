@@ -5,6 +5,7 @@
 #include "JobSetup.h"
 #include "KaraokeSearch.h"
 #include "OutputFile.h"
+#include "PairWarnings.h"
 #include "Summary.h"
 #include "TerminalHost.h"
 #include "Twave.h"
@@ -145,7 +146,7 @@ JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const Ex
     const uint16_t align = original.Format.nBlockAlign;
     if (request.runMode == 0 && align > 0) {
         const std::string w = LengthWarning(original.DataBytes / align, karaoke.DataBytes / align,
-                                            int(original.Format.nSamplesPerSec));
+                                            int(original.Format.nSamplesPerSec), Language::English);
         if (!w.empty()) Warn(res.warnings, job.karaoke, w);
     }
     if (args.strict && !res.warnings.empty()) {
@@ -200,7 +201,7 @@ JobResult ExtractOne(const Job& job, const CommittedOptions& committed, const Ex
     // A recording that ended before its header's length: said, and the
     // incomplete voice is kept, with a failure status.
     const bool incomplete = r.inputEndedEarly && ReportShortInput(r, original, karaoke) != kExitOk;
-    const std::string removal = RemovalWarning(r);
+    const std::string removal = RemovalWarning(r, Language::English);
     if (!removal.empty()) Warn(res.warnings, job.karaoke, removal);
     if (args.strict && !res.warnings.empty()) {
         PrintText(Quoted(job.original) + ": voice not written (--strict and a warning)\n");
@@ -287,8 +288,7 @@ int RunExtract(ExtractArgs& args) {
     std::vector<Job> jobs;
     int rejected = kExitOk;
     auto weakWarning = [](Job& j) {
-        Warn(j.warnings, j.original,
-             "the karaoke found, " + Quoted(j.karaoke) + ", shares little of the original's name: is it the same song?");
+        Warn(j.warnings, j.original, NameWarning(NameOf(j.karaoke), Language::English));
     };
     if (!originalsOnly && args.inputs.size() == 2) {
         Job j{args.inputs[0], args.inputs[1], args.output, false, {}};

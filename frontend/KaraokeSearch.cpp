@@ -279,9 +279,10 @@ KaraokeSearchResult FindKaraokeForOriginal(const std::string& originalPath, cons
         if (MatchesSearch(title, 0, WithoutTrackNumber(f.name)) && HasKaraokeWord(f.name))
             candidates.push_back({f.name, Distance(f.size, origSize)});
     const std::string found = SelectKaraokeCandidate(std::move(candidates), name, options.VnameTxt, 0);
+    // The output is named after the whole name unless a good match shortened it.
+    r.outputPath = dir + outName;
     if (found.empty()) return r;
     r.karaokePath = dir + found;
-    r.outputPath = dir + outName;
     r.sharedChars = r.nameChars;
     r.byTitle = true;
     return r;

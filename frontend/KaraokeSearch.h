@@ -45,7 +45,8 @@ KaraokeSearchResult FindKaraokeAndOutput(const std::string& originalPath, const 
 // second rule for folders whose karaoke files carry no track number: a file
 // whose name, without a leading track number, begins with the original's
 // title (its name without the track number) and holds a karaoke word. The
-// output is then named after the original's whole name.
+// output is then named after the original's whole name, as it is for a weak
+// match that the second rule does not replace.
 KaraokeSearchResult FindKaraokeForOriginal(const std::string& originalPath, const CommittedOptions& options);
 
 // Whether a file name holds one of the karaoke words.

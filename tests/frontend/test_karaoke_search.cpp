@@ -172,8 +172,11 @@ TEST(KaraokeSearch, TellsHowMuchOfTheNameTheMatchShares) {
     EXPECT_EQ(weak.karaokePath, dir / "01 Song (Instrumental).wav");
     EXPECT_TRUE(weak.WeakMatch());
     EXPECT_EQ(weak.outputPath, dir / "05 _vo.wav");
-    // The title rule has nothing better here, so the weak match stays.
-    EXPECT_TRUE(FindKaraokeForOriginal(dir / "05 Another Song.wav", o).WeakMatch());
+    // The title rule has nothing better here, so the weak match stays, and
+    // the output is named after the whole name.
+    KaraokeSearchResult stays = FindKaraokeForOriginal(dir / "05 Another Song.wav", o);
+    EXPECT_TRUE(stays.WeakMatch());
+    EXPECT_EQ(stays.outputPath, dir / "05 Another Song_vo.wav");
 
     // A karaoke without the track number is found by the title.
     WriteFile(dir / "Another Song (Karaoke Version).wav", Bytes(100, 0));

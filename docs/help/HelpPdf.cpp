@@ -29,6 +29,17 @@
 
 namespace {
 
+// How both help documents look.
+const QString kStyle = QStringLiteral(
+    "body { font-size: 10pt; }"
+    "h1 { font-size: 20pt; color: #1e294f; }"
+    "h2 { font-size: 14pt; color: #4338ca; margin-top: 14pt; }"
+    "h3 { font-size: 11pt; color: #1e294f; margin-top: 8pt; }"
+    "td, th { padding: 3px; vertical-align: top; }"
+    "th { background-color: #e6e8f5; text-align: left; }"
+    "code, pre { font-family: \"DejaVu Sans Mono\", monospace; }"
+    ".note { color: #555555; }");
+
 // Command-line options ("--yes", "-o") are never split across lines: a word
 // joiner after each of their leading hyphens holds them together.
 QString JoinOptions(const QString& html) {
@@ -102,6 +113,7 @@ std::unique_ptr<QTextDocument> Layout(const QString& html, const QFont& font, co
                                       const KeptTogether& kept) {
     auto doc = std::make_unique<QTextDocument>();
     doc->setDefaultFont(font);
+    doc->setDefaultStyleSheet(kStyle);
     doc->setHtml(SplitTables(html, kept.rows));
     doc->setPageSize(page);
     RepeatTableHeadings(doc->rootFrame());

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -620,4 +621,19 @@ TEST_F(Window, ARunOfAPairThatDoesNotBelongTogetherEndsWithItsWarnings) {
     // The next action takes them away with the result line.
     QTest::keyClicks(form->Edit3, "x");
     EXPECT_FALSE(form->WarnLabel->isVisible());
+}
+
+TEST_F(Window, TheOpenDialogsShowEveryReadableFormatFirst) {
+    for (QToolButton* button : {form->BitBtn1, form->BitBtn2}) {
+        QString shown;
+        QTimer::singleShot(0, [&] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                shown = dialog->selectedNameFilter();
+                dialog->reject();
+            }
+        });
+        button->click();
+        EXPECT_TRUE(shown.startsWith("音频文件 (*.wav *.wave *.flac *.mp3 *.m4a")) << shown.toStdString();
+    }
+    EXPECT_EQ(form->Edit1->text(), "");
 }

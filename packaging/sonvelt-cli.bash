@@ -44,7 +44,7 @@ _sonvelt_cli() {
             ;;
     esac
 
-    local options="--help"
+    local options="-h --help"
     case $command in
         extract) options+=" -o --output -y --yes --log -j --jobs -q --quiet --json --strict --ini --defaults --set" ;;
         analyse | analyze) options+=" --json --ini --defaults --set" ;;

@@ -491,18 +491,18 @@ void TForm1::ShowWarnings() {
         WarnLabel->setToolTip({});
         return;
     }
-    // As much as the two lines hold, cut at a word; the whole in the tooltip.
-    const QString whole = all.join(' ');
+    // As much as the two lines hold, cut after a word where one ends near
+    // (Chinese has no spaces); the whole in the tooltip.
     const QFontMetrics metrics = WarnLabel->fontMetrics();
     const QRect room = WarnLabel->contentsRect();
     auto fits = [&](const QString& t) {
         return metrics.boundingRect(room, Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, t).height() <= room.height();
     };
-    QStringList words = whole.split(' ');
-    QString shown = whole;
-    while (!fits(shown) && words.size() > 1) {
-        words.removeLast();
-        shown = words.join(' ') + QStringLiteral(" …");
+    QString kept = all.join(' '), shown = kept;
+    while (!fits(shown) && kept.size() > 1) {
+        const qsizetype space = kept.lastIndexOf(' ');
+        kept.truncate(space > kept.size() - 16 ? space : kept.size() - 1);
+        shown = kept + QStringLiteral("…");
     }
     WarnLabel->setText(shown);
     WarnLabel->setToolTip(all.join('\n'));

@@ -82,7 +82,7 @@ class CliLibrary : public CliPairs {};
 
 TEST_F(CliLibrary, TheLibraryScriptExtractsEverySong) {
     const std::vector<std::string> songs = {"01 First", "02 It's \"Second\"", "03 Third"};
-    for (size_t i = 0; i < songs.size(); ++i) MakePair(songs[i], 2, uint32_t(51 + i));
+    for (size_t i = 0; i < songs.size(); ++i) MakePair(songs[i], 1, uint32_t(51 + i));
     std::string list;
     for (const std::string& s : songs) list += dir / (s + ".wav") + "\n";
     const std::string script = " SONVELT_CLI=" + ShellQuote(std::string(SONVELT_BINARY_DIR) + "/cli/sonvelt-cli") + " " +

@@ -19,7 +19,7 @@ TEST_F(CliPairing, AnEarlierOutputIsNeverTakenForTheKaraoke) {
 }
 
 TEST_F(CliPairing, AFlacKaraokeBesideAWaveOriginalIsFound) {
-    const size_t frames = 3 * 44100;
+    const size_t frames = 2 * 44100;
     const auto accomp = Accompaniment(frames, 2, 41);
     WriteFile(dir / "Song.wav", Wave16(2, 44100, Mix(accomp, Voice(frames, 2, 44100))));
     ASSERT_EQ(EncodeFixture(dir / "Song (karaoke).flac", "flac", "flac", 44100, 2, accomp), "");

@@ -4,6 +4,7 @@
 #include "JobRunner.h"
 #include "JobSetup.h"
 #include "OutputFile.h"
+#include "PairWarnings.h"
 #include "Summary.h"
 #include "TerminalHost.h"
 #include "Twave.h"
@@ -126,7 +127,7 @@ private:
         const uint16_t align = original_.Format.nBlockAlign;
         if (request_.runMode == 0 && align > 0) {
             const std::string w = LengthWarning(original_.DataBytes / align, karaoke_.DataBytes / align,
-                                                int(original_.Format.nSamplesPerSec));
+                                                int(original_.Format.nSamplesPerSec), CurrentLanguage());
             if (!w.empty()) PrintWarning(res.warnings, {PlanMessage::kWarning, job_.karaoke, w});
         }
         if (args_.strict && !res.warnings.empty())
@@ -186,7 +187,7 @@ private:
         // A recording that ended before its header's length: said, and the
         // voice of what there was is kept, with a failure status.
         const bool incomplete = r.inputEndedEarly && ReportShortInputs();
-        const std::string removal = RemovalWarning(r);
+        const std::string removal = RemovalWarning(r, CurrentLanguage());
         if (!removal.empty()) PrintWarning(res.warnings, {PlanMessage::kWarning, job_.karaoke, removal});
         if (args_.strict && !res.warnings.empty())
             return Fail("not written", kExitWarning, job_.original, "voice not written (--strict and a warning)");

@@ -4,7 +4,6 @@
 
 #include "Json.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -19,28 +18,7 @@ std::string OffsetText(const RunReport& r) {
     return FormatText("%.4f s (%lld frames; %s)", r.offsetSeconds, (long long)r.offsetFrames, which);
 }
 
-// Two lengths differ by more than this share of the original's (and more
-// than a couple of seconds): not the same recording.
-constexpr double kLengthShare = 0.10, kLengthSeconds = 2.0;
-// A voice this close to the original's level: nearly nothing was removed.
-constexpr double kRemovalFloorDb = -1.0;
-
 } // namespace
-
-std::string LengthWarning(int64_t originalFrames, int64_t karaokeFrames, int sampleRate) {
-    if (sampleRate <= 0 || originalFrames <= 0) return "";
-    const double diff = std::fabs(double(karaokeFrames - originalFrames));
-    if (diff <= kLengthShare * double(originalFrames) || diff <= kLengthSeconds * sampleRate) return "";
-    return FormatText("the karaoke is much %s than the original (%.1f s against %.1f s): is it the same song?",
-                  karaokeFrames < originalFrames ? "shorter" : "longer", double(karaokeFrames) / sampleRate,
-                  double(originalFrames) / sampleRate);
-}
-
-std::string RemovalWarning(const RunReport& r) {
-    if (!r.extracted || r.stopped || r.framesWritten == 0 || r.removalDb <= kRemovalFloorDb) return "";
-    return FormatText("the removal took out almost nothing (%.1f dB): the karaoke may not match the original",
-                  r.removalDb);
-}
 
 std::string FormatSummary(const JobResult& j) {
     const RunReport& r = j.report;

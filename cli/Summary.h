@@ -31,9 +31,3 @@ std::string FormatJson(const JobResult& r);
 // The lines of `analyse`.
 std::string FormatAnalysis(const RunReport& r, int driftFrames, int range);
 std::string FormatAnalysisJson(const RunReport& r, int driftFrames, int range);
-
-// Warnings about a pair, from what was known before the run and what it did.
-// The karaoke is much shorter or longer than the original.
-std::string LengthWarning(int64_t originalFrames, int64_t karaokeFrames, int sampleRate);
-// The removal took out almost nothing.
-std::string RemovalWarning(const RunReport& r);

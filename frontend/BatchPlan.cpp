@@ -4,6 +4,7 @@
 #include "KaraokeSearch.h"
 #include "OutputFile.h"
 #include "Options.h"
+#include "PairWarnings.h"
 
 #include <filesystem>
 
@@ -15,8 +16,7 @@ PlanMessage Warning(const std::string& file, const std::string& text) { return {
 
 void WarnIfWeak(PlannedJob& j, const KaraokeSearchResult& found) {
     if (found.WeakMatch())
-        j.warnings.push_back(Warning(j.original, "the karaoke found, " + QuotedPath(j.karaoke) +
-                                                     ", shares little of the original's name: is it the same song?"));
+        j.warnings.push_back(Warning(j.original, NameWarning(j.karaoke, CurrentLanguage())));
 }
 
 // Whether two output names lead to one file, existing or not.

@@ -99,12 +99,6 @@ bool CloseInputs(TWaveData& orig, TWaveData& kar, JobDialogs& d, const std::stri
 
 } // namespace
 
-bool SameFile(const std::string& a, const std::string& b) {
-    if (a == b) return true;
-    std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec) && !ec;
-}
-
 bool PrepareInputs(JobRequest& r, TWaveData& orig, TWaveData& kar, JobDialogs& d, bool needOutputName) {
     if (r.original.empty() || r.karaoke.empty() || (needOutputName && r.output.empty())) {
         d.ShowWarning(JobText::kNamesMissing);

@@ -59,10 +59,6 @@ struct JobRequest {
     std::vector<std::string> inputWarnings;
 };
 
-// Whether two names lead to one file (another spelling, a link); also for
-// names that do not exist when they are the same text.
-bool SameFile(const std::string& a, const std::string& b);
-
 // The checks that concern the two inputs (names, formats), then opening
 // them: true with both open, or false after one message with both closed.
 // Each input is opened once: a 16-bit WAVE file of the wanted layout is read

@@ -2,6 +2,7 @@
 
 #include "Options.h"
 #include "Settings.h"
+#include "WaveCheck.h"
 
 #include <QCollator>
 #include <QLocale>
@@ -102,12 +103,6 @@ std::string WithoutTrackNumber(const std::string& name) {
     return name.substr(i);
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-    if (a == b) return true;
-    std::error_code ec;
-    return fs::equivalent(a, b, ec) && !ec;
-}
-
 // The output name's separator and the rest of its suffix: "_vo" gives "_"
 // and "vo.wav", "vox" gives "" and "vox.wav".
 void SplitSuffix(const std::string& vnameTxt, std::string& sep, std::string& suffix) {
@@ -133,12 +128,16 @@ int32_t Distance(int64_t a, int64_t b) {
 } // namespace
 
 bool MatchesSearch(const std::string& prefix, int anyChars, const std::string& name) {
-    static const std::u32string kWav = U".wav";
-    const std::u32string p = Folded(prefix), n = Folded(name);
-    if (n.size() < p.size() + kWav.size() || n.compare(n.size() - kWav.size(), kWav.size(), kWav) != 0) return false;
+    if (!IsAudioExtension(name)) return false;
+    const std::u32string p = Folded(prefix), n = Folded(ReplaceExtension(name, ""));
+    if (n.size() < p.size()) return false;
     for (size_t i = 0; i < p.size(); ++i)
         if (int(i) >= anyChars && p[i] != n[i]) return false;
     return true;
+}
+
+bool IsEarlierOutput(const std::string& name, const std::string& vnameTxt) {
+    return !vnameTxt.empty() && Q(ReplaceExtension(name, "")).endsWith(Q(vnameTxt), Qt::CaseInsensitive);
 }
 
 bool HasKaraokeWord(const std::string& name) {
@@ -157,18 +156,18 @@ std::string ReplaceExtension(const std::string& path, const std::string& ext) {
 }
 
 std::string SelectKaraokeCandidate(std::vector<KaraokeCandidate> c, const std::string& originalName,
-                                   const std::string& outputName, int digitCount, bool vnameFlg) {
+                                   const std::string& outputSuffix, int digitCount) {
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::stable_sort(c.begin(), c.end(), [&](const KaraokeCandidate& a, const KaraokeCandidate& b) {
         return collator.compare(Q(a.name), Q(b.name)) < 0;
     });
-    auto removeFirst = [&](const std::string& name) {
-        auto it = std::find_if(c.begin(), c.end(), [&](const KaraokeCandidate& k) { return SameNameNoCase(k.name, name); });
-        if (it != c.end()) c.erase(it);
-    };
-    removeFirst(originalName);
-    if (vnameFlg) removeFirst(outputName);
+    // The original never is its own karaoke, nor is the same recording in
+    // another container, nor an earlier output.
+    const std::string originalBase = ReplaceExtension(originalName, "");
+    std::erase_if(c, [&](const KaraokeCandidate& k) {
+        return SameNameNoCase(ReplaceExtension(k.name, ""), originalBase) || IsEarlierOutput(k.name, outputSuffix);
+    });
     if (digitCount > 0) {
         std::erase_if(c, [&](const KaraokeCandidate& k) { return ParseIniInt(FirstChars(k.name, digitCount), -1) < 0; });
     }
@@ -176,29 +175,29 @@ std::string SelectKaraokeCandidate(std::vector<KaraokeCandidate> c, const std::s
     const QLocale locale;
     std::vector<QString> words;
     for (const std::string& w : KaraokeKeywords()) words.push_back(locale.toUpper(Q(w)));
-
-    int32_t best = INT32_MAX;
-    std::string result;
-    for (const KaraokeCandidate& k : c) {
+    auto hasWord = [&](const KaraokeCandidate& k) {
         const QString upper = locale.toUpper(Q(k.name));
-        for (const QString& w : words) {
-            if (!upper.contains(w)) continue;
-            if (k.distance < best) {
-                best = k.distance;
-                result = k.name;
-            }
-            break;
-        }
-    }
-    if (result.empty()) {
+        return std::any_of(words.begin(), words.end(), [&](const QString& w) { return upper.contains(w); });
+    };
+
+    // The closest size wins; between equal sizes, the original's own
+    // container, then the earlier name.
+    const QString originalExt = Q(originalName.substr(originalBase.size()));
+    auto sameContainer = [&](const KaraokeCandidate& k) {
+        return Q(k.name.substr(ReplaceExtension(k.name, "").size())).compare(originalExt, Qt::CaseInsensitive) == 0;
+    };
+    auto closest = [&](bool withWord) {
+        const KaraokeCandidate* best = nullptr;
         for (const KaraokeCandidate& k : c) {
-            if (k.distance < best) {
-                best = k.distance;
-                result = k.name;
-            }
+            if (withWord && !hasWord(k)) continue;
+            if (!best || k.distance < best->distance ||
+                (k.distance == best->distance && sameContainer(k) && !sameContainer(*best)))
+                best = &k;
         }
-    }
-    return result;
+        return best ? best->name : std::string();
+    };
+    const std::string withWord = closest(true);
+    return withWord.empty() ? closest(false) : withWord;
 }
 
 KaraokeSearchResult FindKaraokeAndOutput(const std::string& originalPath, const CommittedOptions& options) {
@@ -220,18 +219,18 @@ KaraokeSearchResult FindKaraokeAndOutput(const std::string& originalPath, const 
     const std::vector<Listing> files = ListFolder(dir);
     const int64_t origSize = SizeOf(files, name);
 
-    auto search = [&](const std::string& outName) {
+    auto search = [&] {
         std::vector<KaraokeCandidate> candidates;
         for (const Listing& f : files)
             if (MatchesSearch(pattern, digitCount, f.name)) candidates.push_back({f.name, Distance(f.size, origSize)});
-        return SelectKaraokeCandidate(std::move(candidates), name, outName, digitCount, options.VnameFlg != 0);
+        return SelectKaraokeCandidate(std::move(candidates), name, options.VnameTxt, digitCount);
     };
 
     std::string outName = base + sep + suffix;
     KaraokeSearchResult r;
     r.nameChars = std::max(0, CharCount(base) - digitCount);
     r.outputPath = dir + outName;
-    std::string found = search(outName);
+    std::string found = search();
 
     // Nothing found: drop one character at a time from the end and retry,
     // keeping at least the track number and one more character.
@@ -242,7 +241,7 @@ KaraokeSearchResult FindKaraokeAndOutput(const std::string& originalPath, const 
         pattern.resize(i - 1);
         const bool endsWithSep = !sep.empty() && !base.empty() && base.back() == sep[0];
         outName = endsWithSep ? base + suffix : base + sep + suffix;
-        found = search(outName);
+        found = search();
         if (!found.empty()) r.outputPath = dir + outName;
     }
     if (!found.empty()) {
@@ -273,10 +272,11 @@ KaraokeSearchResult FindKaraokeForOriginal(const std::string& originalPath, cons
     for (const Listing& f : files)
         if (MatchesSearch(title, 0, WithoutTrackNumber(f.name)) && HasKaraokeWord(f.name))
             candidates.push_back({f.name, Distance(f.size, origSize)});
-    const std::string found = SelectKaraokeCandidate(std::move(candidates), name, outName, 0, options.VnameFlg != 0);
+    const std::string found = SelectKaraokeCandidate(std::move(candidates), name, options.VnameTxt, 0);
+    // The output is named after the whole name unless a good match shortened it.
+    r.outputPath = dir + outName;
     if (found.empty()) return r;
     r.karaokePath = dir + found;
-    r.outputPath = dir + outName;
     r.sharedChars = r.nameChars;
     r.byTitle = true;
     return r;
@@ -286,12 +286,11 @@ std::vector<BatchEntry> PairOriginals(const std::vector<std::string>& inputs, co
     const size_t n = inputs.size();
     std::vector<BatchEntry> e(n);
     std::vector<bool> word(n);
-    const QString suffix = Q(options.VnameTxt);
     for (size_t i = 0; i < n; ++i) {
         e[i].input = inputs[i];
         const std::string name = inputs[i].substr(FolderOf(inputs[i]).size());
         word[i] = HasKaraokeWord(name);
-        if (!suffix.isEmpty() && Q(ReplaceExtension(name, "")).endsWith(suffix, Qt::CaseInsensitive)) {
+        if (IsEarlierOutput(name, options.VnameTxt)) {
             e[i].role = BatchEntry::EarlierOutput;
             continue;
         }

@@ -18,9 +18,11 @@ struct KaraokeCandidate {
 
 // Chooses the karaoke recording among the candidates: a name with a karaoke
 // word wins over one without, then the size closest to the original's, then
-// the earlier name. Empty when no candidate is left.
+// the original's own container, then the earlier name. Never the original
+// (in any container) nor an earlier output (a name ending in `outputSuffix`,
+// the options' VnameTxt). Empty when no candidate is left.
 std::string SelectKaraokeCandidate(std::vector<KaraokeCandidate> candidates, const std::string& originalName,
-                                   const std::string& outputName, int digitCount, bool vnameFlg);
+                                   const std::string& outputSuffix, int digitCount);
 
 struct KaraokeSearchResult {
     std::string karaokePath; // empty when nothing was found
@@ -43,7 +45,8 @@ KaraokeSearchResult FindKaraokeAndOutput(const std::string& originalPath, const 
 // second rule for folders whose karaoke files carry no track number: a file
 // whose name, without a leading track number, begins with the original's
 // title (its name without the track number) and holds a karaoke word. The
-// output is then named after the original's whole name.
+// output is then named after the original's whole name, as it is for a weak
+// match that the second rule does not replace.
 KaraokeSearchResult FindKaraokeForOriginal(const std::string& originalPath, const CommittedOptions& options);
 
 // Whether a file name holds one of the karaoke words.
@@ -53,10 +56,16 @@ bool HasKaraokeWord(const std::string& name);
 // extension is the part from the last "." after the last "/".
 std::string ReplaceExtension(const std::string& path, const std::string& ext);
 
-// Whether `name` is a candidate for a search on `prefix`: it begins with the
-// prefix, whose first `anyChars` characters stand for any character, and ends
-// in ".wav"; letter case is ignored and nothing else is a wildcard.
+// Whether `name` is a candidate for a search on `prefix`: an audio file of a
+// format the programs read (IsAudioExtension) whose name without its
+// extension begins with the prefix, whose first `anyChars` characters stand
+// for any character; letter case is ignored and nothing else is a wildcard.
 bool MatchesSearch(const std::string& prefix, int anyChars, const std::string& name);
+
+// Whether a file name, without its extension, ends in the output suffix
+// `vnameTxt` ("Song_vo.wav", "Song_VO.flac" for "_vo"): a voice written
+// earlier, never a karaoke or an original.
+bool IsEarlierOutput(const std::string& name, const std::string& vnameTxt);
 
 // How a batch of names given as originals is read.
 struct BatchEntry {

@@ -66,6 +66,21 @@ void ReplaceBitDepth(std::string& text) {
     }
 }
 
+// A format label names the container after the channels, apart only by the
+// channels' ideographic space ("立体声　FLAC"); in English a comma keeps the
+// two words apart ("stereo, FLAC").
+void SeparateContainer(std::string& text) {
+    for (const std::string channels : {"单声道", "立体声"}) {
+        const std::string padded = channels + kIdeographicSpace;
+        for (size_t at = text.find(padded); at != std::string::npos; at = text.find(padded, at + 1)) {
+            const size_t next = at + padded.size();
+            if (next < text.size() && text[next] != ' ' && text[next] != '\n' &&
+                text.compare(next, std::string(kIdeographicSpace).size(), kIdeographicSpace) != 0)
+                text.replace(at, padded.size(), channels + ", ");
+        }
+    }
+}
+
 std::string EnglishText(const std::string& chinese) {
     // A message about a file begins with its name in quotes and a line feed;
     // the name stays as it is.
@@ -77,6 +92,7 @@ std::string EnglishText(const std::string& chinese) {
             text = text.substr(end + 2);
         }
     }
+    SeparateContainer(text);
     ReplaceAll(text, kIdeographicSpace, "");
     for (const auto& [zh, en] : Phrases()) ReplaceAll(text, zh, en);
     ReplaceBitDepth(text);

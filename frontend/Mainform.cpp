@@ -4,6 +4,7 @@
 #include "JobSetup.h"
 #include "KaraokeSearch.h"
 #include "Language.h"
+#include "PairWarnings.h"
 #include "RunSummary.h"
 #include "Options.h"
 #include "UiDialogs.h"
@@ -40,6 +41,13 @@ namespace {
 
 std::string S(const QString& q) { return q.toStdString(); }
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// A warning of the pair as the window shows it: English begins a sentence.
+QString WarningText(const std::string& text) {
+    QString t = Q(text);
+    if (!t.isEmpty()) t[0] = t[0].toUpper();
+    return t;
+}
 
 // The window's message boxes, for the checks shared with the command line.
 class WindowDialogs : public JobDialogs {
@@ -217,6 +225,12 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     ResultLabel->setAutoFillBackground(true);
     ResultLabel->setIndent(4);
     ResultLabel->hide();
+    WarnLabel = new QLabel(this);
+    WarnLabel->setGeometry(24, 234, 425, 30);
+    WarnLabel->setWordWrap(true);
+    WarnLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    WarnLabel->setStyleSheet(QStringLiteral("color: #a33a00;"));
+    WarnLabel->hide();
 
     QWidget* order[] = {Edit1, BitBtn1, PlayBtn1, Edit2, BitBtn2, PlayBtn2, Edit3, BitBtn3, PlayBtn3,
                         StartBtn, SetBitBtn, HelpBtn, AboutBtn, CloseBtn, ProgBar1, DbgPanel};
@@ -227,13 +241,15 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     connect(BitBtn1, &QToolButton::clicked, this, &TForm1::BitBtn1Click);
     connect(BitBtn2, &QToolButton::clicked, this, &TForm1::BitBtn2Click);
     connect(BitBtn3, &QToolButton::clicked, this, &TForm1::BitBtn3Click);
+    // Enter in the output box only ends the typing: what the user typed
+    // there and in the karaoke box stays.
     connect(Edit1, &QLineEdit::returnPressed, this, &TForm1::Edit1KeyPress);
-    connect(Edit3, &QLineEdit::returnPressed, this, &TForm1::Edit1KeyPress);
     connect(Edit2, &QLineEdit::returnPressed, this, &TForm1::Edit2KeyPress);
     // A format label describes the file that was checked; once the user edits
     // the path by hand it no longer does.
     connect(Edit1, &QLineEdit::textEdited, WformLbl1, &QLabel::clear);
     connect(Edit2, &QLineEdit::textEdited, WformLbl2, &QLabel::clear);
+    connect(Edit2, &QLineEdit::textEdited, this, [this] { karaokeFromSearch_ = false; });
     // The result line stays until the user does something else.
     for (QLineEdit* e : {Edit1, Edit2, Edit3}) connect(e, &QLineEdit::textChanged, this, &TForm1::ClearResult);
     connect(StartBtn, &QPushButton::clicked, this, &TForm1::StartBtnClick);
@@ -253,6 +269,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     connect(PlayBtn3, &QToolButton::clicked, this, [this, play] { play(Edit3); });
 
     helpFolder = QCoreApplication::applicationDirPath();
+    if (!QFile::exists(helpFolder + "/" + MainText::kHelpFile)) helpFolder += QStringLiteral("/../share/sonvelt");
     Log.dateTimeText = [](DebugLog::Clock::time_point t) {
         const QDateTime dt = QDateTime::fromMSecsSinceEpoch(
             std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
@@ -277,23 +294,42 @@ int TForm1::CheckWaveFile(const QString& path, QLabel* label) {
 
 void TForm1::AutoFillFromOriginal(const QString& path) {
     if (!options_) return;
-    const KaraokeSearchResult r = FindKaraokeAndOutput(S(path), *options_);
+    const KaraokeSearchResult r = FindKaraokeForOriginal(S(path), *options_);
     if (options_->KnameFlg && !r.karaokePath.empty()) {
         Edit2->setText(Q(r.karaokePath));
+        karaokeFromSearch_ = true;
         CheckWaveFile(Edit2->text(), WformLbl2);
+        if (r.WeakMatch())
+            nameWarning_ = {path, Edit2->text(),
+                            WarningText(NameWarning(QFileInfo(Edit2->text()).fileName().toStdString(), CurrentLanguage()))};
+    } else if (options_->KnameFlg && karaokeFromSearch_) {
+        // What the search found for an earlier original is not this one's
+        // karaoke; a karaoke picked by hand stays.
+        Edit2->clear();
+        WformLbl2->clear();
+        karaokeFromSearch_ = false;
     }
     if (options_->VnameFlg) Edit3->setText(Q(r.outputPath));
+    ShowWarnings();
 }
 
 void TForm1::SelectOriginal(const QString& path) {
     if (CheckWaveFile(path, WformLbl1) == 0) AutoFillFromOriginal(path);
 }
 
+void TForm1::SetKaraokeByHand(const QString& path) {
+    Edit2->setText(path);
+    karaokeFromSearch_ = false;
+    CheckWaveFile(path, WformLbl2);
+}
+
 QString TForm1::OpenFileName() {
     QFileDialog dialog(this);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
+    // Every format the programs read comes first, so it is what the dialog
+    // shows at first.
     QStringList filters = Tr(MainText::kOpenFilter).split(";;");
-    filters.insert(1, Tr(Q(WaveCheckText::kAudioFilter)));
+    filters.prepend(Tr(Q(WaveCheckText::kAudioFilter)));
     dialog.setNameFilters(filters);
     dialog.setFileMode(QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
@@ -309,9 +345,7 @@ void TForm1::BitBtn1Click() {
 
 void TForm1::BitBtn2Click() {
     const QString path = OpenFileName();
-    if (path.isEmpty()) return;
-    Edit2->setText(path);
-    CheckWaveFile(path, WformLbl2);
+    if (!path.isEmpty()) SetKaraokeByHand(path);
 }
 
 void TForm1::BitBtn3Click() {
@@ -326,8 +360,7 @@ void TForm1::BitBtn3Click() {
     Edit3->setText(dialog.selectedFiles().first());
 }
 
-// Enter in the original's box, and also in the output's box, checks the
-// original again.
+// Enter in the original's box checks the original again.
 void TForm1::Edit1KeyPress() {
     if (!Edit1->text().isEmpty()) SelectOriginal(Edit1->text());
 }
@@ -340,15 +373,14 @@ void TForm1::DropFile(const QString& path, const QPoint& pos) {
     const int x = pos.x(), y = pos.y();
     if (x < 8 || x >= 457 || y < 8 || y >= 265) return;
     if (!IsAudioExtension(S(path))) {
-        UiDialogs::Current().Warning(this, MainText::kNotWave);
+        UiDialogs::Current().Warning(this, MainText::kNotAudio);
         return;
     }
     if (y < 90) {
         Edit1->setText(path);
         SelectOriginal(path);
     } else if (y < 169) {
-        Edit2->setText(path);
-        CheckWaveFile(path, WformLbl2);
+        SetKaraokeByHand(path);
     } else {
         Edit3->setText(path);
     }
@@ -395,6 +427,11 @@ void TForm1::StartBtnClick() {
     const bool ready = PrepareJob(request, WaveOriginal, WaveKaraoke, WaveOutput, dialogs);
     if (request.output != typedOutput) Edit3->setText(Q(request.output));
     if (!ready) return;
+    QStringList warnings;
+    const uint16_t align = WaveOriginal.Format.nBlockAlign;
+    if (request.runMode == 0 && align > 0)
+        warnings << WarningText(LengthWarning(WaveOriginal.DataBytes / align, WaveKaraoke.DataBytes / align,
+                                              int(WaveOriginal.Format.nSamplesPerSec), CurrentLanguage()));
 
     Running = 1;
     StartBtn->setText(Tr(MainText::kStop));
@@ -403,7 +440,12 @@ void TForm1::StartBtnClick() {
     Running = 0;
     StartBtn->setText(Tr(MainText::kStartAgain));
     SetLocked(false);
-    ShowResult(VocalMain.LastReport(), QFileInfo(Q(request.karaoke)).fileName());
+    const RunReport& report = VocalMain.LastReport();
+    ShowResult(report, QFileInfo(Q(request.karaoke)).fileName());
+    warnings << WarningText(RemovalWarning(report, CurrentLanguage()));
+    warnings.removeAll(QString());
+    runWarnings_ = warnings;
+    ShowWarnings();
 }
 
 void TForm1::ShowResult(const RunReport& report, const QString& karaokeName) {
@@ -430,6 +472,42 @@ void TForm1::ClearResult() {
     ResultLabel->hide();
     ResultLabel->clear();
     ResultLabel->setToolTip({});
+    runWarnings_.clear();
+    ShowWarnings();
+}
+
+void TForm1::ShowWarnings() {
+    QStringList all;
+    if (!nameWarning_.text.isEmpty()) {
+        if (Edit1->text() == nameWarning_.original && Edit2->text() == nameWarning_.karaoke)
+            all << nameWarning_.text;
+        else
+            nameWarning_ = {};
+    }
+    all << runWarnings_;
+    if (all.isEmpty()) {
+        WarnLabel->hide();
+        WarnLabel->clear();
+        WarnLabel->setToolTip({});
+        return;
+    }
+    // As much as the two lines hold, cut after a word where one ends near
+    // (Chinese has no spaces); the whole in the tooltip.
+    const QFontMetrics metrics = WarnLabel->fontMetrics();
+    const QRect room = WarnLabel->contentsRect();
+    auto fits = [&](const QString& t) {
+        return metrics.boundingRect(room, Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, t).height() <= room.height();
+    };
+    QString kept = all.join(' '), shown = kept;
+    while (!fits(shown) && kept.size() > 1) {
+        const qsizetype space = kept.lastIndexOf(' ');
+        kept.truncate(space > kept.size() - 16 ? space : kept.size() - 1);
+        shown = kept + QStringLiteral("…");
+    }
+    WarnLabel->setText(shown);
+    WarnLabel->setToolTip(all.join('\n'));
+    WarnLabel->show();
+    WarnLabel->raise();
 }
 
 void TForm1::TakeOriginal(const QString& path) {
@@ -480,9 +558,19 @@ void TForm1::DbgPanelDblClick() {
     UiDialogs::Current().Warning(this, Log.DebugMode ? MainText::kDebugOn : MainText::kDebugOff);
 }
 
+QString TForm1::HelpDocument() const {
+    const bool english = CurrentLanguage() == Language::English;
+    for (const QString& name : {english ? MainText::kHelpFileEnglish : MainText::kHelpFile,
+                                english ? MainText::kHelpFile : MainText::kHelpFileEnglish}) {
+        const QString path = helpFolder + "/" + name;
+        if (QFile::exists(path)) return path;
+    }
+    return {};
+}
+
 void TForm1::HelpBtnClick() {
-    const QString path = helpFolder + "/" + MainText::kHelpFile;
-    if (!QFile::exists(path)) {
+    const QString path = HelpDocument();
+    if (path.isEmpty()) {
         UiDialogs::Current().Warning(this, MainText::kHelpMissing);
         return;
     }

@@ -7,8 +7,9 @@
 #include "Twave.h"
 #include "Vocalmain.h"
 
-#include <QWidget>
 #include <QString>
+#include <QStringList>
+#include <QWidget>
 #include <functional>
 
 class QFrame;
@@ -34,7 +35,8 @@ inline const QString kClose = QStringLiteral("退出");
 inline const QString kOpenFilter =
     QStringLiteral("WAVE文件\u3000\u3000 (*.wav);;所有文件\u3000\u3000\u3000\u3000 (*.*)");
 inline const QString kSaveFilter = QStringLiteral("WAVE文件\u3000\u3000 (*.wav)");
-inline const QString kNotWave = QStringLiteral("请先删除该WAVE文件\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000");
+// A dropped file of a kind the programs cannot read.
+inline const QString kNotAudio = QStringLiteral("请拖放音频文件：WAVE、FLAC、MP3、AAC/M4A、Ogg Vorbis、Opus 或 AIFF");
 inline const QString kConfirmStop = QStringLiteral("确定终止处理过程\u3000\u3000");
 inline const QString kConfirmClose = QStringLiteral("是否确定终止处理。\u3000");
 inline const QString kDebugOn = QStringLiteral("一个调试模式\u3000 ON");
@@ -42,6 +44,7 @@ inline const QString kDebugOff = QStringLiteral("一个调试模式\u3000 OFF");
 inline const QString kHelpMissing = QStringLiteral("帮助文件未找到\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000");
 inline const QString kHelpFailed = QStringLiteral("在显示帮助时发生错误。\u3000\u3000\u3000\u3000\u3000\u3000");
 inline const QString kHelpFile = QStringLiteral("SonveltHelp.pdf");
+inline const QString kHelpFileEnglish = QStringLiteral("SonveltHelp-en.pdf");
 inline const QString kTitle = QStringLiteral("Sonvelt");
 } // namespace MainText
 
@@ -60,14 +63,20 @@ public:
     std::function<void()> showSettings, showAbout;
     // The file to preview, with the original and the voice for its A/B switch.
     std::function<void(const QString& path, const QString& original, const QString& voice)> playFile;
-    // Where the help document is looked for (the program's folder).
+    // Where the help documents are: the program's folder when they are there
+    // (a build), else <prefix>/share/sonvelt beside the installed program.
     QString helpFolder;
 
-    // Controls, named by their role.
+    // Controls, under the names of the window's layout: Edit1 and WformLbl1
+    // the original, Edit2 and WformLbl2 the karaoke, Edit3 the output.
     QFrame *Bevel1, *Bevel2, *Bevel3, *Bevel4;
     QLabel *Label1, *Label2, *Label3, *WformLbl1, *WformLbl2, *InfoLabel;
     // What the last run found and did, over the status area until the next action.
     QLabel* ResultLabel;
+    // Below the output box: why the pair may not belong together (a karaoke
+    // that shares little of the original's name, from the search; after a
+    // run also lengths far apart and a removal that took out almost nothing).
+    QLabel* WarnLabel;
     QLineEdit *Edit1, *Edit2, *Edit3;
     QToolButton *BitBtn1, *BitBtn2, *BitBtn3, *PlayBtn1, *PlayBtn2, *PlayBtn3, *AboutBtn;
     QPushButton *StartBtn, *SetBitBtn, *HelpBtn, *CloseBtn;
@@ -87,6 +96,9 @@ public:
     void StartBtnClick();
     void DbgPanelDblClick();
     void HelpBtnClick();
+    // The help document HelpBtnClick opens: the one in the window's
+    // language, else the other one; empty when neither is there.
+    QString HelpDocument() const;
     int CheckWaveFile(const QString& path, QLabel* label);
     void AutoFillFromOriginal(const QString& path);
     // A drop of `path` at `pos` in client coordinates.
@@ -98,6 +110,8 @@ public:
     // whole in its tooltip; where it does not fit, the file name is
     // shortened.
     void ShowResult(const RunReport& report, const QString& karaokeName);
+    // The result line and the run's warnings go; a name warning stays while
+    // the original and the karaoke it was given for are in their boxes.
     void ClearResult();
 
     // EngineHost
@@ -121,8 +135,18 @@ protected:
 
 private:
     void SelectOriginal(const QString& path);
+    void SetKaraokeByHand(const QString& path);
     void SetLocked(bool locked);
     QString OpenFileName();
+    void ShowWarnings();
+
+    // Edit2 holds what the search put there (not a karaoke picked by hand).
+    bool karaokeFromSearch_ = false;
+    // The search's name warning and the pair it was given for.
+    struct {
+        QString original, karaoke, text;
+    } nameWarning_;
+    QStringList runWarnings_; // the last run's, until the next action
 
     CommittedOptions* options_ = nullptr;
     QTimer* statusTimer_ = nullptr;

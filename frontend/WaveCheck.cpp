@@ -219,3 +219,9 @@ std::string StripPadding(const std::string& message) {
     }
     return out;
 }
+
+bool SameFile(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}

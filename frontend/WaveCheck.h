@@ -66,6 +66,10 @@ WaveCheckResult CheckInputFile(const std::string& path, TWaveData& wave);
 // regular file"; empty when it can be.
 std::string WhyUnreadable(const std::string& path);
 
+// Whether two names lead to one file (another spelling, a link); also for
+// names that do not exist when they are the same text.
+bool SameFile(const std::string& a, const std::string& b);
+
 // The format line of a decoded file: "44.100kHz 24位　　 立体声　FLAC".
 std::string AudioLabel(const AudioInfo& info);
 

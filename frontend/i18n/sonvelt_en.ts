@@ -56,8 +56,8 @@
         <translation>WAVE files (*.wav)</translation>
     </message>
     <message>
-        <source>请先删除该WAVE文件　　　　　　　　　</source>
-        <translation>Please drop a WAVE file (.wav).</translation>
+        <source>请拖放音频文件：WAVE、FLAC、MP3、AAC/M4A、Ogg Vorbis、Opus 或 AIFF</source>
+        <translation>Please drop an audio file: WAVE, FLAC, MP3, AAC/M4A, Ogg Vorbis, Opus or AIFF.</translation>
     </message>
     <message>
         <source>确定终止处理过程　　</source>

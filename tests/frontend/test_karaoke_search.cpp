@@ -45,12 +45,15 @@ TEST(KaraokeSearch, FindsTheKaraokeAndNamesTheOutput) {
         {"a keyword beats a closer size",
          {{"Song.wav", 1000}, {"Song take2.wav", 1000}, {"Song KARAOKE.WAV", 50000}},
          "_vo", true, "Song KARAOKE.WAV", "Song_vo.wav"},
-        {"with naming off an earlier output may be chosen",
+        {"an earlier output is skipped with naming off too",
          {{"Song.wav", 1000}, {"Song_vo.wav", 1001}, {"Song 2.wav", 3000}},
-         "_vo", false, "Song_vo.wav", "Song_vo.wav"},
-        {"with naming on that same output is skipped",
-         {{"Song.wav", 1000}, {"Song_vo.wav", 1001}, {"Song 2.wav", 3000}},
-         "_vo", true, "Song 2.wav", "Song_vo.wav"},
+         "_vo", false, "Song 2.wav", "Song_vo.wav"},
+        {"an earlier output is never taken after the name is shortened",
+         {{"Song.wav", 1000}, {"Song_vo.wav", 1000}},
+         "_vo", true, "", "Song_vo.wav"},
+        {"nor an earlier output of another letter case and container",
+         {{"Songs.wav", 1000}, {"Song_VO.flac", 1000}, {"So_vo.wav", 1000}},
+         "_vo", true, "", "Songs_vo.wav"},
         {"shortened name finds the karaoke and names the output after it",
          {{"Songs.wav", 1000}, {"Song-karaoke.wav", 1000}},
          "_vo", true, "Song-karaoke.wav", "Song_vo.wav"},
@@ -76,9 +79,15 @@ TEST(KaraokeSearch, FindsTheKaraokeAndNamesTheOutput) {
         {"question marks and brackets are literal too",
          {{"Why? [live].wav", 1000}, {"Whyx [live] karaoke.wav", 1000}, {"Why? [live] off vocal.wav", 4000}},
          "_vo", true, "Why? [live] off vocal.wav", "Why? [live]_vo.wav"},
-        {"only .wav files are candidates",
-         {{"Song.wav", 1000}, {"Song inst.mp3", 1000}, {"Song x.wav", 5000}},
+        {"a FLAC karaoke beside a WAVE original",
+         {{"Song.wav", 1000}, {"Song (karaoke).flac", 400}, {"Song inst.txt", 1000}, {"Song x.wav", 1000}},
+         "_vo", true, "Song (karaoke).flac", "Song_vo.wav"},
+        {"the original in another container is not its karaoke",
+         {{"Song.wav", 1000}, {"song.MP3", 1000}, {"Song x.wav", 5000}},
          "_vo", true, "Song x.wav", "Song_vo.wav"},
+        {"between equal sizes the original's own container wins",
+         {{"Song.mp3", 1000}, {"Song inst.flac", 1100}, {"Song inst.mp3", 900}},
+         "_vo", true, "Song inst.mp3", "Song_vo.wav"},
     };
     for (const SearchCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -115,10 +124,10 @@ TEST(KaraokeSearch, RelativePathWithoutFolder) {
 TEST(KaraokeSearch, SelectionFiltersTrackNumbers) {
     std::vector<KaraokeCandidate> c = {
         {"01 Song.wav", 0}, {"ab Song inst.wav", 0}, {"-1 Song karaoke.wav", 0}, {"07 Song.wav", 20}, {"03 Song.wav", 10}};
-    EXPECT_EQ(SelectKaraokeCandidate(c, "01 Song.wav", "01 Song_vo.wav", 2, true), "03 Song.wav");
-    EXPECT_EQ(SelectKaraokeCandidate(c, "01 Song.wav", "01 Song_vo.wav", 0, true), "-1 Song karaoke.wav");
-    EXPECT_EQ(SelectKaraokeCandidate({{"a.wav", 0}}, "A.WAV", "x", 0, true), "");
-    EXPECT_EQ(SelectKaraokeCandidate({}, "a.wav", "x", 0, true), "");
+    EXPECT_EQ(SelectKaraokeCandidate(c, "01 Song.wav", "_vo", 2), "03 Song.wav");
+    EXPECT_EQ(SelectKaraokeCandidate(c, "01 Song.wav", "_vo", 0), "-1 Song karaoke.wav");
+    EXPECT_EQ(SelectKaraokeCandidate({{"a.wav", 0}}, "A.WAV", "x", 0), "");
+    EXPECT_EQ(SelectKaraokeCandidate({}, "a.wav", "x", 0), "");
 }
 
 TEST(KaraokeSearch, Helpers) {
@@ -128,6 +137,15 @@ TEST(KaraokeSearch, Helpers) {
     EXPECT_TRUE(MatchesSearch("?曲", 1, "歌曲.wav"));
     EXPECT_FALSE(MatchesSearch("Song", 0, "Song.wav.txt"));
     EXPECT_FALSE(MatchesSearch("Song.w", 0, "Song.wav"));
+    // Every format the programs read, in any letter case; nothing else.
+    for (const char* ext : {".wav", ".flac", ".MP3", ".m4a", ".aac", ".ogg", ".opus", ".aiff", ".aif"})
+        EXPECT_TRUE(MatchesSearch("Song", 0, std::string("Song inst") + ext)) << ext;
+    for (const char* ext : {".txt", ".wav.part", ".pdf", ""})
+        EXPECT_FALSE(MatchesSearch("Song", 0, std::string("Song inst") + ext)) << ext;
+    EXPECT_TRUE(IsEarlierOutput("Song_VO.flac", "_vo"));
+    EXPECT_TRUE(IsEarlierOutput("Song_vo.wav", "_vo"));
+    EXPECT_FALSE(IsEarlierOutput("Song_vocal.wav", "_vo"));
+    EXPECT_FALSE(IsEarlierOutput("Song_vo.wav", ""));
     // Only the track-number positions stand for any character.
     EXPECT_FALSE(MatchesSearch("S*", 0, "Sunrise karaoke.wav"));
     EXPECT_FALSE(MatchesSearch("S?ng", 0, "Song inst.wav"));
@@ -154,8 +172,11 @@ TEST(KaraokeSearch, TellsHowMuchOfTheNameTheMatchShares) {
     EXPECT_EQ(weak.karaokePath, dir / "01 Song (Instrumental).wav");
     EXPECT_TRUE(weak.WeakMatch());
     EXPECT_EQ(weak.outputPath, dir / "05 _vo.wav");
-    // The title rule has nothing better here, so the weak match stays.
-    EXPECT_TRUE(FindKaraokeForOriginal(dir / "05 Another Song.wav", o).WeakMatch());
+    // The title rule has nothing better here, so the weak match stays, and
+    // the output is named after the whole name.
+    KaraokeSearchResult stays = FindKaraokeForOriginal(dir / "05 Another Song.wav", o);
+    EXPECT_TRUE(stays.WeakMatch());
+    EXPECT_EQ(stays.outputPath, dir / "05 Another Song_vo.wav");
 
     // A karaoke without the track number is found by the title.
     WriteFile(dir / "Another Song (Karaoke Version).wav", Bytes(100, 0));

@@ -76,7 +76,7 @@ TEST_F(Languages, EveryTextOfTheWindowsIsEnglishUnderAnEnglishLocale) {
     EXPECT_EQ(form.StartBtn->text(), "Start");
     EXPECT_EQ(settings.MergeRadioGroup->Item(2)->text(), "Auto");
     // Messages: the window's own and those of the checks and the engine.
-    EXPECT_EQ(Tr(MainText::kNotWave), "Please drop a WAVE file (.wav).");
+    EXPECT_EQ(Tr(MainText::kNotAudio), "Please drop an audio file: WAVE, FLAC, MP3, AAC/M4A, Ogg Vorbis, Opus or AIFF.");
     EXPECT_EQ(Tr(QStringLiteral("\"a.wav\"\n无法创建文件\u3000\u3000")), "\"a.wav\"\nCannot create this file.");
     EXPECT_EQ(Tr(QStringLiteral("確認")), "Confirm");
 }
@@ -86,7 +86,7 @@ TEST_F(Languages, ChineseKeepsTheTextsAndTranslatesTheToolkit) {
     ASSERT_TRUE(InstallTranslations());
     TForm1 form;
     EXPECT_EQ(form.Label1->text(), "输入WAVE文件（原唱）");
-    EXPECT_EQ(Tr(MainText::kNotWave), MainText::kNotWave);
+    EXPECT_EQ(Tr(MainText::kNotAudio), MainText::kNotAudio);
     EXPECT_EQ(Tr(QStringLiteral("\"a.wav\"\n无法创建文件\u3000")), "\"a.wav\"\n无法创建文件\u3000");
     // The file dialogs and standard buttons of the toolkit speak Chinese too.
     EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("查找范围："));

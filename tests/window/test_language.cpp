@@ -2,6 +2,7 @@
 // line after a run.
 #include "JobSetup.h"
 #include "Language.h"
+#include "PairWarnings.h"
 #include "RunSummary.h"
 #include "Vocalmain.h"
 #include "WaveCheck.h"
@@ -91,11 +92,51 @@ TEST(Language, EnglishKeepsTheQuotedFileNameAndTheRestOfTheText) {
     // The format label, the status animation and the INI error.
     EXPECT_EQ(LocalisedText("44.100kHz 16位\u3000\u3000 立体声\u3000", Language::English), "44.100kHz 16-bit stereo");
     EXPECT_EQ(LocalisedText("8.000kHz 24位\u3000\u3000 单声道\u3000", Language::English), "8.000kHz 24-bit mono");
+    // A decoded file's label names its container apart from the channels.
+    EXPECT_EQ(LocalisedText("44.100kHz 128kbps\u3000\u3000 单声道\u3000MP3", Language::English),
+              "44.100kHz 128kbps mono, MP3");
+    EXPECT_EQ(LocalisedText("48.000kHz 24位\u3000\u3000 立体声\u3000FLAC float", Language::English),
+              "48.000kHz 24-bit stereo, FLAC float");
     EXPECT_EQ(LocalisedText("自动分析中 ->", Language::English), "Analysing ->");
     EXPECT_EQ(LocalisedText("/home/u/.local/share/SonveltRip/sonvelt.ini に書き込めません.", Language::English),
               "/home/u/.local/share/SonveltRip/sonvelt.ini: cannot write the settings file.");
     // What it does not know passes unchanged.
     EXPECT_EQ(LocalisedText("Sonvelt", Language::English), "Sonvelt");
+}
+
+TEST(PairWarnings, LengthsFarApartAndARemovalOfAlmostNothing) {
+    struct Case {
+        double original, karaoke; // seconds
+        const char* english;      // "" for no warning
+    } cases[] = {
+        {100, 80, "the karaoke is much shorter than the original (80.0 s against 100.0 s): is it the same song?"},
+        {10, 12.5, "the karaoke is much longer than the original (12.5 s against 10.0 s): is it the same song?"},
+        {100, 91, ""},  // within a tenth
+        {10, 8.5, ""},  // within two seconds
+        {0, 10, ""},    // nothing to compare with
+    };
+    for (const Case& c : cases) {
+        const auto frames = [](double s) { return int64_t(s * 44100); };
+        EXPECT_EQ(LengthWarning(frames(c.original), frames(c.karaoke), 44100, Language::English), c.english)
+            << c.original << " " << c.karaoke;
+        EXPECT_EQ(LengthWarning(frames(c.original), frames(c.karaoke), 44100, Language::Chinese).empty(), !*c.english);
+    }
+    EXPECT_EQ(LengthWarning(4410000, 3528000, 44100, Language::Chinese),
+              "伴奏比原唱短得多（80.0 秒对 100.0 秒）：是同一首歌吗？");
+
+    RunReport r;
+    r.extracted = true;
+    r.framesWritten = 1000;
+    r.removalDb = -0.4;
+    EXPECT_EQ(RemovalWarning(r, Language::English),
+              "the removal took out almost nothing (-0.4 dB): the karaoke may not match the original");
+    EXPECT_EQ(RemovalWarning(r, Language::Chinese), "几乎什么都没有去除（-0.4 dB）：伴奏可能与原唱不符");
+    for (void (*change)(RunReport&) : {+[](RunReport& x) { x.removalDb = -1.5; }, +[](RunReport& x) { x.stopped = true; },
+                                       +[](RunReport& x) { x.extracted = false; }}) {
+        RunReport x = r;
+        change(x);
+        EXPECT_EQ(RemovalWarning(x, Language::English), "");
+    }
 }
 
 TEST(RunSummary, SaysWhatTheRunFoundAndDid) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -129,13 +130,16 @@ TEST_F(Window, ChoosingTheOriginalFindsTheKaraokeAndNamesTheOutput) {
     EXPECT_EQ(form->WformLbl2->text(), "44.100kHz 16位\u3000\u3000 立体声\u3000");
     EXPECT_EQ(form->Edit3->text(), P("01 Song_vo.wav"));
 
-    // Enter in the output box checks the original again and rewrites the others.
-    Type(form->Edit2, "");
-    Type(form->Edit3, "elsewhere.wav");
-    form->Edit3->setFocus();
-    QMetaObject::invokeMethod(form->Edit3, "returnPressed");
-    EXPECT_EQ(form->Edit2->text(), P("02 Song (off vocal).wav"));
-    EXPECT_EQ(form->Edit3->text(), P("01 Song_vo.wav"));
+    // Enter in the output box keeps what was typed there and in the
+    // karaoke box.
+    form->show();
+    form->Edit2->clear();
+    form->Edit3->clear();
+    QTest::keyClicks(form->Edit2, P("mine.wav"));
+    QTest::keyClicks(form->Edit3, P("elsewhere.wav"));
+    QTest::keyClick(form->Edit3, Qt::Key_Return);
+    EXPECT_EQ(form->Edit2->text(), P("mine.wav"));
+    EXPECT_EQ(form->Edit3->text(), P("elsewhere.wav"));
 
     // With naming off the boxes are left alone.
     options.KnameFlg = 0;
@@ -178,7 +182,7 @@ TEST_F(Window, DropsLandByPosition) {
     }
     EXPECT_TRUE(dialogs.warnings.isEmpty());
     form->DropFile(P("notes.txt"), {100, 50});
-    EXPECT_EQ(dialogs.warnings, QStringList{"请先删除该WAVE文件\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000"});
+    EXPECT_EQ(dialogs.warnings, QStringList{"请拖放音频文件：WAVE、FLAC、MP3、AAC/M4A、Ogg Vorbis、Opus 或 AIFF"});
 }
 
 TEST_F(Window, DroppedAudioOfOtherFormatsIsCheckedAndLabelled) {
@@ -330,10 +334,18 @@ TEST_F(Window, DebugSwitchAndItsLog) {
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2); // first and last timestamp
 }
 
-TEST_F(Window, HelpWarnsWhenTheDocumentIsMissing) {
+TEST_F(Window, HelpOpensTheDocumentOfTheWindowsLanguageAndWarnsWhenNoneIsThere) {
     form->helpFolder = QString::fromStdString(dir.path().string());
     form->HelpBtnClick();
     EXPECT_EQ(dialogs.warnings, QStringList{"帮助文件未找到\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000"});
+
+    WriteFile(dir / "SonveltHelp.pdf", Bytes{'%'});
+    SetLanguage(Language::English);
+    EXPECT_EQ(form->HelpDocument(), P("SonveltHelp.pdf")); // the other one rather than none
+    WriteFile(dir / "SonveltHelp-en.pdf", Bytes{'%'});
+    EXPECT_EQ(form->HelpDocument(), P("SonveltHelp-en.pdf"));
+    SetLanguage(Language::Chinese);
+    EXPECT_EQ(form->HelpDocument(), P("SonveltHelp.pdf"));
 }
 
 // The same paths as a user takes them: typing and Enter, and a real drop.
@@ -506,4 +518,122 @@ TEST_F(Window, AFileNamedAtStartIsTheOriginalWithItsKaraokeFound) {
     EXPECT_EQ(form->Edit2->text(), P("02 Song (off vocal).wav"));
     EXPECT_EQ(form->Edit3->text(), P("01 Song_vo.wav"));
     EXPECT_FALSE(form->WformLbl1->text().isEmpty());
+}
+
+TEST_F(Window, TheSearchTakesEveryFormatButNeverAnEarlierOutput) {
+    const auto song = Wave16(2, 44100, std::vector<int16_t>(4000, 0));
+    WriteFile(dir / "Song.wav", song);
+    WriteFile(dir / "Song_vo.wav", song);
+    ASSERT_EQ(EncodeFixture(dir / "tune (karaoke).flac", "flac", "flac", 44100, 2, TestSignal(44100, 2, 4410)), "");
+    WriteFile(dir / "tune.wav", song);
+    WriteFile(dir / "05 Another Song.wav", song);
+    WriteFile(dir / "Another Song (Karaoke Version).wav", song);
+    struct Case {
+        const char *original, *karaoke, *output;
+    } cases[] = {
+        {"Song.wav", "", "Song_vo.wav"},
+        {"tune.wav", "tune (karaoke).flac", "tune_vo.wav"},
+        {"05 Another Song.wav", "Another Song (Karaoke Version).wav", "05 Another Song_vo.wav"}, // the title rule
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.original);
+        form->Edit2->clear();
+        form->DropFile(P(c.original), {100, 50});
+        EXPECT_EQ(form->Edit2->text(), *c.karaoke ? P(c.karaoke) : QString());
+        EXPECT_EQ(form->Edit3->text(), P(c.output));
+    }
+    EXPECT_TRUE(dialogs.warnings.isEmpty()) << dialogs.warnings.join("|").toStdString();
+}
+
+TEST_F(Window, ASearchThatFindsNothingClearsOnlyTheKaraokeItFilled) {
+    MakePair(20000);
+    WriteFile(dir / "Lonely.wav", Wave16(2, 44100, std::vector<int16_t>(4000, 0)));
+    const QString karaoke = P("02 Song (off vocal).wav");
+    form->DropFile(P("01 Song.wav"), {100, 50});
+    ASSERT_EQ(form->Edit2->text(), karaoke);
+    form->DropFile(P("Lonely.wav"), {100, 50});
+    EXPECT_EQ(form->Edit2->text(), "");
+    EXPECT_EQ(form->WformLbl2->text(), "");
+    EXPECT_EQ(form->Edit3->text(), P("Lonely_vo.wav"));
+
+    // Picked by hand, dropped or typed, it stays.
+    form->DropFile(P("01 Song.wav"), {100, 50});
+    form->DropFile(karaoke, {100, 120});
+    form->DropFile(P("Lonely.wav"), {100, 50});
+    EXPECT_EQ(form->Edit2->text(), karaoke);
+    form->show();
+    form->DropFile(P("01 Song.wav"), {100, 50});
+    form->Edit2->clear();
+    QTest::keyClicks(form->Edit2, karaoke);
+    form->DropFile(P("Lonely.wav"), {100, 50});
+    EXPECT_EQ(form->Edit2->text(), karaoke);
+    EXPECT_TRUE(dialogs.warnings.isEmpty()) << dialogs.warnings.join("|").toStdString();
+}
+
+TEST_F(Window, WarnsOfAKaraokeFoundThatSharesLittleOfTheNameBeforeStart) {
+    const auto song = Wave16(2, 44100, std::vector<int16_t>(4000, 0));
+    WriteFile(dir / "01 Song.wav", song);
+    WriteFile(dir / "01 Song (Instrumental).wav", song);
+    WriteFile(dir / "05 Another Song.wav", song);
+    form->show();
+    form->DropFile(P("05 Another Song.wav"), {100, 50});
+    ASSERT_EQ(form->Edit2->text(), P("01 Song (Instrumental).wav"));
+    EXPECT_TRUE(form->WarnLabel->isVisible());
+    EXPECT_EQ(form->WarnLabel->toolTip(),
+              "找到的伴奏“01 Song (Instrumental).wav”与原唱的文件名几乎没有相同之处：是同一首歌吗？");
+    // A new output name leaves it; a karaoke chosen by hand takes it away.
+    QTest::keyClicks(form->Edit3, "x");
+    EXPECT_TRUE(form->WarnLabel->isVisible());
+    form->DropFile(P("01 Song.wav"), {100, 120});
+    EXPECT_FALSE(form->WarnLabel->isVisible());
+    // A good match gives none.
+    form->DropFile(P("01 Song.wav"), {100, 50});
+    EXPECT_EQ(form->Edit2->text(), P("01 Song (Instrumental).wav"));
+    EXPECT_FALSE(form->WarnLabel->isVisible());
+    EXPECT_TRUE(dialogs.warnings.isEmpty());
+}
+
+TEST_F(Window, ARunOfAPairThatDoesNotBelongTogetherEndsWithItsWarnings) {
+    SetLanguage(Language::English);
+    const size_t frames = 4 * 44100;
+    WriteFile(dir / "Song.wav", Wave16(2, 44100, Mix(Accompaniment(frames, 2, 21), Voice(frames, 2, 44100))));
+    WriteFile(dir / "Other.wav", Wave16(2, 44100, Accompaniment(frames / 4, 2, 99)));
+    Type(form->Edit1, P("Song.wav"));
+    Type(form->Edit2, P("Other.wav"));
+    Type(form->Edit3, P("voice.wav"));
+    form->show();
+    form->StartBtnClick();
+    EXPECT_TRUE(dialogs.warnings.isEmpty()) << dialogs.warnings.join("|").toStdString();
+    ASSERT_TRUE(form->ResultLabel->isVisible());
+    ASSERT_TRUE(form->WarnLabel->isVisible());
+    const QStringList lines = form->WarnLabel->toolTip().split('\n');
+    ASSERT_EQ(lines.size(), 2) << form->WarnLabel->toolTip().toStdString();
+    EXPECT_TRUE(lines[0].startsWith("The karaoke is much shorter than the original (1.0 s against 4.0 s)"))
+        << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].startsWith("The removal took out almost nothing")) << lines[1].toStdString();
+    // What the two lines below the output box hold, the rest in the tooltip.
+    const QString shown = form->WarnLabel->text();
+    EXPECT_TRUE(shown.startsWith("The karaoke is much shorter")) << shown.toStdString();
+    EXPECT_LE(form->WarnLabel->fontMetrics()
+                  .boundingRect(form->WarnLabel->contentsRect(), Qt::TextWordWrap, shown)
+                  .height(),
+              form->WarnLabel->height());
+    // The next action takes them away with the result line.
+    QTest::keyClicks(form->Edit3, "x");
+    EXPECT_FALSE(form->WarnLabel->isVisible());
+}
+
+TEST_F(Window, TheOpenDialogsShowEveryReadableFormatFirst) {
+    for (QToolButton* button : {form->BitBtn1, form->BitBtn2}) {
+        QString shown;
+        QTimer::singleShot(0, [&] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                shown = dialog->selectedNameFilter();
+                dialog->reject();
+            }
+        });
+        button->click();
+        EXPECT_TRUE(shown.startsWith("音频文件 (*.wav *.wave *.flac *.mp3 *.m4a")) << shown.toStdString();
+    }
+    EXPECT_EQ(form->Edit1->text(), "");
 }

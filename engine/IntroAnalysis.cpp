@@ -37,7 +37,10 @@ int TVocalMain::FindOnsetOffset(bool inverted) {
         const bool isOriginal = file == original_;
         const int origFrames = isOriginal ? f->blockLen : 0, karFrames = isOriginal ? 0 : f->karaokeLen;
         int64_t a = 0;
-        while (file->Read(pcm, bytes) > 0) {
+        for (;;) {
+            const int32_t got = file->Read(pcm, bytes);
+            if (got <= 0) break;
+            ZeroTail(pcm, got, bytes);
             f->UnpackInput(origFrames, karFrames);
             f->MakeMid(origFrames, karFrames);
             for (int i = 0; i < len; ++i) {
@@ -55,8 +58,8 @@ int TVocalMain::FindOnsetOffset(bool inverted) {
     if (b < 0) b = 0;
     original_->SeekFrame(a);
     karaoke_->SeekFrame(b);
-    original_->Read(f->origPcm.get(), f->origPcmBytes);
-    karaoke_->Read(f->karPcm.get(), f->karPcmBytes);
+    ZeroTail(f->origPcm.get(), original_->Read(f->origPcm.get(), f->origPcmBytes), f->origPcmBytes);
+    ZeroTail(f->karPcm.get(), karaoke_->Read(f->karPcm.get(), f->karPcmBytes), f->karPcmBytes);
     f->UnpackInput();
     f->MakeMid();
     const int s = f->FindShiftMonoN(f->blockLen / 4, f->blockLen / 4, f->blockLen / 5, 1);
@@ -78,7 +81,7 @@ int TVocalMain::FindEnvelopeOffset(bool useMid, bool inverted) {
     // the window is unpacked and mixed.
     auto envelope = [&](TWaveData* file, int16_t* pcm, const int32_t* mono, std::vector<int32_t>& env) {
         for (size_t i = 0; i < env.size(); ++i) {
-            file->Read(pcm, Bytes(W, Channels));
+            ZeroTail(pcm, file->Read(pcm, Bytes(W, Channels)), Bytes(W, Channels));
             f->UnpackInput(W, W);
             if (useMid)
                 f->MakeMid(W, W);
@@ -116,8 +119,8 @@ int TVocalMain::FindEnvelopeOffset(bool useMid, bool inverted) {
         original_->SeekFrame(p - coarse);
         karaoke_->SeekFrame(p - 2 * W);
     }
-    original_->Read(f->origPcm.get(), f->origPcmBytes);
-    karaoke_->Read(f->karPcm.get(), f->karPcmBytes);
+    ZeroTail(f->origPcm.get(), original_->Read(f->origPcm.get(), f->origPcmBytes), f->origPcmBytes);
+    ZeroTail(f->karPcm.get(), karaoke_->Read(f->karPcm.get(), f->karPcmBytes), f->karPcmBytes);
     f->UnpackInput();
     f->MakeMid();
     const int s = f->FindShiftMono(2 * W, 2 * W, 1);
@@ -170,6 +173,8 @@ int TVocalMain::MeasureAlignment(int offset, int drift, bool estimateLevel, bool
         const int32_t n = original_->Read(f->origPcm.get(), f->origPcmBytes);
         const int32_t m = n > 0 ? karaoke_->Read(f->karPcm.get(), karBytes) : 0;
         if (n <= 0 || m <= 0 || (limited && k >= maxBlocks)) break;
+        ZeroTail(f->origPcm.get(), n, f->origPcmBytes);
+        ZeroTail(f->karPcm.get(), m, karBytes);
         f->UnpackInput(f->blockLen, karNeed);
 
         int B;

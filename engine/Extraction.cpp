@@ -110,14 +110,8 @@ void TVocalMain::FillReport(const ExtractionPlan& plan, int ofs) {
     report_.mergeReason = text;
 }
 
-int64_t TVocalMain::StageLatency(const TVocalFunc& f, int merge) const {
-    const CommittedOptions& o = *options_;
-    int64_t d = 0;
-    if (merge == 0) d += f.SpectralLatency();
-    if (o.CntrFlg) d += f.CenterFocusLatency();
-    if (o.LPFFlg) d += f.lowPass[0].Half();
-    if (o.HPFFlg) d += f.highPass[0].Half();
-    return d;
+int64_t TVocalMain::StageLatency(const TVocalFunc& f, int) const {
+    return f.Latency();
 }
 
 void TVocalMain::PassThrough(int count, bool readKaraoke) {

@@ -71,6 +71,14 @@ void PreciseReader::Read(double pos0, double step, int start, int count)
     if (v.channels < 2) std::memset(aligned_[1].get() + from, 0, sizeof(float) * static_cast<size_t>(n));
 }
 
+void PreciseReader::Clear(int start, int count)
+{
+    if (!Ready()) return;
+    int from = 0, n = 0;
+    ClipRange(start, count, view_->blockLen, from, n);
+    for (int c = 0; c < 2; ++c) std::fill(aligned_[c].get() + from, aligned_[c].get() + from + n, 0.0f);
+}
+
 namespace {
 
 // Adds the fit of n original samples (orig[i], plus orig2[i] when given)

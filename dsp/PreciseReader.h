@@ -24,6 +24,9 @@ public:
     // (karaoke-array index, fractional) for i < count and c < channels; the
     // karaoke is zero outside its block. The range is clipped to the block.
     void Read(double pos0, double step, int start, int count);
+    // The aligned karaoke silent over the range (clipped to the block):
+    // where the karaoke has no counterpart for the original.
+    void Clear(int start, int count);
     // The fit's sums over orig index start .. start + count - 1 against the
     // karaoke at the whole shift `shift` (kar[c][shift + i] with orig[c][i]):
     // per channel, or on origMono and karMono when mono. The range is

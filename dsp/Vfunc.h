@@ -187,6 +187,9 @@ public:
     // c < channels; the karaoke is zero outside its block. The range is
     // clipped to the block.
     void ReadKaraokeAligned(double pos0, double step, int start, int count);
+    // karAligned[c][start + i] = 0 for i < count, both channels (clipped to
+    // the block): a stretch where the karaoke has no counterpart.
+    void ClearKaraokeAligned(int start, int count) { precise_.Clear(start, count); }
     // out[c][i] = round(orig[c][i] - karAligned[c][i] * gain) over the range,
     // both channels.
     void SubtractAlignedStereo(int start, int count, double gain);
@@ -276,7 +279,7 @@ private:
     void Release();
     // Streams orig[c][from ..] against kar[c] (n samples each) through
     // workers 0 .. jobs - 1 and waits for them.
-    void RunSpectral(int from, int n, double gain, const int32_t* const* kar, int jobs);
+    void RunSpectral(int from, int n, double gain, const int32_t* const* karSrc, int jobs);
     search::MatchSet StereoSet(bool oversampled) const;
     search::MatchSet MonoSet(bool oversampled, int count) const;
     int32_t KarAt(const SampleArray<int32_t>& a, int64_t idx, int64_t len) const;

@@ -5,6 +5,7 @@
 // with precise alignment off, each classic row's output is pinned by a
 // checksum, so any change to the defined methods shows.
 #include "EngineFixture.h"
+#include "Extraction.h"
 #include "Trajectory.h"
 #include "VoiceWriter.h"
 
@@ -228,15 +229,28 @@ TEST_F(ModeTable, PreciseAlignmentFindsOffsetDriftAndGain)
     TVocalMain engine;
     RunReport report;
     Run(engine, {0, 1, 0, 0, 1}, &report);
-    ASSERT_TRUE(engine.Track.Valid());
+    const Trajectory& track = report.analysis.map.track;
+    ASSERT_TRUE(track.Valid());
     // kar_pos = drift * (orig_pos + offset)
-    EXPECT_NEAR(engine.Track.At(0), kDrift * kOffset, 0.01);
-    EXPECT_NEAR(engine.Track.At(100000), kDrift * (100000 + kOffset), 0.01);
+    EXPECT_NEAR(track.At(0), kDrift * kOffset, 0.01);
+    EXPECT_NEAR(track.At(100000), kDrift * (100000 + kOffset), 0.01);
     EXPECT_NEAR(report.driftPpm, (kDrift - 1) * 1e6, 0.5);
-    EXPECT_NEAR(engine.SavedVol, 1 / kGain, 0.002);
+    EXPECT_NEAR(report.analysis.karaokeGain, 1 / kGain, 0.002);
     EXPECT_NEAR(report.gainDb, -20 * std::log10(kGain), 0.02);
-    EXPECT_LT(report.cancellationDb, TVocalMain::kWaveformCancellationDb);
-    EXPECT_NE(host.log.find("Precise ofs:"), std::string::npos) << host.log;
+    EXPECT_LT(report.cancellationDb, kWaveformCancellationDb);
+    // The blocks of the final pass sit on the fitted position, apart from
+    // those the voice pulls.
+    ASSERT_GT(report.analysis.blocks.size(), 40u); // of some 60 blocks
+    std::vector<double> off;
+    for (const BlockPosition& b : report.analysis.blocks) off.push_back(std::fabs(b.offFitFrames));
+    std::nth_element(off.begin(), off.begin() + long(off.size() / 2), off.end());
+    EXPECT_LT(off[off.size() / 2], 0.01);
+    // And the removal second by second, around the removal in all.
+    const std::vector<double>& perSecond = report.removalDbPerSecond;
+    ASSERT_EQ(perSecond.size(), size_t(kSeconds));
+    for (double db : perSecond) EXPECT_LT(db, -3.0);
+    EXPECT_GE(report.removalDb, *std::min_element(perSecond.begin(), perSecond.end()));
+    EXPECT_LE(report.removalDb, *std::max_element(perSecond.begin(), perSecond.end()));
 }
 
 TEST_F(ModeTable, AFastDriftIsFollowedToAThousandthOfAFrame)
@@ -251,9 +265,10 @@ TEST_F(ModeTable, AFastDriftIsFollowedToAThousandthOfAFrame)
     TVocalMain engine;
     RunReport report;
     const auto out = Run(engine, {0, 1, 0, 0, 1}, &report);
-    ASSERT_TRUE(engine.Track.Valid());
+    const Trajectory& track = report.analysis.map.track;
+    ASSERT_TRUE(track.Valid());
     for (int64_t t : {int64_t(kRate), int64_t(10 * kRate), int64_t(19.5 * kRate)})
-        EXPECT_NEAR(engine.Track.At(t), drift * (double(t) + offset), 0.001) << t;
+        EXPECT_NEAR(track.At(t), drift * (double(t) + offset), 0.001) << t;
     EXPECT_GE(SdrAt(out, p.voice, 0), 50.0);
 }
 
@@ -269,7 +284,8 @@ TEST_F(ModeTable, AKaraokeMasteredDifferentlyIsMatchedBeforeItIsRemoved)
     TVocalMain engine;
     RunReport report;
     const auto out = Run(engine, {0, 2, 0, 0, 1}, &report);
-    EXPECT_FALSE(engine.Match.empty());
+    EXPECT_EQ(report.analysis.map.matchTaps.size(), size_t(2 * kMatchHalfTaps + 1));
+    EXPECT_TRUE(report.analysisTrace.matchingFilter);
     EXPECT_EQ(report.merge, 1);
     EXPECT_GE(SdrAt(out, p.voice, 0), 40.0);
 }
@@ -291,7 +307,7 @@ TEST_F(ModeTable, AutomaticMergeFollowsTheCancellation)
     TVocalMain other;
     Run(other, {0, 2, 0, 0, 1}, &report);
     EXPECT_EQ(report.merge, 0);
-    EXPECT_GT(report.cancellationDb, TVocalMain::kWaveformCancellationDb);
+    EXPECT_GT(report.cancellationDb, kWaveformCancellationDb);
     EXPECT_NE(report.mergeReason.find("frequency merge"), std::string::npos);
 }
 

@@ -29,7 +29,7 @@ bool Shrunk(const TWaveData& w)
 
 } // namespace
 
-void TVocalMain::Attach(EngineHost* host, CommittedOptions* options, TWaveData* original, TWaveData* karaoke,
+void TVocalMain::Attach(EngineHost* host, const CommittedOptions* options, TWaveData* original, TWaveData* karaoke,
                         TWaveData* output)
 {
     host_ = host;
@@ -39,15 +39,15 @@ void TVocalMain::Attach(EngineHost* host, CommittedOptions* options, TWaveData* 
     output_ = output;
 }
 
-// A one-channel original has no stereo image, so the channel handling is
-// normal and the centre focus off, in the committed options themselves.
 CommittedOptions TVocalMain::RunOptions() const
 {
+    CommittedOptions o = *options_;
+    // A one-channel original has no stereo image.
     if (original_->Format.nChannels < 2) {
-        options_->ProcMode = 0;
-        options_->CntrFlg = 0;
+        o.ProcMode = 0;
+        o.CntrFlg = 0;
     }
-    return *options_;
+    return o;
 }
 
 RunContext TVocalMain::Context(int64_t progressMaxBytes)

@@ -27,8 +27,9 @@ public:
                          kWriteFailed = RunResult::kWriteFailed;
 
     // The files, the options and the host this engine works with. The engine
-    // owns none of them.
-    void Attach(EngineHost* host, CommittedOptions* options, TWaveData* original, TWaveData* karaoke,
+    // owns none of them and changes none of the options: a run works on its
+    // own copy.
+    void Attach(EngineHost* host, const CommittedOptions* options, TWaveData* original, TWaveData* karaoke,
                 TWaveData* output);
 
     // mode 0: extract the voice; mode 1: pass the original alone through the
@@ -50,7 +51,8 @@ public:
     StopFlag Cancel;        // stop request, set by the front end, polled between blocks
 
 private:
-    // The options of one run.
+    // The options of one run: the committed ones, with a one-channel
+    // original's channel handling normal and its centre focus off.
     CommittedOptions RunOptions() const;
     RunContext Context(int64_t progressMaxBytes);
     // The report's part that every run fills at its start.
@@ -63,7 +65,7 @@ private:
     int AnalysisFor(RunContext& run, PairReader& pair, const CommittedOptions& options, Analysis& analysis);
 
     EngineHost* host_ = nullptr;
-    CommittedOptions* options_ = nullptr;
+    const CommittedOptions* options_ = nullptr;
     TWaveData* original_ = nullptr;
     TWaveData* karaoke_ = nullptr;
     TWaveData* output_ = nullptr;

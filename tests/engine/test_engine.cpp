@@ -116,14 +116,27 @@ TEST_F(Engine, StopEndsTheRunAfterTheCurrentBlockWithoutAMessage) {
     EXPECT_EQ(host.titles.back(), "Sonvelt");
 }
 
-TEST_F(Engine, MonoOriginalForcesNormalChannelsAndNoCenterFocus) {
+TEST_F(Engine, AMonoOriginalRunsWithNormalChannelsAndNoCentreFocusLeavingTheOptionsAlone) {
+    // Mid handling would halve a one-channel voice and the centre focus
+    // would delay it: the run uses neither, and the options stay as set.
     edited.ProcMode = 2;
     edited.CntrFlg = 1;
-    Write("song.wav", 1, Accompaniment(20000, 1, 5));
+    const size_t frames = 2 * kRate;
+    const auto accomp = Accompaniment(frames, 1, 5);
+    const auto voice = Voice(frames, 1, kRate);
+    Write("song.wav", 1, Mix(accomp, voice));
+    Write("kar.wav", 1, accomp);
+    RunEngine("song.wav", "kar.wav");
+    const auto out = Output();
+    ASSERT_EQ(out.size(), frames);
+    for (size_t i = 8820 / 4; i < frames; ++i) ASSERT_EQ(out[i], voice[i]) << i;
+    EXPECT_EQ(options.ProcMode, 2);
+    EXPECT_EQ(options.CntrFlg, 1);
+
     RunEngine("song.wav", "song.wav", 1);
-    EXPECT_EQ(options.ProcMode, 0);
-    EXPECT_EQ(options.CntrFlg, 0);
-    EXPECT_EQ(edited.ProcMode, 2);
+    EXPECT_EQ(Output(), Mix(accomp, voice));
+    EXPECT_EQ(options.ProcMode, 2);
+    EXPECT_EQ(options.CntrFlg, 1);
 }
 
 TEST_F(Engine, WaveformMergeRemovesAnAlignedKaraokeExactly) {

@@ -18,19 +18,7 @@ SONVELT_ALWAYS_INLINE void AddBlockFitLanes(BlockFit& fit, const int32_t* orig, 
                                             const float* kar, const float* slope, int n)
 {
     double oo[kLanes] = {}, kk[kLanes] = {}, ok[kLanes] = {}, ss[kLanes] = {}, os[kLanes] = {}, ks[kLanes] = {};
-    int i = 0;
-    for (; i + kLanes <= n; i += kLanes)
-        for (int l = 0; l < kLanes; ++l) {
-            const double ov = kSum ? static_cast<double>(orig[i + l]) + orig2[i + l] : static_cast<double>(orig[i + l]);
-            const double kv = kar[i + l], sv = slope[i + l];
-            oo[l] += ov * ov;
-            kk[l] += kv * kv;
-            ok[l] += ov * kv;
-            ss[l] += sv * sv;
-            os[l] += ov * sv;
-            ks[l] += kv * sv;
-        }
-    for (int l = 0; i < n; ++i, ++l) {
+    auto add = [&](int l, int i) SONVELT_ALWAYS_INLINE_LAMBDA {
         const double ov = kSum ? static_cast<double>(orig[i]) + orig2[i] : static_cast<double>(orig[i]);
         const double kv = kar[i], sv = slope[i];
         oo[l] += ov * ov;
@@ -39,7 +27,11 @@ SONVELT_ALWAYS_INLINE void AddBlockFitLanes(BlockFit& fit, const int32_t* orig, 
         ss[l] += sv * sv;
         os[l] += ov * sv;
         ks[l] += kv * sv;
-    }
+    };
+    int i = 0;
+    for (; i + kLanes <= n; i += kLanes)
+        for (int l = 0; l < kLanes; ++l) add(l, i + l);
+    for (int l = 0; i < n; ++i, ++l) add(l, i);
     fit.oo += LaneTotal(oo);
     fit.kk += LaneTotal(kk);
     fit.ok += LaneTotal(ok);

@@ -283,7 +283,7 @@ int Extraction::RunPrecise(const KaraokeMap& map)
     // The frequency merge limits its gain to the extraction strength: a
     // karaoke quieter than that is raised first, so it is still removed at
     // its whole gain.
-    const double cap = options_.SoundQty == 0 ? std::min(options_.Kvol, 1.5f) : options_.Kvol;
+    const double strengthCap = options_.SoundQty == 0 ? std::min(options_.Kvol, 1.5f) : options_.Kvol;
     // Of the karaoke window only the stretch the interpolator (and the
     // matching filter) reach is read: the middle half, a quarter block
     // before it and the taps after it.
@@ -325,7 +325,7 @@ int Extraction::RunPrecise(const KaraokeMap& map)
         if (plan_.merge == Merge::Waveform) {
             (f.*row.subtract)(quarter, half, g);
         } else {
-            const double raise = cap > 0 && g > cap ? g / cap : 1.0;
+            const double raise = strengthCap > 0 && g > strengthCap ? g / strengthCap : 1.0;
             if (raise != 1.0) f.FilterAligned(&raise, 0, quarter, half);
             (f.*row.spectral)(quarter, half, g / raise);
         }

@@ -53,6 +53,17 @@ protected:
     }
 
     std::vector<int16_t> Output() { return ReadSamples(dir / "out.wav"); }
+
+    // song.wav, an accompaniment with a voice, and kar.wav, the accompaniment
+    // alone; the accompaniment and the voice.
+    std::pair<std::vector<int16_t>, std::vector<int16_t>> WriteSongAndKaraoke(int channels, size_t frames,
+                                                                              uint32_t seed) {
+        auto accomp = Accompaniment(frames, channels, seed);
+        auto voice = Voice(frames, channels, kRate);
+        Write("song.wav", channels, Mix(accomp, voice));
+        Write("kar.wav", channels, accomp);
+        return {std::move(accomp), std::move(voice)};
+    }
 };
 
 } // namespace
@@ -122,10 +133,7 @@ TEST_F(Engine, AMonoOriginalRunsWithNormalChannelsAndNoCentreFocusLeavingTheOpti
     edited.ProcMode = 2;
     edited.CntrFlg = 1;
     const size_t frames = 2 * kRate;
-    const auto accomp = Accompaniment(frames, 1, 5);
-    const auto voice = Voice(frames, 1, kRate);
-    Write("song.wav", 1, Mix(accomp, voice));
-    Write("kar.wav", 1, accomp);
+    const auto [accomp, voice] = WriteSongAndKaraoke(1, frames, 5);
     RunEngine("song.wav", "kar.wav");
     const auto out = Output();
     ASSERT_EQ(out.size(), frames);
@@ -143,10 +151,7 @@ TEST_F(Engine, WaveformMergeRemovesAnAlignedKaraokeExactly) {
     // Karaoke identical to the accompaniment: after the first quarter block
     // the output is the voice itself, sample for sample.
     const size_t frames = 3 * kRate;
-    const auto accomp = Accompaniment(frames, 2, 6);
-    const auto voice = Voice(frames, 2, kRate);
-    Write("song.wav", 2, Mix(accomp, voice));
-    Write("kar.wav", 2, accomp);
+    const auto [accomp, voice] = WriteSongAndKaraoke(2, frames, 6);
     RunEngine("song.wav", "kar.wav");
     const auto out = Output();
     const size_t quarter = 8820 / 4;
@@ -365,8 +370,8 @@ TEST(RangeChoice, FirstRangeFromTheFirstPass) {
 TEST(RangeChoice, StopsWhereTheResidualSettles) {
     struct Case {
         const char* what;
-        int r0;
-        std::vector<std::pair<double, double>> passes; // voc, org per range from r0
+        int firstHalfWidth;
+        std::vector<std::pair<double, double>> passes; // residual, original level per half-width from the first
         int chosen;
         size_t tried;
     } cases[] = {
@@ -383,8 +388,8 @@ TEST(RangeChoice, StopsWhereTheResidualSettles) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         size_t tried = 0;
-        const int chosen = ChooseRange(c.r0, [&](int range, double& voc, double& org) {
-            EXPECT_EQ(range, c.r0 + int(tried));
+        const int chosen = ChooseRange(c.firstHalfWidth, [&](int range, double& voc, double& org) {
+            EXPECT_EQ(range, c.firstHalfWidth + int(tried));
             voc = c.passes.at(tried).first;
             org = c.passes.at(tried).second;
             ++tried;

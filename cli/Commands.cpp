@@ -385,8 +385,9 @@ int RunAnalyse(AnalyseArgs& args) {
     }
     if (engine.Cancel) return kExitInterrupted;
     const RunReport& r = engine.LastReport();
-    const std::string text = args.json ? FormatAnalysisJson(r, engine.BaseOfs, engine.Range) + "\n"
-                                       : FormatAnalysis(r, engine.BaseOfs, engine.Range);
+    const Analysis& a = r.analysis;
+    const std::string text = args.json ? FormatAnalysisJson(r, a.driftFramesPerBlock, a.searchHalfWidthFrames) + "\n"
+                                       : FormatAnalysis(r, a.driftFramesPerBlock, a.searchHalfWidthFrames);
     std::fputs(text.c_str(), stdout);
     return kExitOk;
 }

@@ -93,7 +93,7 @@ public:
     // 1 <= overlap <= n, outputs 1 or 2. Returns 0, or 1 when the arguments are
     // not allowed or the arrays or transforms cannot be had; the stream is then
     // unconfigured.
-    int Configure(int n, int overlap, int outputs, WindowAngle angle);
+    int Configure(int n, int overlapCount, int outputCount, WindowAngle angle);
     void Release();
     bool Configured() const { return frameSize > 0; }
     // Selects the complex-transform path; takes effect at the next frame.

@@ -59,7 +59,7 @@ public:
     static int RawOrder(float attenuationDb, float transitionWidth);
 
 private:
-    void FilterSegment(const int32_t* in, int count, int32_t* out);
+    void FilterSegment(const int32_t* in, int n, int32_t* out);
 
     float halfRate_ = 0.0f;
     float edgeLow_ = 0.0f;

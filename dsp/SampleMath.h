@@ -12,6 +12,9 @@
 // precision too: through double, where every float is exact.
 inline int32_t TruncToInt32(float v) { return TruncToInt32(static_cast<double>(v)); }
 
+// Rounding to the nearest int32, halves away from zero (saturating, NaN to 0).
+inline int32_t RoundToInt32(double v) { return TruncToInt32(v < 0 ? v - 0.5 : v + 0.5); }
+
 // Negation that saturates at the int32 limits.
 inline int32_t NegateInt32(int32_t v)
 {

@@ -5,7 +5,7 @@
 // where the two also agree in phase).
 //
 // Jobs continue the same signal: the frame state carries from job to job and
-// is reset only by Configure. The output lags the input by n - hop samples
+// is reset only by Configure and Reset. The output lags the input by n - hop samples
 // (7168). The threads that run the jobs and their hand-over are
 // SpectralWorkers' (SpectralHandover.h); this class holds no thread.
 #pragma once
@@ -28,6 +28,8 @@ public:
     int Configure(int n, int overlapCount, int modeValue, float strengthValue);
     // Frees the frame state; the unit is then unconfigured.
     void Release();
+    // Starts the stream anew with the same configuration.
+    void Reset() { stream_.Reset(); }
     // Runs one job's stream on the calling thread: count samples of orig and
     // kar in, out out (see FrameStream::Run).
     void Run(const int32_t* orig, const int32_t* kar, double gain, int32_t* out, int count);

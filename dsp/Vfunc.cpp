@@ -42,7 +42,8 @@ TVocalFunc::~TVocalFunc()
 
 void TVocalFunc::Release()
 {
-    ReleaseSpectral();  // the workers stop before any array is freed
+    spectral_.Release(); // the workers stop before any array is freed
+    precise_.Release();
     origPcm.reset();
     karPcm.reset();
     outPcm.reset();
@@ -57,9 +58,11 @@ void TVocalFunc::Release()
     karMonoOvsp.reset();
     filterScratch.reset();
     ovspFraction_.reset();
-    ReleasePrecise();
     blockLen = karaokeLen = 0;
     origPcmBytes = karPcmBytes = outPcmBytes = 0;
+    const search::Impl impl = view_.impl;
+    view_ = BufferView{};
+    view_.impl = impl;
 }
 
 int TVocalFunc::Setup(int channelCount, int rate, double blockSeconds, int factor)
@@ -122,6 +125,19 @@ int TVocalFunc::Setup(int channelCount, int rate, double blockSeconds, int facto
     karaokeLen = static_cast<int32_t>(karaoke);
     origPcmBytes = outPcmBytes = static_cast<int32_t>(block * channelCount * 2);
     karPcmBytes = static_cast<int32_t>(pcmKaraokeBytes);
+
+    view_.channels = channels;
+    view_.sampleRate = sampleRate;
+    view_.blockLen = blockLen;
+    view_.karaokeLen = karaokeLen;
+    for (int c = 0; c < 2; ++c) {
+        view_.orig[c] = orig[c].get();
+        view_.kar[c] = kar[c].get();
+        view_.out[c] = out[c].get();
+    }
+    view_.origMono = origMono.get();
+    view_.karMono = karMono.get();
+    view_.filterScratch = filterScratch.get();
     return 0;
 }
 
@@ -364,52 +380,48 @@ void TVocalFunc::OversampleKaraokeMono(int frames)
 
 int TVocalFunc::SetupLowPass(float attenuationDb, float cutoffHz)
 {
-    int result = 0;
-    const float stopEdgeHz = cutoffHz * 1.2f;
-    for (int c = 0; c < std::min(channels, 2); ++c)
-        result |= lowPass[c].Design(sampleRate, CFIRUnit::FilterType::LowPass, attenuationDb, stopEdgeHz, cutoffHz);
-    return result != 0 ? 1 : 0;
+    return lowPass.Setup(view_, attenuationDb, cutoffHz);
 }
 
 int TVocalFunc::SetupHighPass(float attenuationDb, float cutoffHz)
 {
-    int result = 0;
-    const float stopEdgeHz = cutoffHz * 0.75f;
-    for (int c = 0; c < std::min(channels, 2); ++c)
-        result |= highPass[c].Design(sampleRate, CFIRUnit::FilterType::HighPass, attenuationDb, cutoffHz, stopEdgeHz);
-    return result != 0 ? 1 : 0;
-}
-
-void TVocalFunc::ApplyFilter(CFIRUnit* filters, int start, int count, bool negate)
-{
-    int from = 0, n = 0;
-    buffer_util::ClipRange(start, count, blockLen, from, n);
-    if (n <= 0) return;
-    int32_t* scratch = filterScratch.get();
-    for (int c = 0; c < std::min(channels, 2); ++c) {
-        if (!filters[c].Designed()) continue;
-        int32_t* y = out[c].get() + from;
-        if (impl_ == search::Impl::Reference)
-            filters[c].FilterReference(y, n, scratch);
-        else
-            filters[c].Filter(y, n, scratch);
-        if (negate) {
-            for (int j = 0; j < n; ++j) y[j] = NegateInt32(scratch[j]);
-        } else {
-            std::memcpy(y, scratch, sizeof(int32_t) * static_cast<size_t>(n));
-        }
-    }
+    return highPass.Setup(view_, attenuationDb, cutoffHz);
 }
 
 void TVocalFunc::ApplyLowPass(int start, int count)
 {
-    ApplyFilter(lowPass, start, count, false);
+    lowPass.Process(start, count);
 }
 
 void TVocalFunc::ApplyHighPass(int start, int count)
 {
-    // The high-pass design's alternating taps invert the signal when its
-    // half-order is odd; the output is negated exactly when that keeps the
-    // voice's polarity.
-    ApplyFilter(highPass, start, count, highPass[0].Half() % 2 == 0);
+    highPass.Process(start, count);
+}
+
+int TVocalFunc::SetupCenterFocus(float strength)
+{
+    return centerFocus.Setup(view_, strength);
+}
+
+void TVocalFunc::ApplyCenterFocus(int start, int count)
+{
+    centerFocus.Process(start, count);
+}
+
+void TVocalFunc::ApplyFinishing(int start, int count)
+{
+    for (FinishingStage* stage : finishing_)
+        if (stage->Active()) stage->Process(start, count);
+}
+
+int TVocalFunc::Latency() const
+{
+    int frames = 0;
+    for (const BufferPart* part : parts_) frames += part->Latency();
+    return frames;
+}
+
+void TVocalFunc::ResetParts()
+{
+    for (BufferPart* part : parts_) part->Reset();
 }

@@ -1,28 +1,31 @@
 // The processing buffer of one extraction run or analysis pass: the 16-bit
 // blocks read from and written to the files, the per-channel 32-bit working
-// arrays, and the operations on them (unpacking, mid and side, oversampling,
-// subtraction, packing with the soft limiter, shift and gain searches, FIR
-// filters, the frequency merge on one worker thread per channel (see
-// SpectralHandover.h), the center focus).
+// arrays and the operations on them (unpacking, mid and side, oversampling,
+// subtraction, packing with the soft limiter, shift and gain searches). The
+// rest it delegates to its parts (BufferParts.h): the frequency merge
+// (SpectralMerge.h), the precise reader (PreciseReader.h) and the finishing
+// stages (FinishingStages.h), which run on the output in the order centre
+// focus, low-pass, high-pass.
 //
 // The engine sizes the object once with Setup and then drives it block by
 // block; nothing is allocated after Setup except by the setup operations of
-// the filters, the spectral workers and the center focus. All
-// per-channel arrays exist for both channels, also for one-channel recordings;
-// per-channel operations visit only c < channels unless said otherwise.
+// the parts. All per-channel arrays exist for both channels, also for
+// one-channel recordings; per-channel operations visit only c < channels
+// unless said otherwise.
 //
 // Karaoke indices are shifts: kar[c][shift + i] is the karaoke sample aligned
 // with orig[c][i]. The searches skip candidates that would read outside the
 // karaoke arrays, and the subtractions read karaoke samples outside them as 0.
 #pragma once
 
+#include "BufferParts.h"
 #include "BufferUtil.h"
-#include "Cntrfocus.h"
-#include "FirUnit.h"
+#include "FinishingStages.h"
+#include "PreciseReader.h"
 #include "SearchKernels.h"
-#include "SpectralHandover.h"
-#include "Thvofft.h"
+#include "SpectralMerge.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -35,15 +38,16 @@ public:
     TVocalFunc(const TVocalFunc&) = delete;
     TVocalFunc& operator=(const TVocalFunc&) = delete;
 
-    // Sizes the buffer for blocks of trunc(sampleRate * blockSeconds) frames and
-    // karaoke blocks of trunc(sampleRate * blockSeconds * 1.5) frames, the
-    // karaoke arrays oversampled by ovspFactor. Returns 0, or 1 when the arrays
+    // Sizes the buffer for `channelCount` channels at `rate` Hz: blocks of
+    // trunc(rate * blockSeconds) frames and karaoke blocks of
+    // trunc(rate * blockSeconds * 1.5) frames, the karaoke arrays
+    // oversampled by `factor`. Returns 0, or 1 when the arrays
     // cannot be allocated: arguments out of range (channels other than 1 or 2,
     // a rate or factor below 1, a block under one frame), an array of more
     // than 2^31 - 1 bytes, more memory in all than the machine has, or a
     // failed allocation. After a failure the object holds no arrays and stays
     // safe to destroy or to set up again. Arrays start zeroed.
-    int Setup(int channels, int sampleRate, double blockSeconds, int ovspFactor);
+    int Setup(int channelCount, int rate, double blockSeconds, int factor);
     // karaokeSign -1 when invert, else +1; applies from the next UnpackInput.
     void SetKaraokeInvert(bool invert);
 
@@ -99,29 +103,25 @@ public:
     void OversampleKaraoke(int frames);
     void OversampleKaraokeMono(int frames);
 
-    // Treble and bass cut on the output channels (c < channels). The low-pass
-    // has its pass-band edge at cutoffHz and its stop-band edge at 1.2 times it,
-    // the high-pass its stop-band edge at 0.75 times it. Return 0, or 1 when a
-    // filter's arrays cannot be allocated.
+    // Treble and bass cut on the output channels (c < channels), the
+    // finishing stages lowPass and highPass (see FirStage). Return 0, or 1
+    // when a filter's arrays cannot be allocated.
     int SetupLowPass(float attenuationDb, float cutoffHz);
     int SetupHighPass(float attenuationDb, float cutoffHz);
-    // Filter out[c][start .. start + count) in place through filterScratch; the
-    // high-pass result is negated when the filter's half-order is even, so
-    // that either order keeps the signal's polarity. The range is clipped to
-    // the block; channels whose filter is not designed are left alone.
+    // Filter out[c][start .. start + count) in place; the range is clipped
+    // to the block; channels whose filter is not designed are left alone.
     void ApplyLowPass(int start, int count);
     void ApplyHighPass(int start, int count);
 
-    // Frequency merge on the spectral workers, one thread per channel. Starts
-    // the workers if they are not running and configures them for frames of
-    // 8192 samples, hop 1024; mode 0 = quality first, 1 = extraction first.
-    // Returns 0, or 1 when a worker cannot be started or its arrays cannot be
-    // allocated (the workers are then stopped). A new Setup stops the workers.
+    // Frequency merge on the spectral workers, one thread per channel (see
+    // SpectralMerge). Returns 0, or 1 when a worker cannot be started or its
+    // arrays cannot be allocated (the workers are then stopped). A new Setup
+    // stops the workers.
     int SetupSpectral(int mode, float strength);
     // Runs the frequency merge's channels one after the other on the calling
     // thread instead of on the workers (same results): for batches that keep
     // every core busy with jobs already. Set before SetupSpectral.
-    void SpectralOnCaller(bool on) { spectralOnCaller_ = on; }
+    void SpectralOnCaller(bool on) { spectral_.RunOnCaller(on); }
     // Streams orig[c][start .. start + count) against kar[c][shift + start ..]
     // through worker c (c < channels, in parallel) into out[c][start ..]; the
     // output lags by 7168 samples across successive calls. The range is
@@ -137,12 +137,7 @@ public:
 
     // True when no job of the frequency merge is left running (so always
     // once the calls above have returned).
-    bool SpectralIdle() { return workers_.Wait(std::chrono::milliseconds(0)); }
-
-    // Frames by which the frequency merge and the center focus delay their
-    // output (0 for a stage that is not set up).
-    int SpectralLatency() const;
-    int CenterFocusLatency() const;
+    bool SpectralIdle() { return spectral_.Idle(); }
 
     // Centre focus on out[0] (left) and out[1] (right), in place; a stream
     // lagging by 7168 samples. SetupCenterFocus returns 0, or 1 when its arrays
@@ -150,6 +145,15 @@ public:
     // does nothing unless SetupCenterFocus succeeded.
     int SetupCenterFocus(float strength);
     void ApplyCenterFocus(int start, int count);
+
+    // The finishing stages that are set up, in their order, over the range.
+    void ApplyFinishing(int start, int count);
+    // Frames by which the parts that are set up delay the output (the
+    // frequency merge 7168, the centre focus 7168, each filter half its
+    // order).
+    int Latency() const;
+    // Starts every part's stream anew.
+    void ResetParts();
 
     // Shift searches: the best karaoke position among center, center + step,
     // center - step, ... up to range away (none below 0); ties go to the
@@ -173,20 +177,23 @@ public:
     double FindGainOvspMono(int shift, double step, double range, double center) const;
 
     // Precise alignment: the karaoke read between its samples along a
-    // position that moves by a fraction of a frame per frame (see
-    // FracDelay.h), and the least-squares fit of one block's shift.
-    //
-    // SetupPrecise allocates the arrays these use (0, or 1 when they cannot
-    // be had); the operations below do nothing before it succeeded.
+    // position that moves by a fraction of a frame per frame, removed and
+    // fitted (see PreciseReader). SetupPrecise allocates the arrays these
+    // use (0, or 1 when they cannot be had); the operations below do
+    // nothing before it succeeded.
     int SetupPrecise();
-    // karAligned[c][start + i] = kar[c] read at position pos0 + step * i
-    // (karaoke-array index, fractional) for i < count and c < channels; the
-    // karaoke is zero outside its block. The range is clipped to the block.
+    // The aligned karaoke: karAligned[c][start + i] = kar[c] read at position
+    // pos0 + step * i (karaoke-array index, fractional) for i < count and
+    // c < channels; the karaoke is zero outside its block. The range is
+    // clipped to the block.
     void ReadKaraokeAligned(double pos0, double step, int start, int count);
-    // out[c][i] = trunc(orig[c][i] - karAligned[c][i] * gain) over the range,
+    // karAligned[c][start + i] = 0 for i < count, both channels (clipped to
+    // the block): a stretch where the karaoke has no counterpart.
+    void ClearKaraokeAligned(int start, int count) { precise_.Clear(start, count); }
+    // out[c][i] = round(orig[c][i] - karAligned[c][i] * gain) over the range,
     // both channels.
     void SubtractAlignedStereo(int start, int count, double gain);
-    // out[0][i] = out[1][i] = trunc(((orig[0] + orig[1]) - (karAligned[0] + karAligned[1]) * gain) * 0.5).
+    // out[0][i] = out[1][i] = round(((orig[0] + orig[1]) - (karAligned[0] + karAligned[1]) * gain) * 0.5).
     void SubtractAlignedMid(int start, int count, double gain);
     // The frequency merge against the aligned karaoke (rounded to whole
     // sample values), as SpectralSubtractStereo / SpectralSubtractMid.
@@ -198,49 +205,53 @@ public:
     double FindGainAlignedStereo(int start, int count, double step, double range, double center) const;
     double FindGainAlignedMono(int start, int count, double step, double range, double center) const;
 
-    // Sums of one block's least-squares fit of orig ~ g * kar(shift + i + d):
-    // o the original, k the karaoke at the whole shift, s its slope there
-    // (o.o, k.k, o.k, s.s, o.s, k.s over the samples used).
-    struct BlockFit {
-        double oo = 0, kk = 0, ok = 0, ss = 0, os = 0, ks = 0;
-        int64_t n = 0;
-    };
-    // Over orig index start .. start + count - 1 at karaoke shift `shift`:
+    using BlockFit = precise::BlockFit;
+    // One block's sums of the least-squares fit of orig ~ g * kar(shift + i + d)
+    // over orig index start .. start + count - 1 at karaoke shift `shift`:
     // per channel (c < channels) when mono is false, else on origMono and
     // karMono (after MakeSide or MakeMid).
-    BlockFit FitBlock(int shift, int start, int count, bool mono);
+    BlockFit FitBlock(int shift, int start, int count, bool mono) { return precise_.FitAtShift(shift, start, count, mono); }
+    // The same fit against the aligned karaoke: the residual shift and gain
+    // of a block already read along a position. karAligned must hold
+    // fracdelay::kTaps samples beyond either end of the range. Per channel,
+    // or on the channels' sum when mid is true.
+    BlockFit FitAligned(int start, int count, bool mid) { return precise_.FitAligned(start, count, mid); }
     // A short filter on the aligned karaoke: a karaoke mastered differently
     // (another equaliser) is matched to the original before it is removed.
     // karAligned[c][start + i] = sum over m of taps[m + halfTaps] *
     // karAligned[c][start + i + m], |m| <= halfTaps, for i < count; the
     // aligned karaoke must hold halfTaps samples beyond either end.
-    void FilterAligned(const double* taps, int halfTaps, int start, int count);
+    void FilterAligned(const double* taps, int halfTaps, int start, int count)
+    {
+        precise_.Filter(taps, halfTaps, start, count);
+    }
     // Adds one block's normal equations of the filter fit orig ~ filter *
     // karAligned over the range, times weight: gram[(2h+1)^2] the aligned
     // karaoke's products at lags m, m', cross[2h+1] the original's products
     // with it. Per channel, or on the channels' sum when mid is true.
     void AccumulateMatch(int start, int count, int halfTaps, bool mid, double weight, double* gram,
-                         double* cross) const;
+                         double* cross)
+    {
+        precise_.AccumulateMatch(start, count, halfTaps, mid, weight, gram, cross);
+    }
     // The share of the original's energy over the range that is left after
     // subtracting the aligned karaoke (per channel, or on the sum when mid).
-    double AlignedResidual(int start, int count, bool mid) const;
+    double AlignedResidual(int start, int count, bool mid) const { return precise_.Residual(start, count, mid); }
 
-    // The same fit against the aligned karaoke (k = karAligned, s its slope):
-    // the residual shift and gain of a block already read along a position.
-    // karAligned must hold kTaps samples beyond either end of the range. Per
-    // channel, or on the channels' sum when mid is true.
-    BlockFit FitAligned(int start, int count, bool mid);
-
-    // Selects the plain reference loops or the fast kernels for the searches
-    // and the filters (the default). Both give the same results.
-    void UseReferenceKernels(bool on) { impl_ = on ? search::Impl::Reference : search::Impl::Fast; }
+    // Selects the plain reference loops instead of the fast kernels (the
+    // default) for the shift and gain searches, the FIR filters, the
+    // fractional read and its slope, the block fits, the matching filter's
+    // equations and the matching filter. Both give the same results (the
+    // sums of the fits and of the equations to rounding). The centre focus
+    // and the frequency merge's streams have switches of their own.
+    void UseReferenceKernels(bool on) { view_.impl = on ? search::Impl::Reference : search::Impl::Fast; }
 
     int32_t channels = 0;
     int32_t sampleRate = 0;
     int32_t ovspFactor = 1;
-    CenterFocus centerFocus;
-    CFIRUnit lowPass[2];
-    CFIRUnit highPass[2];
+    CenterFocusStage centerFocus;
+    FirStage lowPass{CFIRUnit::FilterType::LowPass};
+    FirStage highPass{CFIRUnit::FilterType::HighPass};
     int32_t karaokeSign = 1;
     SampleArray<int16_t> origPcm;
     SampleArray<int32_t> orig[2];
@@ -266,32 +277,18 @@ public:
 
 private:
     void Release();
-    void ReleaseSpectral();
-    void ReleasePrecise();
-    void WaitForWorkers();
-    // True when SetupSpectral succeeded for the first jobs channels.
-    bool SpectralReady(int jobs) const;
-    // Streams orig[c][from ..] against karSrc[c][from ..] (n samples) through
-    // workers 0 .. jobs - 1 and waits for them; nothing unless SpectralReady.
-    void SpectralJobs(int from, int n, double gain, const SampleArray<int32_t>* karSrc, int jobs);
-    // The same with the karaoke given from its first sample, kar[c][0 .. n).
-    void RunSpectral(int from, int n, double gain, const int32_t* const* kar, int jobs);
-    const int32_t* StageKaraoke(int c, int64_t from, int count);
-    void ApplyFilter(CFIRUnit* filters, int start, int count, bool negate);
+    // Streams orig[c][from ..] against kar[c] (n samples each) through
+    // workers 0 .. jobs - 1 and waits for them.
+    void RunSpectral(int from, int n, double gain, const int32_t* const* karSrc, int jobs);
     search::MatchSet StereoSet(bool oversampled) const;
     search::MatchSet MonoSet(bool oversampled, int count) const;
     int32_t KarAt(const SampleArray<int32_t>& a, int64_t idx, int64_t len) const;
 
-    SampleArray<double> ovspFraction_;   // l / ovspFactor for l < ovspFactor
-    SampleArray<float> karF_[2];         // kar[c] as float, for the interpolator
-    SampleArray<float> karAligned_[2];   // the karaoke read along the aligned position
-    SampleArray<int32_t> karAlignedPcm_[2]; // the same rounded, for the spectral workers
-    SampleArray<float> fitSpan_;         // a karaoke stretch and its slope, for FitBlock
-    SampleArray<float> fitSlope_;
-    SampleArray<float> matchScratch_;    // a filtered stretch, before it replaces karAligned
-    SampleArray<int32_t> spectralKar_[2];  // karaoke stretches that reach outside kar
-    ThVocalFFT spectral_[2];               // the frequency merge's stream per channel
-    SpectralWorkers workers_;              // last: stopped before anything it runs on goes
-    search::Impl impl_ = search::Impl::Fast;
-    bool spectralOnCaller_ = false;
+    SampleArray<double> ovspFraction_; // l / ovspFactor for l < ovspFactor
+    BufferView view_;                  // what the parts see of the arrays above
+    PreciseReader precise_;
+    SpectralMerge spectral_;           // its workers stop before the arrays go
+    // The finishing stages in the order they run.
+    std::array<FinishingStage*, 3> finishing_{&centerFocus, &lowPass, &highPass};
+    std::array<BufferPart*, 5> parts_{&precise_, &spectral_, &centerFocus, &lowPass, &highPass};
 };

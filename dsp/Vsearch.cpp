@@ -33,61 +33,61 @@ search::MatchSet TVocalFunc::MonoSet(bool oversampled, int count) const
 int TVocalFunc::FindShiftPlain(int center, int range, int step) const
 {
     if (blockLen <= 0) return center;
-    return search::FindShift(MonoSet(false, blockLen), search::Cost::Abs, center, range, step, impl_);
+    return search::FindShift(MonoSet(false, blockLen), search::Cost::Abs, center, range, step, view_.impl);
 }
 
 int TVocalFunc::FindShiftStereo(int center, int range, int step) const
 {
     if (blockLen <= 0) return center;
-    return search::FindShift(StereoSet(false), search::Cost::AbsSlope, center, range, step, impl_);
+    return search::FindShift(StereoSet(false), search::Cost::AbsSlope, center, range, step, view_.impl);
 }
 
 int TVocalFunc::FindShiftMono(int center, int range, int step) const
 {
     if (blockLen <= 0) return center;
-    return search::FindShift(MonoSet(false, blockLen), search::Cost::AbsSlope, center, range, step, impl_);
+    return search::FindShift(MonoSet(false, blockLen), search::Cost::AbsSlope, center, range, step, view_.impl);
 }
 
 int TVocalFunc::FindShiftMonoN(int center, int range, int count, int step) const
 {
     if (blockLen <= 0) return center;
-    return search::FindShift(MonoSet(false, count), search::Cost::AbsSlope, center, range, step, impl_);
+    return search::FindShift(MonoSet(false, count), search::Cost::AbsSlope, center, range, step, view_.impl);
 }
 
 int TVocalFunc::FindShiftOvspStereo(int center, int range, int step) const
 {
     if (blockLen <= 0) return center;
-    return search::FindShift(StereoSet(true), search::Cost::AbsSlope, center, range, step, impl_);
+    return search::FindShift(StereoSet(true), search::Cost::AbsSlope, center, range, step, view_.impl);
 }
 
 int TVocalFunc::FindShiftOvspMono(int center, int range, int step) const
 {
     if (blockLen <= 0) return center;
-    return search::FindShift(MonoSet(true, blockLen), search::Cost::AbsSlope, center, range, step, impl_);
+    return search::FindShift(MonoSet(true, blockLen), search::Cost::AbsSlope, center, range, step, view_.impl);
 }
 
 double TVocalFunc::FindGainStereo(int shift, double step, double range, double center) const
 {
     if (blockLen <= 0) return center;
-    return search::FindGainCenterOut(StereoSet(false), shift, step, range, center, impl_);
+    return search::FindGainCenterOut(StereoSet(false), shift, step, range, center, view_.impl);
 }
 
 double TVocalFunc::FindGainMono(int shift, double step, double range, double center) const
 {
     if (blockLen <= 0) return center;
-    return search::FindGainCenterOut(MonoSet(false, blockLen), shift, step, range, center, impl_);
+    return search::FindGainCenterOut(MonoSet(false, blockLen), shift, step, range, center, view_.impl);
 }
 
 double TVocalFunc::FindGainOvspStereo(int shift, double step, double range, double center) const
 {
     if (blockLen <= 0) return center;
-    return search::FindGainAscending(StereoSet(true), shift, step, range, center, impl_);
+    return search::FindGainAscending(StereoSet(true), shift, step, range, center, view_.impl);
 }
 
 double TVocalFunc::FindGainOvspMono(int shift, double step, double range, double center) const
 {
     if (blockLen <= 0) return center;
-    return search::FindGainAscending(MonoSet(true, blockLen), shift, step, range, center, impl_);
+    return search::FindGainAscending(MonoSet(true, blockLen), shift, step, range, center, view_.impl);
 }
 
 TVocalFunc::ResidualSum TVocalFunc::SumResidual(int shift, int start, int count, bool mid) const

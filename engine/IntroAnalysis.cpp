@@ -1,19 +1,13 @@
-// The intro analysis: where the same content starts in the two recordings
-// and in which phase, and the block-wise measuring pass the automatic
-// analysis is built on.
-#include "EngineUtil.h"
-#include "Vocalmain.h"
+#include "IntroAnalysis.h"
 
 #include "FracDelay.h"
-#include "Twave.h"
 #include "Vfunc.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <memory>
 #include <vector>
-
-using namespace engine_util;
 
 namespace {
 
@@ -23,21 +17,24 @@ constexpr int kGainBins = 301;
 
 } // namespace
 
-
-int TVocalMain::FindOnsetOffset(bool inverted) {
+int FindOnsetOffset(PairReader& pair, RunContext& run, bool inverted)
+{
     auto f = std::make_unique<TVocalFunc>();
-    if (f->Setup(Channels, SampleRate(), 1.0, 1) != 0) return 0;
+    if (f->Setup(pair.Channels(), pair.SampleRate(), 1.0, 1) != 0) return 0;
     f->SetKaraokeInvert(inverted);
-    original_->SeekFrame(0);
-    karaoke_->SeekFrame(0);
 
-    // Frames before each recording first reaches 128 (positive excursions only).
-    // Each block is unpacked and mixed only on the side it was read into.
-    auto onset = [&](TWaveData* file, int16_t* pcm, int32_t bytes, const int32_t* mono, int len) {
-        const bool isOriginal = file == original_;
-        const int origFrames = isOriginal ? f->blockLen : 0, karFrames = isOriginal ? 0 : f->karaokeLen;
+    // Frames before each recording first reaches 128 (positive excursions
+    // only). Each block is unpacked and mixed only on the side it was read
+    // into.
+    auto onset = [&](bool original) {
+        const int len = original ? f->blockLen : f->karaokeLen;
+        const int origFrames = original ? len : 0, karFrames = original ? 0 : len;
+        int16_t* pcm = original ? f->origPcm.get() : f->karPcm.get();
+        const int32_t* mono = original ? f->origMono.get() : f->karMono.get();
         int64_t a = 0;
-        while (file->Read(pcm, bytes) > 0) {
+        for (int64_t at = 0;; at += len) {
+            const int32_t got = original ? pair.ReadOriginal(at, pcm, len) : pair.ReadKaraoke(at, pcm, len);
+            if (got <= 0) break;
             f->UnpackInput(origFrames, karFrames);
             f->MakeMid(origFrames, karFrames);
             for (int i = 0; i < len; ++i) {
@@ -47,38 +44,41 @@ int TVocalMain::FindOnsetOffset(bool inverted) {
         }
         return a;
     };
-    const int64_t a = onset(original_, f->origPcm.get(), f->origPcmBytes, f->origMono.get(), f->blockLen);
-    int64_t b = onset(karaoke_, f->karPcm.get(), f->karPcmBytes, f->karMono.get(), f->karaokeLen);
-    Pump();
+    const int64_t a = onset(true);
+    int64_t b = onset(false);
+    run.Pump();
 
     b -= f->blockLen / 4;
     if (b < 0) b = 0;
-    original_->SeekFrame(a);
-    karaoke_->SeekFrame(b);
-    original_->Read(f->origPcm.get(), f->origPcmBytes);
-    karaoke_->Read(f->karPcm.get(), f->karPcmBytes);
+    pair.ReadOriginal(a, f->origPcm.get(), f->blockLen);
+    pair.ReadKaraoke(b, f->karPcm.get(), f->karaokeLen);
     f->UnpackInput();
     f->MakeMid();
     const int s = f->FindShiftMonoN(f->blockLen / 4, f->blockLen / 4, f->blockLen / 5, 1);
     return int(std::clamp<int64_t>(s + b - a, INT32_MIN, INT32_MAX));
 }
 
-int TVocalMain::FindEnvelopeOffset(bool useMid, bool inverted) {
-    const int W = int(SampleRate() * 0.02);
+int FindEnvelopeOffset(PairReader& pair, RunContext& run, bool useMid, bool inverted)
+{
+    const int W = int(pair.SampleRate() * 0.02);
     if (W < 1) return 0;
     constexpr int kOrigWindows = 3000, kKarWindows = 6000, kLead = 1500;
     std::vector<int32_t> env1(kOrigWindows), env2(kKarWindows);
     auto f = std::make_unique<TVocalFunc>();
-    if (f->Setup(Channels, SampleRate(), 0.2, 1) != 0 || f->blockLen < W) return 0;
+    if (f->Setup(pair.Channels(), pair.SampleRate(), 0.2, 1) != 0 || f->blockLen < W) return 0;
     f->SetKaraokeInvert(inverted);
-    original_->SeekFrame(0);
-    karaoke_->SeekFrame(0);
 
     // Mean absolute level of 20 ms windows of the side (or mid) signal; only
     // the window is unpacked and mixed.
-    auto envelope = [&](TWaveData* file, int16_t* pcm, const int32_t* mono, std::vector<int32_t>& env) {
+    auto envelope = [&](bool original, std::vector<int32_t>& env) {
+        int16_t* pcm = original ? f->origPcm.get() : f->karPcm.get();
+        const int32_t* mono = original ? f->origMono.get() : f->karMono.get();
         for (size_t i = 0; i < env.size(); ++i) {
-            file->Read(pcm, Bytes(W, Channels));
+            const int64_t at = int64_t(i) * W;
+            if (original)
+                pair.ReadOriginal(at, pcm, W);
+            else
+                pair.ReadKaraoke(at, pcm, W);
             f->UnpackInput(W, W);
             if (useMid)
                 f->MakeMid(W, W);
@@ -87,13 +87,13 @@ int TVocalMain::FindEnvelopeOffset(bool useMid, bool inverted) {
             uint32_t sum = 0;
             for (int k = 0; k < W; ++k) sum += uint32_t(std::abs(mono[k]));
             env[i] = int32_t(sum / uint32_t(W));
-            Pump();
-            if (Cancel) return false;
+            run.Pump();
+            if (run.Stopped()) return false;
         }
         return true;
     };
-    if (!envelope(original_, f->origPcm.get(), f->origMono.get(), env1)) return 0;
-    if (!envelope(karaoke_, f->karPcm.get(), f->karMono.get(), env2)) return 0;
+    if (!envelope(true, env1)) return 0;
+    if (!envelope(false, env2)) return 0;
 
     std::vector<int32_t> karSide(kLead + kKarWindows, 0);
     std::copy(env2.begin(), env2.end(), karSide.begin() + kLead);
@@ -109,56 +109,50 @@ int TVocalMain::FindEnvelopeOffset(bool useMid, bool inverted) {
     while (l < kKarWindows && env2[size_t(l)] <= 256) ++l;
     const int64_t p = int64_t(l) * W;
     // Positions before the first frame read as silence.
-    if (coarse >= 0) {
-        original_->SeekFrame(p);
-        karaoke_->SeekFrame(p + coarse - 2 * W);
-    } else {
-        original_->SeekFrame(p - coarse);
-        karaoke_->SeekFrame(p - 2 * W);
-    }
-    original_->Read(f->origPcm.get(), f->origPcmBytes);
-    karaoke_->Read(f->karPcm.get(), f->karPcmBytes);
+    const int64_t origAt = coarse >= 0 ? p : p - coarse;
+    const int64_t karAt = coarse >= 0 ? p + coarse - 2 * W : p - 2 * W;
+    pair.ReadOriginal(origAt, f->origPcm.get(), f->blockLen);
+    pair.ReadKaraoke(karAt, f->karPcm.get(), f->karaokeLen);
     f->UnpackInput();
     f->MakeMid();
     const int s = f->FindShiftMono(2 * W, 2 * W, 1);
     return int(std::clamp<int64_t>(s + coarse - 2 * W, INT32_MIN, INT32_MAX));
 }
 
-int TVocalMain::MeasureAlignment(int offset, int drift, bool estimateLevel, bool inverted, double seconds,
-                                 int range) {
-    const CommittedOptions& o = *options_;
-    const bool limited = seconds != 0;
-    const int64_t maxBlocks = limited ? int64_t(seconds / o.BlkSec) : 0;
+Measurement MeasureAlignment(const AnalysisInputs& in, const MeasureRequest& request)
+{
+    const CommittedOptions& o = in.options;
+    PairReader& pair = in.pair;
+    Measurement measured;
+    const bool limited = request.seconds != 0;
+    const int64_t maxBlocks = limited ? int64_t(request.seconds / o.BlkSec) : 0;
     // The karaoke gain is estimated on every block and summarised by the
     // median: single blocks where the voice dominates give estimates several
     // per cent off, and the mean of a few of them leaves the accompaniment
     // audible after subtraction.
-    const int levelEvery = estimateLevel ? 0 : INT32_MAX;
-    gainCounts_.assign(kGainBins, 0);
+    const int levelEvery = request.estimateLevel ? 0 : INT32_MAX;
+    std::vector<int64_t> gainCounts(kGainBins, 0);
 
     auto f = std::make_unique<TVocalFunc>();
-    if (f->Setup(Channels, SampleRate(), o.BlkSec * 2.0, 1) != 0) return kNoMemory;
-    if (fitPoints_ && f->SetupPrecise() != 0) return kNoMemory;
-    range = std::clamp(range, 0, f->blockLen / 4);
+    if (f->Setup(pair.Channels(), pair.SampleRate(), o.BlkSec * 2.0, 1) != 0 ||
+        (request.fitBlocks && f->SetupPrecise() != 0)) {
+        measured.result = RunResult::kNoMemory;
+        return measured;
+    }
+    const int range = std::clamp(request.searchHalfWidthFrames, 0, f->blockLen / 4);
     // The block shifts lie in -range..range: a histogram holds them all, so
     // the pass needs no memory that grows with the recording.
-    shiftCounts_.assign(size_t(2 * range + 1), 0);
-    f->SetKaraokeInvert(inverted);
+    std::vector<int64_t> shiftCounts(size_t(2 * range + 1), 0);
+    f->SetKaraokeInvert(request.inverted);
 
-    if (offset < 0) {
-        original_->SeekFrame(int64_t(range) - offset);
-        karaoke_->SeekFrame(range);
-    } else {
-        original_->SeekFrame(range);
-        karaoke_->SeekFrame(int64_t(range) + offset);
-    }
     const int quarter = f->blockLen / 4, half = f->blockLen / 2;
     // Only the karaoke frames the searches and fits can reach are read: the
     // block plus the shifts, and the fit's taps around the middle half.
     const int karNeed = std::min<int>(
         f->karaokeLen, std::max(f->blockLen + 2 * range + 1, 2 * range + quarter + half + 2 * fracdelay::kTaps));
-    const int32_t karBytes = int32_t(Bytes(karNeed, Channels));
-    int64_t u = original_->CurrentFrame(), w = karaoke_->CurrentFrame();
+    const int offset = request.offsetFrames;
+    int64_t u = offset < 0 ? int64_t(range) - offset : range;
+    int64_t w = offset < 0 ? range : int64_t(range) + offset;
     int64_t k = 0, shiftSum = 0;
     int progressCounter = 0;
     int i = 0, j = 0;
@@ -166,9 +160,8 @@ int TVocalMain::MeasureAlignment(int offset, int drift, bool estimateLevel, bool
 
     for (;;) {
         w -= range;
-        karaoke_->SeekFrame(w);
-        const int32_t n = original_->Read(f->origPcm.get(), f->origPcmBytes);
-        const int32_t m = n > 0 ? karaoke_->Read(f->karPcm.get(), karBytes) : 0;
+        const int32_t n = pair.ReadOriginal(u, f->origPcm.get(), f->blockLen);
+        const int32_t m = n > 0 ? pair.ReadKaraoke(w, f->karPcm.get(), karNeed) : 0;
         if (n <= 0 || m <= 0 || (limited && k >= maxBlocks)) break;
         f->UnpackInput(f->blockLen, karNeed);
 
@@ -190,13 +183,13 @@ int TVocalMain::MeasureAlignment(int offset, int drift, bool estimateLevel, bool
             };
             const double g1 = gain(0.02, 0.2, 1.0);
             const double g2 = gain(0.002, 0.03, g1);
-            ++gainCounts_[size_t(std::clamp<long>(std::lround((g2 - kGainLow) / kGainStep), 0, kGainBins - 1))];
+            ++gainCounts[size_t(std::clamp<long>(std::lround((g2 - kGainLow) / kGainStep), 0, kGainBins - 1))];
             ++j;
             i = 0;
         }
         // What the subtraction at that shift leaves over the middle half.
         const TVocalFunc::ResidualSum sums = f->SumResidual(B, quarter, half, o.ProcMode == 2);
-        if (fitPoints_) {
+        if (request.fitBlocks) {
             // The block's fractional shift and gain by least squares over its
             // middle half, for the fitted karaoke position. The fraction is
             // the mean over that half, so it belongs to the half's centre:
@@ -205,81 +198,91 @@ int TVocalMain::MeasureAlignment(int offset, int drift, bool estimateLevel, bool
             const int mid = quarter + half / 2;
             AlignPoint point;
             if (SolveBlockFit(fit.oo, fit.kk, fit.ok, fit.ss, fit.os, fit.ks, fit.n, u + mid, w + B + mid, point))
-                fitPoints_->push_back(point);
-            if (fit.oo > 0 && fit.kk > 0)
-                wholeResiduals_.push_back({fit.oo, std::max(0.0, 1 - fit.ok * fit.ok / (fit.oo * fit.kk))});
+                measured.fits.push_back(point);
+            if (fit.oo > 0 && fit.kk > 0) {
+                AlignPoint whole;
+                whole.oo = fit.oo;
+                whole.residual = std::max(0.0, 1 - fit.ok * fit.ok / (fit.oo * fit.kk));
+                measured.wholeShiftFits.push_back(whole);
+            }
             if (++progressCounter > 11) {
                 progressCounter = 0;
-                host_->SetProgressPosition(std::min<int64_t>(u * Channels * 2, progressMax_));
+                in.run.Host().SetProgressPosition(
+                    std::min<int64_t>(u * pair.Channels() * 2, in.run.ProgressMax()));
             }
         }
-        ++shiftCounts_[size_t(B)];
+        ++shiftCounts[size_t(B)];
         shiftSum += B - range;
         vocSum += sums.voice;
         orgSum += sums.original;
         ++k;
 
-        w += B + drift + half;
+        w += B + request.driftFramesPerBlock + half;
         u += half;
-        original_->SeekFrame(u);
-        Pump();
-        if (Cancel) break;
+        in.run.Pump();
+        if (in.run.Stopped()) break;
     }
 
+    PassStats& s = measured.stats;
+    s.blocks = k;
+    // With no block compared the pass finds no shift, no level, no evidence.
     if (k > 0) {
-        Ofs = double(shiftSum) / double(k);
-        Voc = double(vocSum) / double(k);
-        Org = double(orgSum) / double(k);
+        s.meanShiftFrames = double(shiftSum) / double(k);
+        s.meanResidual = double(vocSum) / double(k);
+        s.meanOriginal = double(orgSum) / double(k);
         double dev = 0;
         for (int b = 0; b <= 2 * range; ++b)
-            dev += double(shiftCounts_[size_t(b)]) * std::fabs(double(b - range) - Ofs);
-        Bnsn = dev / double(k);
-    } else {
-        // Nothing could be compared: no shift, no level, no evidence.
-        Ofs = Voc = Org = Bnsn = 0;
+            dev += double(shiftCounts[size_t(b)]) * std::fabs(double(b - range) - s.meanShiftFrames);
+        s.shiftSpreadFrames = dev / double(k);
     }
-    Vol = 1.0;
     if (j > 0) {
         // The middle estimate, or the mean of the two middle ones.
         auto nth = [&](int n) {
             for (int b = 0, seen = 0; b < kGainBins; ++b)
-                if ((seen += int(gainCounts_[size_t(b)])) > n) return kGainLow + b * kGainStep;
+                if ((seen += int(gainCounts[size_t(b)])) > n) return kGainLow + b * kGainStep;
             return 1.0;
         };
-        Vol = (nth((j - 1) / 2) + nth(j / 2)) / 2;
+        s.gain = (nth((j - 1) / 2) + nth(j / 2)) / 2;
     }
-    return kDone;
+    return measured;
 }
 
-int TVocalMain::FindIntroOffset() {
-    KaraokeInverted = false;
-    introOfs_ = introBnsn_ = 0;
-    double best = kHuge;
-    int result = 0;
+IntroFinding FindIntroOffset(const AnalysisInputs& in, AnalysisTrace& trace)
+{
+    IntroFinding found;
+    double best = 1.7e308;
     static const char* const kTags[3] = {"简易分析     ", "详细分析LR   ", "详细分析mono "};
+    static const AnalysisTrace::IntroMethod kMethods[3] = {AnalysisTrace::IntroMethod::Onset,
+                                                           AnalysisTrace::IntroMethod::SideEnvelope,
+                                                           AnalysisTrace::IntroMethod::MidEnvelope};
     bool stop = false;
     for (int inv = 0; inv < 2 && !stop; ++inv) {
         const bool inverted = inv == 1;
         for (int cand = 0; cand < 3; ++cand) {
-            const int c = cand == 0 ? FindOnsetOffset(inverted) : FindEnvelopeOffset(cand == 2, inverted);
-            if (Cancel) {
+            const int c = cand == 0 ? FindOnsetOffset(in.pair, in.run, inverted)
+                                    : FindEnvelopeOffset(in.pair, in.run, cand == 2, inverted);
+            if (in.run.Stopped()) {
                 stop = true;
                 break;
             }
-            MeasureAlignment(c, 0, false, inverted, 30, 20);
-            if (Cancel) {
+            MeasureRequest request;
+            request.offsetFrames = c;
+            request.inverted = inverted;
+            request.seconds = 30;
+            request.searchHalfWidthFrames = 20;
+            const PassStats s = MeasureAlignment(in, request).stats;
+            if (in.run.Stopped()) {
                 stop = true;
                 break;
             }
-            DebugPrint("%sVoc:%f Org:%f ofs:%d phase:%d\n", kTags[cand], Voc, Org, c, inverted ? 1 : 0);
-            if (Org != 0) {
-                const double ratio = Voc / Org;
+            in.run.DebugPrint("%sVoc:%f Org:%f ofs:%d phase:%d\n", kTags[cand], s.meanResidual, s.meanOriginal, c,
+                              inverted ? 1 : 0);
+            trace.candidates.push_back({kMethods[cand], inverted, c, s});
+            if (s.meanOriginal != 0) {
+                const double ratio = s.meanResidual / s.meanOriginal;
                 if (ratio < 0.8 || ratio < best) {
                     best = ratio;
-                    result = c;
-                    KaraokeInverted = inverted;
-                    introOfs_ = Ofs;
-                    introBnsn_ = Bnsn;
+                    found = {c, inverted, s};
                 }
                 if (ratio < 0.8) {
                     stop = true;
@@ -288,7 +291,6 @@ int TVocalMain::FindIntroOffset() {
             }
         }
     }
-    DebugPrint("确定初始的偏移\u3000\u3000:%d \u3000相位%d\n", result, KaraokeInverted ? 1 : 0);
-    return result;
+    in.run.DebugPrint("确定初始的偏移\u3000\u3000:%d \u3000相位%d\n", found.offsetFrames, found.inverted ? 1 : 0);
+    return found;
 }
-

@@ -13,6 +13,13 @@
 
 #include "Vfunc.h"
 
+// How the karaoke is removed: frequency merge or waveform merge (MergeMode 0
+// and 1; the automatic merge chooses one of them).
+enum class Merge { Frequency = 0, Waveform = 1 };
+// The channel handling (ProcMode): both channels, the side signal for the
+// alignment and each channel for the removal, or the mid signal.
+enum class ChannelMode { Normal = 0, LeftRight = 1, Mono = 2 };
+
 enum class MonoForm { None, Side, Mid };
 
 struct ModeRow {
@@ -24,8 +31,8 @@ struct ModeRow {
     void (TVocalFunc::*spectral)(int start, int count, double gain, int shift);
 };
 
-// Indexed by mode = ProcMode (0 normal, 1 left/right, 2 mono), plus 3 when
-// the waveform merge oversamples.
+// Indexed by ClassicMode(): ProcMode (0 normal, 1 left/right, 2 mono), plus
+// 3 when the waveform merge oversamples.
 inline constexpr ModeRow kModeTable[6] = {
     {MonoForm::None, false, &TVocalFunc::FindShiftStereo, &TVocalFunc::FindGainStereo,
      &TVocalFunc::SubtractStereo, &TVocalFunc::SpectralSubtractStereo},
@@ -40,6 +47,11 @@ inline constexpr ModeRow kModeTable[6] = {
     {MonoForm::Mid, true, &TVocalFunc::FindShiftOvspMono, &TVocalFunc::FindGainOvspMono,
      &TVocalFunc::SubtractOvspMid, nullptr},
 };
+
+inline const ModeRow& ClassicMode(ChannelMode channels, bool oversampled)
+{
+    return kModeTable[static_cast<int>(channels) + (oversampled ? 3 : 0)];
+}
 
 struct PreciseRow {
     double (TVocalFunc::*findGain)(int start, int count, double step, double range, double center) const;
@@ -56,3 +68,8 @@ inline constexpr PreciseRow kPreciseTable[3] = {
      &TVocalFunc::SpectralSubtractAlignedStereo},
     {&TVocalFunc::FindGainAlignedMono, &TVocalFunc::SubtractAlignedMid, &TVocalFunc::SpectralSubtractAlignedMid},
 };
+
+inline const PreciseRow& PreciseMode(ChannelMode channels)
+{
+    return kPreciseTable[static_cast<int>(channels)];
+}

@@ -1,24 +1,37 @@
-// The run driver: a run from start to end, the original-only run, progress
-// and the animated status.
-#include "EngineUtil.h"
+// The run driver: a run from start to end, the original-only run, and the
+// chain an extraction is made of (analysis, plan, block loop).
 #include "Vocalmain.h"
 
+#include "AutoAnalysis.h"
+#include "Extraction.h"
+#include "IntroAnalysis.h"
+#include "PairReader.h"
+#include "RunContext.h"
 #include "Twave.h"
 #include "Vfunc.h"
 #include "VoiceWriter.h"
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
-#include <cstdarg>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 
-using namespace engine_util;
+namespace {
 
-void TVocalMain::Attach(EngineHost* host, CommittedOptions* options, TWaveData* original, TWaveData* karaoke,
-                        TWaveData* output) {
+// True when the file on disk no longer holds the data its header promised
+// (it was cut while the run read it).
+bool Shrunk(const TWaveData& w)
+{
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(w.FileName, ec);
+    return !ec && int64_t(size) < w.DataStart + int64_t(w.DataBytes);
+}
+
+} // namespace
+
+void TVocalMain::Attach(EngineHost* host, const CommittedOptions* options, TWaveData* original, TWaveData* karaoke,
+                        TWaveData* output)
+{
     host_ = host;
     options_ = options;
     original_ = original;
@@ -26,58 +39,50 @@ void TVocalMain::Attach(EngineHost* host, CommittedOptions* options, TWaveData* 
     output_ = output;
 }
 
-void TVocalMain::DebugPrint(const char* format, ...) {
-    char buf[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buf, sizeof buf, format, args);
-    va_end(args);
-    host_->DebugLog(buf);
+CommittedOptions TVocalMain::RunOptions() const
+{
+    CommittedOptions o = *options_;
+    // A one-channel original has no stereo image.
+    if (original_->Format.nChannels < 2) {
+        o.ProcMode = 0;
+        o.CntrFlg = 0;
+    }
+    return o;
 }
 
-void TVocalMain::LogRange(int range) {
-    DebugPrint("range:%d vol:%f voc:%f org:%f ofs:%f bnsn:%f\n", range, Vol, Voc, Org, Ofs, Bnsn);
+RunContext TVocalMain::Context(int64_t progressMaxBytes)
+{
+    return RunContext(*host_, Cancel, Progress, progressMaxBytes, StatusText, StatusStep);
 }
 
-void TVocalMain::Pump() { host_->ProcessMessages(); }
-
-int TVocalMain::SampleRate() const { return int(original_->Format.nSamplesPerSec); }
-
-TVocalMain::FileKey TVocalMain::KeyOf(const TWaveData& w) {
-    FileKey k;
-    k.name = w.FileName;
-    std::error_code ec;
-    auto size = std::filesystem::file_size(w.FileName, ec);
-    if (!ec) k.size = int64_t(size);
-    auto time = std::filesystem::last_write_time(w.FileName, ec);
-    if (!ec) k.mtime = time.time_since_epoch().count();
-    return k;
-}
-
-// True when the file on disk no longer holds the data its header promised
-// (it was cut while the run read it).
-bool TVocalMain::Shrunk(const TWaveData& w) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(w.FileName, ec);
-    return !ec && int64_t(size) < w.DataStart + int64_t(w.DataBytes);
-}
-
-// ---------------------------------------------------------------- run driver
-
-void TVocalMain::Run(int mode) {
+// Clears the stop request and notes what the run works on.
+void TVocalMain::BeginReport()
+{
+    Cancel = 0;
     report_ = RunReport{};
+    report_.sampleRate = int(original_->Format.nSamplesPerSec);
+    report_.channels = original_->Format.nChannels;
+    if (original_->Format.nBlockAlign) report_.originalFrames = original_->DataBytes / original_->Format.nBlockAlign;
+    if (karaoke_->Format.nBlockAlign) report_.karaokeFrames = karaoke_->DataBytes / karaoke_->Format.nBlockAlign;
+}
+
+void TVocalMain::Run(int mode)
+{
     const uint32_t limit = std::min(original_->DataBytes, karaoke_->DataBytes);
     // Less than one whole frame is as empty as nothing.
     if (limit < std::max<uint32_t>(1, original_->Format.nBlockAlign)) {
+        report_ = RunReport{};
         report_.emptyInput = true;
         return;
     }
-    progressMax_ = limit;
     host_->SetProgressRange(limit);
     host_->SetProgressPosition(0);
     const auto start = std::chrono::steady_clock::now();
-    BeginRun();
-    const int result = mode == 0 ? ExtractVoice() : FilterOriginal();
+    BeginReport();
+    RunContext run = Context(limit);
+    PairReader pair(*original_, *karaoke_);
+    const CommittedOptions options = RunOptions();
+    const int result = mode == 0 ? ExtractVoice(run, pair, options) : FilterOriginal(run, pair, options);
     report_.result = result;
     report_.stopped = Cancel != 0;
     report_.inputEndedEarly = Shrunk(*original_) || (mode == 0 && Shrunk(*karaoke_));
@@ -89,110 +94,121 @@ void TVocalMain::Run(int mode) {
     host_->SetTitle(EngineText::kTitle);
 }
 
-// Clears the stop request and takes the channel count; a one-channel original
-// has no stereo image, so the channel handling is normal and the centre focus
-// off, in the committed options themselves.
-void TVocalMain::BeginRun() {
-    Cancel = 0;
-    Channels = original_->Format.nChannels;
-    report_.sampleRate = SampleRate();
-    report_.channels = Channels;
-    if (original_->Format.nBlockAlign) report_.originalFrames = original_->DataBytes / original_->Format.nBlockAlign;
-    if (karaoke_->Format.nBlockAlign) report_.karaokeFrames = karaoke_->DataBytes / karaoke_->Format.nBlockAlign;
-    if (Channels < 2) {
-        options_->ProcMode = 0;
-        options_->CntrFlg = 0;
-    }
-}
-
-int TVocalMain::Analyse() {
-    report_ = RunReport{};
-    progressMax_ = std::min(original_->DataBytes, karaoke_->DataBytes);
-    BeginRun();
-    const int result = AutoAnalyse();
-    if (result == kDone && !Cancel) FillReport(PlanExtraction(true), IntroOffset);
-    report_.result = result == kNothingToAnalyse ? kDone : result;
+int TVocalMain::Analyse()
+{
+    BeginReport();
+    RunContext run = Context(std::min(original_->DataBytes, karaoke_->DataBytes));
+    PairReader pair(*original_, *karaoke_);
+    const CommittedOptions options = RunOptions();
+    Analysis analysis;
+    int result = AnalysisFor(run, pair, options, analysis);
+    if (result == kNothingToAnalyse) result = kDone;
+    else if (result == kDone && !Cancel)
+        DescribePlan(report_, PlanExtraction(options, analysis, true), analysis, options,
+                     analysis.introOffsetFrames, pair.SampleRate());
+    report_.result = result;
     report_.stopped = Cancel != 0;
     host_->SetStatusText("");
-    return result == kNothingToAnalyse ? kDone : result;
+    return result;
 }
 
-void TVocalMain::ProgressStep(int& counter) {
-    const int old = counter;
-    counter = old + 1;
-    if (old > 10) {
-        ShowProgress();
-        counter = 0;
+int TVocalMain::AnalysisFor(RunContext& run, PairReader& pair, const CommittedOptions& options, Analysis& analysis)
+{
+    const AnalysisCache::Key key = AnalysisCache::KeyFor(*original_, *karaoke_, options);
+    const AutomaticParts automatic(options);
+    if (const Analysis* cached = cache_.Find(key, automatic.PositionSuffices())) {
+        analysis = *cached;
+        return kDone;
     }
+    if (!automatic.Any()) return kNothingToAnalyse;
+    AnalysisRun fresh = AutoAnalyse({pair, run, options}, report_.analysisTrace);
+    if (Cancel || fresh.result != kDone) {
+        cache_.Clear();
+        return fresh.result;
+    }
+    cache_.Store(key, fresh.analysis);
+    analysis = std::move(fresh.analysis);
+    return kDone;
 }
 
-// A run that went to the end of its input shows 100 % before the display is
-// reset; the updates every 12 blocks would otherwise stop short of it.
-void TVocalMain::ShowFinished(int result) {
-    if (result != kDone || Cancel) return;
-    Progress = progressMax_;
-    ShowProgress();
-}
-
-void TVocalMain::ShowProgress() {
-    const int percent = progressMax_ > 0 ? int(double(Progress) / double(progressMax_) * 100.0) : 0;
-    host_->SetProgressPosition(Progress);
-    host_->SetStatusText(std::to_string(percent) + " %");
-    host_->SetTitle(std::to_string(percent) + "%-Sonvelt");
-}
-
-void TVocalMain::StartStatus(const std::string& text) {
-    StatusText = text;
-    StatusStep = 0;
-    host_->StartStatusTimer(1000, [this] {
-        host_->SetStatusText(StatusText + std::string(size_t(StatusStep), ' ') + "->");
-        if (++StatusStep > 4) StatusStep = 0;
-    });
-}
-
-void TVocalMain::StopStatus() {
-    host_->SetStatusText("");
-    host_->StopStatusTimer();
-}
-
-int TVocalMain::FilterOriginal() {
-    const CommittedOptions& o = *options_;
+int TVocalMain::FilterOriginal(RunContext& run, PairReader& pair, const CommittedOptions& options)
+{
     auto f = std::make_unique<TVocalFunc>();
-    if (f->Setup(Channels, SampleRate(), o.BlkSec * 2.0, 1) != 0) return kNoMemory;
-    if (o.CntrFlg && f->SetupCenterFocus(o.CntrGain) != 0) return kNoMemory;
-    if (o.LPFFlg && f->SetupLowPass(80.0f, float(o.LPFFreq)) != 0) return kNoMemory;
-    if (o.HPFFlg && f->SetupHighPass(60.0f, float(o.HPFFreq)) != 0) return kNoMemory;
+    if (f->Setup(pair.Channels(), pair.SampleRate(), options.BlkSec * 2.0, 1) != 0) return kNoMemory;
+    if (SetupFinishingStages(*f, options) != kDone) return kNoMemory;
 
     // The stages' start-up is dropped and their tail flushed with silence, so
     // the output lines up with the original and is exactly as long.
-    VoiceWriter writer(output_, Channels, StageLatency(*f, 1), report_.originalFrames);
+    VoiceWriter writer(output_, pair.Channels(), f->Latency(), report_.originalFrames);
     Progress = 0;
     int counter = 0;
     int result = kDone;
-    original_->SeekFrame(0);
     int64_t consumed = 0; // frames of the original read so far
     while (!writer.Done()) {
         f->ClearBuffers();
-        const int32_t n = std::max(original_->Read(f->origPcm.get(), f->origPcmBytes), 0);
-        if (n < f->origPcmBytes) writer.LimitTotal(consumed + n / (2 * Channels));
-        consumed += n / (2 * Channels);
+        const int32_t n = pair.ReadOriginal(consumed, f->origPcm.get(), f->blockLen);
+        if (n < f->origPcmBytes) writer.LimitTotal(consumed + n / (2 * pair.Channels()));
+        consumed += n / (2 * pair.Channels());
         f->UnpackInput();
         f->SubtractStereo(0, 0.0);
-        if (o.CntrFlg) f->ApplyCenterFocus(0, f->blockLen);
-        if (o.LPFFlg) f->ApplyLowPass(0, f->blockLen);
-        if (o.HPFFlg) f->ApplyHighPass(0, f->blockLen);
+        f->ApplyFinishing(0, f->blockLen);
         f->PackOutput();
         Progress += n;
         if (!writer.Write(f->outPcm.get(), f->blockLen)) {
             result = kWriteFailed;
             break;
         }
-        ProgressStep(counter);
-        Pump();
+        run.ProgressStep(counter);
+        run.Pump();
         if (Cancel) break;
     }
     report_.framesWritten = writer.Written();
-    ShowFinished(result);
+    run.ShowFinished(result);
     return result;
 }
 
+int TVocalMain::ExtractVoice(RunContext& run, PairReader& pair, const CommittedOptions& options)
+{
+    Analysis analysis;
+    int h = AnalysisFor(run, pair, options, analysis);
+    const bool analysed = h == kDone;
+    if (h == kNothingToAnalyse) h = kDone;
+    if (Cancel || h != kDone) return h;
+
+    const ExtractionPlan plan = PlanExtraction(options, analysis, analysed);
+    auto owned = std::make_unique<TVocalFunc>();
+    TVocalFunc& f = *owned;
+    if (f.Setup(pair.Channels(), pair.SampleRate(), options.BlkSec * 2.0, plan.oversamplingFactor) != 0) return kNoMemory;
+    // Every candidate of the block's search must leave a whole block inside
+    // the karaoke window, which reaches a quarter block past the expected
+    // position on either side.
+    const int range = std::clamp(plan.searchHalfWidthFrames, 0, f.blockLen / 4);
+    f.SetKaraokeInvert(plan.inverted);
+    if (SetupFinishingStages(f, options) != kDone) return kNoMemory;
+    f.SpectralOnCaller(spectralOnCaller_);
+    if (plan.merge == Merge::Frequency && f.SetupSpectral(options.SoundQty, options.Kvol) != 0) return kNoMemory;
+    if (plan.precise && f.SetupPrecise() != 0) return kNoMemory;
+
+    int offset = 0;
+    if (options.IntroMode == 0) {
+        offset = analysis.introOffsetFrames;
+    } else if (options.IntroMode == 1) {
+        offset = FindOnsetOffset(pair, run, plan.inverted);
+    } else if (options.IntroMode == 2) {
+        run.StartStatus(EngineText::kPreliminary);
+        offset = FindEnvelopeOffset(pair, run, false, plan.inverted);
+        run.StopStatus();
+    }
+
+    VoiceWriter writer(output_, pair.Channels(), f.Latency(), report_.originalFrames);
+    report_.extracted = true;
+    DescribePlan(report_, plan, analysis, options, offset, pair.SampleRate());
+
+    Extraction extraction(pair, run, f, writer, plan, options);
+    const int result = plan.precise ? extraction.RunPrecise(analysis.map) : extraction.RunClassic(offset, range);
+    report_.removalDb = extraction.RemovalDb();
+    report_.removalDbPerSecond = extraction.RemovalDbPerSecond();
+    report_.framesWritten = writer.Written();
+    run.ShowFinished(result);
+    return result;
+}

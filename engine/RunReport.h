@@ -3,8 +3,19 @@
 // was used and how much of the accompaniment the removal took out.
 #pragma once
 
+#include "Analysis.h"
+#include "AnalysisTrace.h"
+
 #include <cstdint>
 #include <string>
+#include <vector>
+
+// The results of a run and of the passes it is made of.
+namespace RunResult {
+inline constexpr int kDone = 0;        // finished, or stopped
+inline constexpr int kNoMemory = 1;    // a processing buffer could not be set up
+inline constexpr int kWriteFailed = 2; // writing the output failed
+} // namespace RunResult
 
 struct RunReport {
     bool extracted = false;     // an extraction ran (false: nothing, or the original alone)
@@ -39,4 +50,15 @@ struct RunReport {
     bool emptyInput = false;    // a recording's data chunk was empty: nothing was processed
     bool inputEndedEarly = false; // a recording delivered less than its header promised
     double elapsedSeconds = 0;
+
+    // What the analysis found (fresh or from the cache), when `analysed`:
+    // among the rest the drift per block and the search half-width, and,
+    // block by block, the final pass against the fitted position.
+    Analysis analysis;
+    // What the analysis's passes returned, in order; empty when the cache
+    // answered or nothing was analysed.
+    AnalysisTrace analysisTrace;
+    // The removal per second of the original (dB, as removalDb), for a
+    // picture of the run.
+    std::vector<double> removalDbPerSecond;
 };

@@ -34,6 +34,41 @@ double AudibleFloor(const std::vector<AlignPoint>& points, const std::vector<boo
     return Quantile(e, 0.2);
 }
 
+// Solves gram * x = rhs (symmetric, n x n) by Cholesky with a slight ridge;
+// false when the matrix is not positive definite.
+bool SolveSymmetric(std::vector<double> gram, const std::vector<double>& rhs, int n, std::vector<double>& x)
+{
+    double trace = 0;
+    for (int i = 0; i < n; ++i) trace += gram[size_t(i * n + i)];
+    if (!(trace > 0)) return false;
+    for (int i = 0; i < n; ++i) gram[size_t(i * n + i)] += 1e-9 * trace / n;
+    std::vector<double> L(size_t(n * n), 0.0);
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j <= i; ++j) {
+            double sum = gram[size_t(i * n + j)];
+            for (int k = 0; k < j; ++k) sum -= L[size_t(i * n + k)] * L[size_t(j * n + k)];
+            if (i == j) {
+                if (!(sum > 0)) return false;
+                L[size_t(i * n + i)] = std::sqrt(sum);
+            } else {
+                L[size_t(i * n + j)] = sum / L[size_t(j * n + j)];
+            }
+        }
+    std::vector<double> y(static_cast<size_t>(n), 0.0);
+    for (int i = 0; i < n; ++i) {
+        double sum = rhs[size_t(i)];
+        for (int k = 0; k < i; ++k) sum -= L[size_t(i * n + k)] * y[size_t(k)];
+        y[size_t(i)] = sum / L[size_t(i * n + i)];
+    }
+    x.assign(size_t(n), 0.0);
+    for (int i = n - 1; i >= 0; --i) {
+        double sum = y[size_t(i)];
+        for (int k = i + 1; k < n; ++k) sum -= L[size_t(k * n + i)] * x[size_t(k)];
+        x[size_t(i)] = sum / L[size_t(i * n + i)];
+    }
+    return true;
+}
+
 } // namespace
 
 bool SolveBlockFit(double oo, double kk, double ok, double ss, double os, double ks, int64_t n, int64_t t,
@@ -246,4 +281,92 @@ double CancellationDb(const std::vector<AlignPoint>& points)
         if (q.oo > 0 && q.oo >= floor) r.push_back(q.residual);
     if (r.empty()) return 0;
     return 10 * std::log10(std::max(Quantile(r, 0.05), 1e-15));
+}
+
+std::vector<size_t> QuietestBlocks(const std::vector<AlignPoint>& points, const std::vector<bool>& kept)
+{
+    const double floor = AudibleFloor(points, &kept);
+    std::vector<size_t> quiet;
+    for (size_t i = 0; i < points.size(); ++i)
+        if (kept[i] && points[i].oo >= floor && points[i].oo > 0) quiet.push_back(i);
+    if (quiet.size() < 4) return {};
+    std::sort(quiet.begin(), quiet.end(),
+              [&](size_t a, size_t b) { return points[a].residual < points[b].residual; });
+    quiet.resize(std::min<size_t>(quiet.size(), std::max<size_t>(8, std::min<size_t>(64, quiet.size() / 10))));
+    return quiet;
+}
+
+ProbeCorrection PoolProbes(const std::vector<AlignPoint>& probes, int64_t origin)
+{
+    ProbeCorrection c;
+    if (probes.empty()) return c;
+    std::vector<double> p;
+    for (const AlignPoint& r : probes) p.push_back(r.p);
+    std::nth_element(p.begin(), p.begin() + long(p.size() / 2), p.end());
+    const double median = p[p.size() / 2];
+    double sw = 0, sp = 0, st = 0, stt = 0, stp = 0, sg = 0, skk = 0;
+    for (size_t j = 0; j < probes.size(); ++j) {
+        const AlignPoint& r = probes[j];
+        if (std::fabs(r.p - median) > 0.25) continue;
+        c.used.push_back(j);
+        const double sigma2 = std::max(r.residual * r.oo, 1e-9);
+        const double x = double(r.t - origin);
+        sw += 1 / r.var;
+        sp += r.p / r.var;
+        st += x / r.var;
+        stt += x * x / r.var;
+        stp += x * r.p / r.var;
+        sg += r.g * r.kk / sigma2;
+        skk += r.kk / sigma2;
+    }
+    c.shiftFrames = sw > 0 ? sp / sw : median;
+    // Where the probes are spread widely enough to tell, the fraction left
+    // as a line also corrects the drift (the pass's fits are biased by
+    // their fraction, which a fast drift sweeps through).
+    if (sw > 0) {
+        c.tilted = true;
+        c.pivotFrames = st / sw;
+        const double mx = st / sw, vxx = stt - st * mx;
+        if (vxx > 0) {
+            const double beta = (stp - st * sp / sw) / vxx;
+            const double se = std::sqrt(1 / vxx);
+            if (std::fabs(beta) > 3 * se) c.tilt = beta;
+        }
+    }
+    if (skk > 0) c.gain = sg / skk;
+    std::vector<double> residuals;
+    for (const AlignPoint& r : probes) residuals.push_back(r.residual);
+    c.cancellationDb = CleanestCancellationDb(residuals);
+    return c;
+}
+
+void ApplyProbeCorrection(Trajectory& track, const ProbeCorrection& correction)
+{
+    if (correction.tilted) track.Tilt(correction.tilt, correction.pivotFrames);
+    track.Shift(correction.shiftFrames);
+}
+
+double CleanestCancellationDb(std::vector<double> residuals)
+{
+    std::sort(residuals.begin(), residuals.end());
+    return 10 * std::log10(std::max(residuals[std::min<size_t>(2, residuals.size() - 1)], 1e-15));
+}
+
+MatchFit FitMatchingFilter(std::vector<double> gram, const std::vector<double>& cross, double energy, int halfTaps)
+{
+    MatchFit fit;
+    const int taps = 2 * halfTaps + 1;
+    const double middle = gram[size_t(halfTaps * taps + halfTaps)];
+    std::vector<double> h;
+    if (!SolveSymmetric(std::move(gram), cross, taps, h)) return fit;
+    fit.solved = true;
+    double explained = 0;
+    for (int j = 0; j < taps; ++j) explained += h[size_t(j)] * cross[size_t(j)];
+    const double filterLeft = energy - explained;
+    const double g = middle > 0 ? cross[size_t(halfTaps)] / middle : 0;
+    const double gainLeft = energy - g * cross[size_t(halfTaps)];
+    if (filterLeft < 0.5 * gainLeft) fit.taps = h;
+    fit.filterLeft = filterLeft / energy;
+    fit.gainLeft = gainLeft / energy;
+    return fit;
 }

@@ -1,10 +1,15 @@
 // Where the karaoke's content lies for each frame of the original: a smooth
 // position fitted to the shifts measured block by block, so that blocks where
 // the voice dominates (and pulls a single block's measurement) count little,
-// and a gain fitted to the blocks that hold no voice.
+// and a gain fitted to the blocks that hold no voice. Then the statistics of
+// the quietest blocks read again along that position, which correct it, and
+// the short filter fitted on them that matches a differently mastered
+// karaoke to the original.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // One block's measurement: at original frame t the karaoke frame p (with its
@@ -91,3 +96,47 @@ double VoiceFreeGain(const std::vector<AlignPoint>& points, const std::vector<bo
 // voice: the 5th percentile of the residual share over the audible points,
 // in dB (0 when there are none).
 double CancellationDb(const std::vector<AlignPoint>& points);
+
+// The blocks to read again along the fitted position: among the kept,
+// audible points (AudibleFloor over the kept ones), those with the smallest
+// residual share, at most 64, at least 8 (else a tenth of them). Indices
+// into points, cleanest first; empty when fewer than four qualify.
+std::vector<size_t> QuietestBlocks(const std::vector<AlignPoint>& points, const std::vector<bool>& kept);
+
+// How the quietest blocks, read again along the fitted position (each
+// point's p then the fraction left, t its middle), correct it. They are
+// pooled by inverse variance; a block that still holds some voice has a
+// larger residual and counts for less, blocks more than a quarter frame off
+// the median are left out.
+struct ProbeCorrection {
+    double shiftFrames = 0; // the fraction left: the position moves by it
+    // The fraction left as a line over the song: its slope (frames per
+    // frame; 0 unless the probes are spread widely enough to tell) and the
+    // frame it turns about, relative to the trajectory's origin. Valid when
+    // `tilted`.
+    bool tilted = false;
+    double tilt = 0, pivotFrames = 0;
+    std::optional<double> gain; // the pooled least-squares gain
+    double cancellationDb = 0; // CleanestCancellationDb of the probes
+    std::vector<size_t> used;  // the probes pooled
+};
+ProbeCorrection PoolProbes(const std::vector<AlignPoint>& probes, int64_t origin);
+// Moves `track` as `correction` says: turned by the tilt, then shifted.
+void ApplyProbeCorrection(Trajectory& track, const ProbeCorrection& correction);
+
+// The cancellation where there is no voice at all: the third cleanest of
+// the blocks' residual shares, so that one odd block does not decide, in dB.
+// residuals must not be empty.
+double CleanestCancellationDb(std::vector<double> residuals);
+
+// The matching filter fitted from the normal equations of the probes (gram,
+// cross; taps for offsets -halfTaps .. halfTaps) and the weighted energy of
+// their original. It is kept when it leaves clearly less than the gain alone
+// (the middle tap's own least-squares fit): under half of what the gain
+// leaves.
+struct MatchFit {
+    bool solved = false;      // the equations could be solved
+    std::vector<double> taps; // the filter when kept, else empty
+    double filterLeft = 0, gainLeft = 0; // shares of the energy each leaves
+};
+MatchFit FitMatchingFilter(std::vector<double> gram, const std::vector<double>& cross, double energy, int halfTaps);

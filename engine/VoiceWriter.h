@@ -22,6 +22,8 @@ public:
 
     bool Done() const { return written_ >= total_; }
     int64_t Written() const { return written_; }
+    // Frames the output will hold.
+    int64_t Total() const { return total_; }
     int64_t Latency() const { return latency_; }
 
 private:

@@ -76,46 +76,48 @@ std::string CleanFileSuffix(const std::string& text) {
     return out;
 }
 
-void CommitOptions(const ProcessingOptions& edited, CommittedOptions& c) {
-    static_cast<ProcessingOptions&>(c) = edited;
+void CommitOptions(const ProcessingOptions& edited, CommittedOptions& committed) {
+    static_cast<ProcessingOptions&>(committed) = edited;
     // A hand-edited INI file can hold anything: a choice outside its list
     // falls back to the default, a slider position stops at the slider's end.
     const ProcessingOptions d{};
     auto choice = [](int32_t& v, int32_t last, int32_t fallback) {
         if (v < 0 || v > last) v = fallback;
     };
-    choice(c.ProcMode, 2, d.ProcMode);
-    choice(c.MergeMode, 2, d.MergeMode);
-    choice(c.AdptMode, 1, d.AdptMode);
-    choice(c.IntroMode, 3, d.IntroMode);
-    choice(c.LevelAdpt, 3, d.LevelAdpt);
-    choice(c.KrkPhase, 2, d.KrkPhase);
-    choice(c.SoundQty, 1, d.SoundQty);
+    choice(committed.ProcMode, 2, d.ProcMode);
+    choice(committed.MergeMode, 2, d.MergeMode);
+    choice(committed.AdptMode, 1, d.AdptMode);
+    choice(committed.IntroMode, 3, d.IntroMode);
+    choice(committed.LevelAdpt, 3, d.LevelAdpt);
+    choice(committed.KrkPhase, 2, d.KrkPhase);
+    choice(committed.SoundQty, 1, d.SoundQty);
     for (int32_t ProcessingOptions::*flag : {&ProcessingOptions::OvspFlg, &ProcessingOptions::CntrFlg,
                                              &ProcessingOptions::LPFFlg, &ProcessingOptions::HPFFlg,
                                              &ProcessingOptions::KnameFlg, &ProcessingOptions::VnameFlg,
                                              &ProcessingOptions::AlignFlg})
-        choice(c.*flag, 1, d.*flag);
+        choice(committed.*flag, 1, d.*flag);
     for (int32_t ProcessingOptions::*pos : {&ProcessingOptions::CntrPos, &ProcessingOptions::LPFPos,
                                             &ProcessingOptions::HPFPos, &ProcessingOptions::KvolPos,
                                             &ProcessingOptions::KlvlPos})
-        c.*pos = std::clamp(c.*pos, kMinPosition, kMaxPosition);
-    if (c.OvspMx <= 0) c.OvspMx = 1;
-    if (c.BlkSize < 50) c.BlkSize = 50;
-    if (c.AdptNum < 0) c.AdptNum = 0;
-    c.AdptRange = AdptRangeFor(c.BlkSize, c.AdptNum);
-    c.BlkSec = BlkSecFor(c.BlkSize);
-    c.CntrGain = CntrGainFor(c.CntrPos);
-    c.LPFFreq = LPFFreqFor(c.LPFPos);
-    c.HPFFreq = HPFFreqFor(c.HPFPos);
-    c.Kvol = KvolFor(c.KvolPos);
-    c.Klvl = KlvlFor(c.KlvlPos);
-    c.VnameTxt = CleanFileSuffix(c.VnameTxt);
-    if (c.VnameTxt.empty()) c.VnameFlg = 0;
+        committed.*pos = std::clamp(committed.*pos, kMinPosition, kMaxPosition);
+    if (committed.OvspMx <= 0) committed.OvspMx = 1;
+    if (committed.BlkSize < 50) committed.BlkSize = 50;
+    if (committed.AdptNum < 0) committed.AdptNum = 0;
+    committed.AdptRange = AdptRangeFor(committed.BlkSize, committed.AdptNum);
+    committed.BlkSec = BlkSecFor(committed.BlkSize);
+    committed.CntrGain = CntrGainFor(committed.CntrPos);
+    committed.LPFFreq = LPFFreqFor(committed.LPFPos);
+    committed.HPFFreq = HPFFreqFor(committed.HPFPos);
+    committed.Kvol = KvolFor(committed.KvolPos);
+    committed.Klvl = KlvlFor(committed.KlvlPos);
+    committed.VnameTxt = CleanFileSuffix(committed.VnameTxt);
+    if (committed.VnameTxt.empty()) committed.VnameFlg = 0;
 }
 
-std::string CntrGainText(float v, const std::string& dp) { return Fixed(v, 2, 3, dp); }
-std::string KvolText(float v, const std::string& dp) { return Fixed(v, 1, 2, dp); }
-std::string KlvlText(float v, const std::string& dp) { return Fixed(v, 2, 3, dp); }
-std::string LPFText(int32_t freq, const std::string& dp) { return Fixed(freq / 1000.0, 1, 4, dp) + "kHz"; }
+std::string CntrGainText(float v, const std::string& decimalPoint) { return Fixed(v, 2, 3, decimalPoint); }
+std::string KvolText(float v, const std::string& decimalPoint) { return Fixed(v, 1, 2, decimalPoint); }
+std::string KlvlText(float v, const std::string& decimalPoint) { return Fixed(v, 2, 3, decimalPoint); }
+std::string LPFText(int32_t freq, const std::string& decimalPoint) {
+    return Fixed(freq / 1000.0, 1, 4, decimalPoint) + "kHz";
+}
 std::string HPFText(int32_t freq) { return std::to_string(freq) + "Hz"; }

@@ -64,13 +64,13 @@ int32_t ParseIniInt(const std::string& raw, int32_t fallback) {
     return static_cast<int32_t>(v);
 }
 
-void ApplyOptionText(ProcessingOptions& o, const OptionKey& key, const std::string& text) {
+void ApplyOptionText(ProcessingOptions& options, const OptionKey& key, const std::string& text) {
     switch (key.kind) {
     case OptionKey::Int:
-        o.*key.field = ParseIniInt(text, o.*key.field);
+        options.*key.field = ParseIniInt(text, options.*key.field);
         break;
     case OptionKey::Flag:
-        o.*key.field = ParseIniInt(text, o.*key.field != 0 ? 1 : 0) != 0 ? 1 : 0;
+        options.*key.field = ParseIniInt(text, options.*key.field != 0 ? 1 : 0) != 0 ? 1 : 0;
         break;
     case OptionKey::Text: {
         // At most 2,047 bytes, never cutting a multi-byte character.
@@ -80,26 +80,26 @@ void ApplyOptionText(ProcessingOptions& o, const OptionKey& key, const std::stri
             while (cut > 0 && (static_cast<unsigned char>(v[cut]) & 0xC0) == 0x80) --cut;
             v.resize(cut);
         }
-        o.VnameTxt = v;
+        options.VnameTxt = v;
         break;
     }
     }
 }
 
-std::vector<std::pair<std::string, std::string>> OptionEntries(const ProcessingOptions& o) {
+std::vector<std::pair<std::string, std::string>> OptionEntries(const ProcessingOptions& options) {
     std::vector<std::pair<std::string, std::string>> out;
     for (const OptionKey& k : OptionKeys()) {
         std::string v;
         if (k.kind == OptionKey::Text) {
-            v = o.VnameTxt;
+            v = options.VnameTxt;
             // Quoted when blanks at either end would otherwise be lost on reading.
             if (!v.empty() && (v.front() == ' ' || v.front() == '\t' || v.back() == ' ' ||
                                v.back() == '\t' || v.front() == '\'' || v.front() == '"'))
                 v = "\"" + v + "\"";
         } else if (k.kind == OptionKey::Flag) {
-            v = o.*k.field != 0 ? "1" : "0";
+            v = options.*k.field != 0 ? "1" : "0";
         } else {
-            v = std::to_string(o.*k.field);
+            v = std::to_string(options.*k.field);
         }
         out.emplace_back(k.name, v);
     }

@@ -25,7 +25,7 @@ const OptionKey* FindOptionKey(const std::string& name);
 
 // An INI integer: decimal, or hexadecimal after "0x"/"0X" (at least one digit).
 // Anything else, or a number outside 32 bits, gives `fallback`.
-int32_t ParseIniInt(const std::string& text, int32_t fallback);
+int32_t ParseIniInt(const std::string& raw, int32_t fallback);
 // Applies the stored text of one key to `options`, falling back to the value
 // it holds when the text is not a number.
 void ApplyOptionText(ProcessingOptions& options, const OptionKey& key, const std::string& text);

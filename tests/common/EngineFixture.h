@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Host.h"
+#include "RunContext.h"
 #include "TestUtil.h"
 #include "Twave.h"
 #include "Vocalmain.h"
@@ -41,6 +42,18 @@ struct RecordingHost : EngineHost {
         timerRunning = true;
     }
     void StopStatusTimer() override { timerRunning = false; }
+};
+
+// What a pass needs of a run, for calling passes directly: the stop request,
+// the progress and the status a run would own.
+struct TestRun {
+    StopFlag stop;
+    int64_t progress = 0;
+    std::string statusText;
+    int32_t statusStep = 0;
+    RunContext Context(EngineHost& host, int64_t progressMaxBytes = 1) {
+        return RunContext(host, stop, progress, progressMaxBytes, statusText, statusStep);
+    }
 };
 
 // Band-limited noise with a slow envelope: enough structure to align on.

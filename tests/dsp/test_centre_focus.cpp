@@ -99,7 +99,7 @@ TEST(CenterFocus, LeftAloneIsScaledByLevelMix)
     // the left channel comes out at levelMix (0.37) times the untouched stream.
     FocusBuffer b;
     ASSERT_TRUE(b.Start(0.3f));
-    ASSERT_NEAR(b.f.centerFocus.LevelMix(), 0.37f, 1e-7f);
+    ASSERT_NEAR(b.f.centerFocus.Focus().LevelMix(), 0.37f, 1e-7f);
     const auto x = Music(b.f.blockLen, 7, 12000.0);
     b.Load(x, std::vector<int32_t>(b.f.blockLen, 0));
     ApplyInPieces(b.f);

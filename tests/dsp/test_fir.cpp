@@ -309,7 +309,7 @@ TEST_P(BufferFilters, ApplyFiltersTheRangeOfTheDesignedChannels)
         std::copy(x0.begin(), x0.end(), vf.out[0].get());
         std::copy(x1.begin(), x1.end(), vf.out[1].get());
         ASSERT_EQ(high ? vf.SetupHighPass(60.0f, 230.0f) : vf.SetupLowPass(80.0f, 10000.0f), 0);
-        EXPECT_EQ((high ? vf.highPass : vf.lowPass)[1].Designed(), ch == 2);
+        EXPECT_EQ((high ? vf.highPass : vf.lowPass).Unit(1).Designed(), ch == 2);
         high ? vf.ApplyHighPass(start, count) : vf.ApplyLowPass(start, count);
 
         CFIRUnit f;

@@ -465,7 +465,7 @@ TEST(SpectralWorker, StartAndStopWithoutHangsOrLeaks)
     ASSERT_EQ(f.Setup(2, 8000, 0.5, 1), 0);
     ASSERT_EQ(f.SetupSpectral(0, 1.0f), 0);
     ASSERT_EQ(f.Setup(2, 8000, 0.5, 1), 0);
-    EXPECT_EQ(f.SpectralLatency(), 0);
+    EXPECT_EQ(f.Latency(), 0);
     std::fill(f.out[0].get(), f.out[0].get() + f.blockLen, -1);
     f.SpectralSubtractStereo(0, f.blockLen, 1.0, 0);
     f.SpectralSubtractMid(0, f.blockLen, 1.0, 0);

@@ -1,5 +1,7 @@
+#include "AutoAnalysis.h"
 #include "EngineFixture.h"
 #include "FaultHarness.h"
+#include "IntroAnalysis.h"
 
 #include <gtest/gtest.h>
 
@@ -47,6 +49,17 @@ protected:
     }
 
     std::vector<int16_t> Output() { return ReadSamples(dir / "out.wav"); }
+
+    // song.wav, an accompaniment with a voice, and kar.wav, the accompaniment
+    // alone; the accompaniment and the voice.
+    std::pair<std::vector<int16_t>, std::vector<int16_t>> WriteSongAndKaraoke(int channels, size_t frames,
+                                                                              uint32_t seed) {
+        auto accomp = Accompaniment(frames, channels, seed);
+        auto voice = Voice(frames, channels, kRate);
+        Write("song.wav", channels, Mix(accomp, voice));
+        Write("kar.wav", channels, accomp);
+        return {std::move(accomp), std::move(voice)};
+    }
 };
 
 } // namespace
@@ -110,24 +123,31 @@ TEST_F(Engine, StopEndsTheRunAfterTheCurrentBlockWithoutAMessage) {
     EXPECT_EQ(host.titles.back(), "Sonvelt");
 }
 
-TEST_F(Engine, MonoOriginalForcesNormalChannelsAndNoCenterFocus) {
+TEST_F(Engine, AMonoOriginalRunsWithNormalChannelsAndNoCentreFocusLeavingTheOptionsAlone) {
+    // Mid handling would halve a one-channel voice and the centre focus
+    // would delay it: the run uses neither, and the options stay as set.
     edited.ProcMode = 2;
     edited.CntrFlg = 1;
-    Write("song.wav", 1, Accompaniment(20000, 1, 5));
+    const size_t frames = 2 * kRate;
+    const auto [accomp, voice] = WriteSongAndKaraoke(1, frames, 5);
+    RunEngine("song.wav", "kar.wav");
+    const auto out = Output();
+    ASSERT_EQ(out.size(), frames);
+    for (size_t i = 8820 / 4; i < frames; ++i) ASSERT_EQ(out[i], voice[i]) << i;
+    EXPECT_EQ(options.ProcMode, 2);
+    EXPECT_EQ(options.CntrFlg, 1);
+
     RunEngine("song.wav", "song.wav", 1);
-    EXPECT_EQ(options.ProcMode, 0);
-    EXPECT_EQ(options.CntrFlg, 0);
-    EXPECT_EQ(edited.ProcMode, 2);
+    EXPECT_EQ(Output(), Mix(accomp, voice));
+    EXPECT_EQ(options.ProcMode, 2);
+    EXPECT_EQ(options.CntrFlg, 1);
 }
 
 TEST_F(Engine, WaveformMergeRemovesAnAlignedKaraokeExactly) {
     // Karaoke identical to the accompaniment: after the first quarter block
     // the output is the voice itself, sample for sample.
     const size_t frames = 3 * kRate;
-    const auto accomp = Accompaniment(frames, 2, 6);
-    const auto voice = Voice(frames, 2, kRate);
-    Write("song.wav", 2, Mix(accomp, voice));
-    Write("kar.wav", 2, accomp);
+    const auto [accomp, voice] = WriteSongAndKaraoke(2, frames, 6);
     RunEngine("song.wav", "kar.wav");
     const auto out = Output();
     const size_t quarter = 8820 / 4;
@@ -175,46 +195,60 @@ TEST_F(Engine, AutomaticAnalysisFindsOffsetPhaseAndGainThenCaches) {
     Write("song.wav", 2, Mix(accomp, voice));
     Write("kar.wav", 2, kar);
     RunEngine("song.wav", "kar.wav");
-    EXPECT_EQ(engine.IntroOffset, 13230);
-    EXPECT_TRUE(engine.KaraokeInverted);
-    EXPECT_EQ(engine.BaseOfs, 0);
-    EXPECT_NEAR(engine.SavedVol, 1.25, 0.03);
-    EXPECT_NE(host.log.find("确定初始的偏移\u3000\u3000:13230 \u3000相位1\n"), std::string::npos);
-    EXPECT_NE(host.log.find("Selected BaseOfs:0 Range:"), std::string::npos);
+    const RunReport* r = &engine.LastReport();
+    ASSERT_TRUE(r->analysed);
+    EXPECT_EQ(r->analysis.introOffsetFrames, 13230);
+    EXPECT_TRUE(r->analysis.karaokeInverted);
+    EXPECT_EQ(r->analysis.driftFramesPerBlock, 0);
+    EXPECT_NEAR(r->analysis.karaokeGain, 1.25, 0.03);
+    EXPECT_EQ(r->offsetFrames, 13230);
+    EXPECT_TRUE(r->inverted);
     EXPECT_EQ(host.timestamps, 1);
     EXPECT_EQ(host.timerStarts, 1);
     EXPECT_FALSE(host.timerRunning);
-
-    // With precise alignment the position was measured in one pass, without
-    // the classic range search (whose first pass logs range 20).
-    EXPECT_EQ(host.log.find("range:20 "), std::string::npos);
+    // With precise alignment the position was measured in one pass over
+    // the whole recordings, without the classic range search.
+    ASSERT_EQ(r->analysisTrace.passes.size(), 1u);
+    EXPECT_EQ(r->analysisTrace.passes[0].kind, AnalysisTrace::PassKind::Final);
+    EXPECT_TRUE(r->analysis.map.Valid());
+    EXPECT_GT(r->analysisTrace.keptPoints, 60); // of some 80 blocks
 
     // Same pair, same channel handling and block length: no second analysis.
     host = RecordingHost{};
     RunEngine("song.wav", "kar.wav");
+    r = &engine.LastReport();
+    EXPECT_TRUE(r->analysed);
+    EXPECT_TRUE(r->analysisTrace.candidates.empty());
+    EXPECT_TRUE(r->analysisTrace.passes.empty());
+    EXPECT_EQ(r->analysis.introOffsetFrames, 13230);
     EXPECT_EQ(host.log, "");
     EXPECT_EQ(host.timerStarts, 0);
 
-    // A phase set by hand leaves the fitted position unused and needs the
-    // range search: the pair is analysed again, with it.
+    // A phase set by hand needs the range search (the fitted position
+    // alone need not hold for it): the pair is analysed again, with it.
     edited.KrkPhase = 2;
     host = RecordingHost{};
     RunEngine("song.wav", "kar.wav");
-    EXPECT_NE(host.log.find("range:20 "), std::string::npos);
+    r = &engine.LastReport();
+    ASSERT_GE(r->analysisTrace.passes.size(), 3u);
+    EXPECT_EQ(r->analysisTrace.passes.front().kind, AnalysisTrace::PassKind::First);
+    EXPECT_EQ(r->analysisTrace.passes.front().searchHalfWidthFrames, 20);
+    EXPECT_EQ(r->analysisTrace.passes.back().kind, AnalysisTrace::PassKind::Final);
     edited.KrkPhase = 0;
 
     // Another block length analyses again.
     edited.BlkSize = 200;
     host = RecordingHost{};
     RunEngine("song.wav", "kar.wav");
-    EXPECT_NE(host.log.find("Selected BaseOfs:"), std::string::npos);
+    EXPECT_FALSE(engine.LastReport().analysisTrace.candidates.empty());
 
     // A file replaced under the same name is not taken from the cache.
     Write("kar.wav", 2, Delay(accomp, 100, 2));
     host = RecordingHost{};
     RunEngine("song.wav", "kar.wav");
-    EXPECT_EQ(engine.IntroOffset, 100);
-    EXPECT_FALSE(engine.KaraokeInverted);
+    r = &engine.LastReport();
+    EXPECT_EQ(r->analysis.introOffsetFrames, 100);
+    EXPECT_FALSE(r->analysis.karaokeInverted);
 }
 
 TEST_F(Engine, IdenticalRecordingsNeedOneCandidate) {
@@ -224,26 +258,49 @@ TEST_F(Engine, IdenticalRecordingsNeedOneCandidate) {
     Write("song.wav", 2, song);
     Write("copy.wav", 2, song);
     RunEngine("song.wav", "copy.wav");
-    EXPECT_EQ(engine.IntroOffset, 0);
-    EXPECT_FALSE(engine.KaraokeInverted);
-    const std::string& log = host.log;
-    EXPECT_EQ(log.rfind("简易分析     Voc:0.000000 Org:", 0), 0u) << log;
-    EXPECT_EQ(log.find("详细分析"), std::string::npos);
-    EXPECT_NE(log.find("确定初始的偏移\u3000\u3000:0 \u3000相位0\n"), std::string::npos);
+    const RunReport& r = engine.LastReport();
+    EXPECT_EQ(r.analysis.introOffsetFrames, 0);
+    EXPECT_FALSE(r.analysis.karaokeInverted);
+    ASSERT_EQ(r.analysisTrace.candidates.size(), 1u);
+    const AnalysisTrace::Candidate& c = r.analysisTrace.candidates[0];
+    EXPECT_EQ(c.method, AnalysisTrace::IntroMethod::Onset);
+    EXPECT_FALSE(c.inverted);
+    EXPECT_EQ(c.offsetFrames, 0);
+    EXPECT_EQ(c.pass.meanResidual, 0.0);
+    EXPECT_GT(c.pass.meanOriginal, 0.0);
 }
 
 TEST_F(Engine, OnsetAnalysisOfAKaraokeOneSecondLate) {
     const auto accomp = Accompaniment(3 * kRate, 2, 10);
     Write("song.wav", 2, accomp);
     Write("kar.wav", 2, Delay(accomp, kRate, 2));
-    CommitOptions(edited, options);
     ASSERT_EQ(original.OpenRead(dir / "song.wav"), 0);
     ASSERT_EQ(karaoke.OpenRead(dir / "kar.wav"), 0);
-    engine.Attach(&host, &options, &original, &karaoke, &output);
-    engine.Channels = 2;
-    EXPECT_EQ(engine.FindOnsetOffset(false), kRate);
-    EXPECT_EQ(engine.FindEnvelopeOffset(true, false), kRate);
-    EXPECT_EQ(engine.FindEnvelopeOffset(false, false), kRate);
+    PairReader pair(original, karaoke);
+    TestRun test;
+    RunContext run = test.Context(host);
+    EXPECT_EQ(FindOnsetOffset(pair, run, false), kRate);
+    EXPECT_EQ(FindEnvelopeOffset(pair, run, true, false), kRate);
+    EXPECT_EQ(FindEnvelopeOffset(pair, run, false, false), kRate);
+}
+
+TEST(PairReader, ReadsSilenceBeforeTheStartAndPastTheEnd) {
+    TempDir dir;
+    const std::vector<int16_t> s = {1, -1, 2, -2, 3, -3};
+    WriteFile(dir / "a.wav", Wave16(2, kRate, s));
+    TWaveData a;
+    ASSERT_EQ(a.OpenRead(dir / "a.wav"), 0);
+    PairReader pair(a, a);
+    EXPECT_EQ(pair.Channels(), 2);
+    std::vector<int16_t> pcm(8, 99);
+    // Two frames before the start count as delivered silence.
+    EXPECT_EQ(pair.ReadOriginal(-2, pcm.data(), 4), 16);
+    EXPECT_EQ(pcm, (std::vector<int16_t>{0, 0, 0, 0, 1, -1, 2, -2}));
+    // Past the end: silence, not what the buffer held.
+    EXPECT_EQ(pair.ReadKaraoke(2, pcm.data(), 4), 4);
+    EXPECT_EQ(pcm, (std::vector<int16_t>{3, -3, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(pair.ReadOriginal(10, pcm.data(), 4), 0);
+    EXPECT_EQ(pcm, std::vector<int16_t>(8, 0));
 }
 
 TEST_F(Engine, NothingAutomaticMeansNoAnalysis) {
@@ -252,6 +309,10 @@ TEST_F(Engine, NothingAutomaticMeansNoAnalysis) {
     Write("song.wav", 2, accomp);
     Write("kar.wav", 2, accomp);
     RunEngine("song.wav", "kar.wav");
+    const RunReport& r = engine.LastReport();
+    EXPECT_FALSE(r.analysed);
+    EXPECT_TRUE(r.analysisTrace.candidates.empty());
+    EXPECT_EQ(r.gain, 0.95);
     EXPECT_EQ(host.log, "");
     EXPECT_EQ(host.timerStarts, 0);
     EXPECT_TRUE(host.warnings.empty());
@@ -284,21 +345,21 @@ TEST_F(Engine, FullDiskReportsOnceAndLeavesAValidFile) {
 
 TEST(RangeChoice, FirstRangeFromTheFirstPass) {
     struct Case {
-        double ofs, bnsn;
-        int baseOfs, r0;
+        double meanShift, spread;
+        int drift, halfWidth;
     } cases[] = {{-3.6, 1.2, -3, 2}, {0.0, 0.0, 0, 0}, {0.22, 0.4, 0, 1}, {2.5, 0.0, 2, 1}, {-0.4, 0.05, 0, 0}};
     for (const Case& c : cases) {
-        const auto r = TVocalMain::FirstRange(c.ofs, c.bnsn);
-        EXPECT_EQ(r.baseOfs, c.baseOfs) << c.ofs;
-        EXPECT_EQ(r.r0, c.r0) << c.ofs;
+        const RangeStart r = FirstRange(c.meanShift, c.spread);
+        EXPECT_EQ(r.driftFramesPerBlock, c.drift) << c.meanShift;
+        EXPECT_EQ(r.firstHalfWidthFrames, c.halfWidth) << c.meanShift;
     }
 }
 
 TEST(RangeChoice, StopsWhereTheResidualSettles) {
     struct Case {
         const char* what;
-        int r0;
-        std::vector<std::pair<double, double>> passes; // voc, org per range from r0
+        int firstHalfWidth;
+        std::vector<std::pair<double, double>> passes; // residual, original level per half-width from the first
         int chosen;
         size_t tried;
     } cases[] = {
@@ -315,8 +376,8 @@ TEST(RangeChoice, StopsWhereTheResidualSettles) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         size_t tried = 0;
-        const int chosen = TVocalMain::ChooseRange(c.r0, [&](int range, double& voc, double& org) {
-            EXPECT_EQ(range, c.r0 + int(tried));
+        const int chosen = ChooseRange(c.firstHalfWidth, [&](int range, double& voc, double& org) {
+            EXPECT_EQ(range, c.firstHalfWidth + int(tried));
             voc = c.passes.at(tried).first;
             org = c.passes.at(tried).second;
             ++tried;
@@ -325,5 +386,5 @@ TEST(RangeChoice, StopsWhereTheResidualSettles) {
         EXPECT_EQ(chosen, c.chosen);
         EXPECT_EQ(tried, c.tried);
     }
-    EXPECT_EQ(TVocalMain::ChooseRange(0, [](int, double&, double&) { return false; }), -1);
+    EXPECT_EQ(ChooseRange(0, [](int, double&, double&) { return false; }), -1);
 }

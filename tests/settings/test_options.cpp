@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 TEST(Options, DefaultsCommitToTheDocumentedDerivedValues) {
     ProcessingOptions e;
     e.BlkSize = 999;
@@ -73,20 +75,39 @@ TEST(Options, AdptRangeUsesTheExtendedPrecisionProduct) {
 TEST(Options, DerivedValueTables) {
     const int hpf[21] = {50, 55, 62, 73, 86, 103, 122, 145, 170, 199, 230,
                          265, 302, 343, 386, 433, 482, 535, 590, 649, 710};
-    for (int p = 0; p <= 20; ++p) {
-        SCOPED_TRACE(p);
-        EXPECT_EQ(HPFFreqFor(p), hpf[p]);
-        EXPECT_EQ(LPFFreqFor(p), p * 800 + 2000);
-        EXPECT_EQ(CntrGainFor(p), float(p * 0.25 + 0.5));
-        EXPECT_EQ(KlvlFor(p), float(p * 0.03L + 0.7L));
-        EXPECT_EQ(KvolFor(p), p <= 9 ? float(p * 0.1L + 0.6L) : float((p - 9) * 0.3L + 1.5L));
+    for (int p = 0; p <= 20; ++p) EXPECT_EQ(HPFFreqFor(p), hpf[p]) << p;
+
+    // The sliders' ends as the settings dialog labels them, and the values
+    // in between evenly spaced (in two stretches for the strength).
+    struct Slider {
+        const char* name;
+        std::function<double(int)> value;
+        double first, last;
+        int knee;              // the position from which the second step holds
+        double step, stepAfter;
+    } sliders[] = {
+        {"LPFFreq", [](int p) { return double(LPFFreqFor(p)); }, 2000, 18000, 21, 800, 800},
+        {"CntrGain", [](int p) { return double(CntrGainFor(p)); }, 0.5, 5.5, 21, 0.25, 0.25},
+        {"Klvl", [](int p) { return double(KlvlFor(p)); }, 0.7, 1.3, 21, 0.03, 0.03},
+        {"Kvol", [](int p) { return double(KvolFor(p)); }, 0.6, 4.8, 9, 0.1, 0.3},
+    };
+    for (const Slider& s : sliders) {
+        SCOPED_TRACE(s.name);
+        EXPECT_NEAR(s.value(0), s.first, 1e-6);
+        EXPECT_NEAR(s.value(20), s.last, 1e-6);
+        for (int p = 0; p < 20; ++p)
+            EXPECT_NEAR(s.value(p + 1) - s.value(p), p < s.knee ? s.step : s.stepAfter, 1e-6) << p;
     }
+    // Values the options are read as exactly: the single-precision value of
+    // the decimal the label shows.
     EXPECT_EQ(KvolFor(0), 0.6f);
     EXPECT_EQ(KvolFor(9), 1.5f);
     EXPECT_EQ(KvolFor(10), 1.8f);
     EXPECT_EQ(KvolFor(20), 4.8f);
     EXPECT_EQ(KlvlFor(0), 0.7f);
+    EXPECT_EQ(KlvlFor(10), 1.0f);
     EXPECT_EQ(KlvlFor(20), 1.3f);
+
     // Hand-edited positions far outside the sliders' range saturate instead of overflowing.
     EXPECT_EQ(HPFFreqFor(100000), INT32_MAX);
     EXPECT_EQ(LPFFreqFor(INT32_MAX), INT32_MAX);

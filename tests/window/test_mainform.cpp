@@ -5,10 +5,14 @@
 #include "TestUtil.h"
 #include "UiDialogs.h"
 #include "EngineFixture.h"
+#include "IniFile.h"
+#include "Setform.h"
+#include "Settings.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -636,4 +640,35 @@ TEST_F(Window, TheOpenDialogsShowEveryReadableFormatFirst) {
         EXPECT_TRUE(shown.startsWith("音频文件 (*.wav *.wave *.flac *.mp3 *.m4a")) << shown.toStdString();
     }
     EXPECT_EQ(form->Edit1->text(), "");
+}
+
+TEST_F(Window, AMonoRunLeavesTheSavedChannelHandlingAndCentreFocusAsSet) {
+    // The user chose mid handling and the centre focus, and saved them.
+    const std::string ini = dir / "SonveltRip/sonvelt.ini";
+    std::filesystem::create_directories(dir.path() / "SonveltRip");
+    WriteText(ini, "[V30_Option]\nProcMode=2\nCntrFlg=1\nMergeMode=1\nIntroMode=3\nAdptMode=1\n"
+                   "KrkPhase=1\nLevelAdpt=3\n");
+    TSetForm1 settings(QStringLiteral("sonvelt"), QString::fromStdString(dir.path().string()));
+    form->SetOptions(&settings.Model().Options);
+
+    // A run on a one-channel pair, which needs neither.
+    const auto accomp = Accompaniment(30000, 1, 23);
+    WriteFile(dir / "mono.wav", Wave16(1, 44100, Mix(accomp, Voice(30000, 1, 44100))));
+    WriteFile(dir / "mono karaoke.wav", Wave16(1, 44100, accomp));
+    Type(form->Edit1, P("mono.wav"));
+    Type(form->Edit2, P("mono karaoke.wav"));
+    Type(form->Edit3, P("voice.wav"));
+    form->StartBtnClick();
+    ASSERT_TRUE(dialogs.warnings.isEmpty()) << dialogs.warnings.join(" ").toStdString();
+    EXPECT_EQ(ReadSamples(dir / "voice.wav").size(), size_t(30000));
+
+    // The settings dialog shows and saves them as they were.
+    settings.show();
+    EXPECT_EQ(settings.DataRadioGroup->ItemIndex(), 2);
+    EXPECT_TRUE(settings.CfocusCheckBox->isChecked());
+    settings.OkBitBtn->click();
+    IniFile saved;
+    ASSERT_TRUE(saved.Load(ini));
+    EXPECT_EQ(saved.Get(kIniSection, "ProcMode").value_or("<missing>"), "2");
+    EXPECT_EQ(saved.Get(kIniSection, "CntrFlg").value_or("<missing>"), "1");
 }

@@ -1,0 +1,68 @@
+// Finding where a stretch of the original lies in the karaoke, anywhere in
+// it: for a karaoke that is another edit of the song (a section cut, one
+// repeated, another intro), the position jumps, far beyond any block search.
+//
+// Both recordings are looked at as a mono mix at a sixteenth of their rate
+// (each output the mean of sixteen frames): enough of the accompaniment's
+// waveform below 1 kHz to tell one bar from another, and small enough to
+// correlate a stretch against a whole song with one transform.
+#pragma once
+
+#include "BufferUtil.h"
+#include "FFT.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace editsearch {
+
+inline constexpr int kDecimation = 16;
+
+// Streams interleaved 16-bit frames into the decimated mono mix.
+class Decimator final {
+public:
+    void Reset();
+    void Push(const int16_t* frames, int count, int channels);
+    const std::vector<float>& Output() const { return out_; }
+    std::vector<float>& Output() { return out_; }
+
+private:
+    std::vector<float> out_;
+    double sum_ = 0;
+    int have_ = 0;
+};
+
+// The same for a stretch already in memory, per channel (mono: second null).
+void DecimateInto(const int32_t* left, const int32_t* right, int frames, std::vector<float>& out);
+
+struct Match {
+    int64_t position = -1; // decimated index in the karaoke where the stretch starts best; -1: none
+    double score = 0;      // normalised correlation there, -1 .. 1
+    double runnerUp = 0;   // the best score at least half the stretch's length away
+};
+
+// The karaoke's decimated mix, transformed once; then any stretch of the
+// original correlated against all of it.
+class Locator final {
+public:
+    // 0, or 1 when the karaoke is empty, too long or the arrays cannot be had.
+    // maxStretch: the longest stretch Find will be given.
+    int Setup(const std::vector<float>& karaoke, int maxStretch);
+    // The best place of stretch[0 .. count) (count <= maxStretch) with the
+    // stretch wholly inside the karaoke.
+    Match Find(const float* stretch, int count);
+
+    // The same by direct sums over every position (for tests and as the
+    // twin of Find).
+    static Match FindReference(const std::vector<float>& karaoke, const float* stretch, int count);
+
+private:
+    std::vector<double> energyPrefix_; // prefix sums of the karaoke's squares
+    int64_t karaokeLen_ = 0;
+    int maxStretch_ = 0;
+    SampleArray<float> karaokeSpectrum_, work_, spectrum_;
+    CRealFFT fft_;
+    int size_ = 0;
+};
+
+} // namespace editsearch

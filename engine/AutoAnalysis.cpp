@@ -1,6 +1,7 @@
 #include "AutoAnalysis.h"
 
 #include "EngineText.h"
+#include "LeakAnalysis.h"
 #include "Vfunc.h"
 
 #include <algorithm>
@@ -172,6 +173,8 @@ PositionPass MeasurePosition(const AnalysisInputs& in, const IntroFinding& intro
     trace.fitPoints = int(measured.fits.size());
     trace.keptPoints = pass.map.track.Valid() ? pass.map.track.Inliers() : 0;
     pass.result = ProbePosition(in, intro.inverted, measured.fits, pass.map, trace);
+    if (pass.result == RunResult::kDone && !in.run.Stopped())
+        pass.result = MeasureLeak(in, intro.inverted, measured.fits, pass.map);
     if (pass.result != RunResult::kDone || in.run.Stopped()) return pass;
     pass.stats = measured.stats;
     if (o.AlignFlg && pass.map.leastSquaresGain > 0) pass.stats.gain = pass.map.leastSquaresGain;

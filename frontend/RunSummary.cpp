@@ -9,15 +9,18 @@ namespace {
 
 struct Words {
     const char *separator, *karaoke, *offset, *inPhase, *inverted, *drift, *gain, *frequency, *waveform, *automatic,
-        *took, *alone, *stopped, *failed, *empty, *endedEarly;
+        *cleaned, *cleanNeedsAlignment, *cleanNoLeak, *took, *alone, *stopped, *failed, *empty, *endedEarly;
 };
 
 constexpr Words kChinese = {"  ", "伴奏：", "偏移 %+.3f 秒", "正相", "逆相", "漂移 %+.1f ppm", "增益 %+.1f dB",
-                            "频率合成", "波形合成", "(自动)", "用时 %.1f 秒", "只处理了原唱", "已终止",
-                            "处理失败", "输入文件没有声音数据", "输入文件比其标头所写的短"};
+                            "频率合成", "波形合成", "(自动)", "清除停顿（漏音 %.1f dB）",
+                            "未清除停顿：需要精确对齐", "未清除停顿：无法测量漏音", "用时 %.1f 秒", "只处理了原唱",
+                            "已终止", "处理失败", "输入文件没有声音数据", "输入文件比其标头所写的短"};
 constexpr Words kEnglish = {", ", "Karaoke: ", "offset %+.3f s", "in phase", "inverted", "drift %+.1f ppm",
-                            "gain %+.1f dB", "spectral merge", "waveform merge", " (auto)", "%.1f s",
-                            "Original processed alone", "Stopped", "Failed", "An input has no sound data",
+                            "gain %+.1f dB", "spectral merge", "waveform merge", " (auto)",
+                            "pauses cleaned (leak %.1f dB)", "pauses not cleaned: needs precise alignment",
+                            "pauses not cleaned: no leak measured", "%.1f s", "Original processed alone",
+                            "Stopped", "Failed", "An input has no sound data",
                             "an input is shorter than its header says"};
 
 } // namespace
@@ -44,6 +47,11 @@ std::string RunSummary(const RunReport& r, const std::string& karaokeName, Langu
             add(FormatText(w.gain, r.gainDb));
         }
         add(std::string(r.merge == 1 ? w.waveform : w.frequency) + (r.mergeChosenAutomatically ? w.automatic : ""));
+        // Clean pauses when they ran, and when they were asked for on every
+        // pair but could not run.
+        if (r.clean == RunReport::Clean::On) add(FormatText(w.cleaned, r.leakDb));
+        else if (r.cleanAlways && r.clean == RunReport::Clean::NoPosition) add(w.cleanNeedsAlignment);
+        else if (r.cleanAlways && r.clean == RunReport::Clean::NoLeak) add(w.cleanNoLeak);
     }
     if (r.inputEndedEarly) add(w.endedEarly);
     add(FormatText(w.took, r.elapsedSeconds));

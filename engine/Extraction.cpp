@@ -294,9 +294,13 @@ namespace {
 // Where the karaoke has no counterpart, the removal stops over this many
 // frames rather than at once, on the side where it still has one.
 constexpr int kFadeFrames = 256;
-// A block whose removal would leave more than this share of the original's
-// energy (0.25 dB more) is left as the original.
+// A block is left as the original where its removal would leave more than
+// this share of the original's energy over the last half second (0.25 dB
+// more), or in the block alone 1 dB more: a voice louder than the original
+// it is part of happens where the two cancel each other a little, never by
+// as much as a karaoke that holds something else adds.
 const double kAddedLimit = std::pow(10.0, 0.025);
+const double kBlockAddedLimit = std::pow(10.0, 0.1);
 
 double Ramp(int64_t distance)
 {
@@ -413,7 +417,9 @@ int Extraction::RunPrecise(const KaraokeMap& map)
             windowOriginal += recentOriginal_[i];
             windowLeft += recentLeft_[i];
         }
-        const double weight = windowOriginal > 0 && windowLeft > windowOriginal * kAddedLimit ? 0.0 : 1.0;
+        const bool adds = (original > 0 && left > original * kBlockAddedLimit) ||
+                          (windowOriginal > 0 && windowLeft > windowOriginal * kAddedLimit);
+        const double weight = adds ? 0.0 : 1.0;
         if (weight == 0.0) {
             if (!guarded_.empty() && guarded_.back().second == t0)
                 guarded_.back().second = t0 + half;

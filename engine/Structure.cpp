@@ -328,13 +328,23 @@ bool FitStretch(ShiftSearch& shifts, AlignedBlocks& blocks, MapStretch& s, doubl
     }
     if (probes.size() >= 4) ApplyProbeCorrection(fitted, PoolProbes(probes, fitted.Origin()));
     s.track = fitted;
+    // The blocks as the fitted position reads them: their gain and what is
+    // left of them are the stretch's own.
+    std::vector<AlignPoint> final;
+    for (const AlignPoint& p : points) {
+        AlignPoint q;
+        if (!blocks.Probe(fitted, p.t, q)) continue;
+        q.p += fitted.At(p.t);
+        final.push_back(q);
+    }
+    points = std::move(final);
     return true;
 }
 
 // Moves the seam between stretches a and b (a before b) to where the
 // original is best explained by a's position before it and b's after it,
 // in steps of kSeamStep frames.
-void PlaceSeam(PairReader& pair, bool inverted, double g, MapStretch& a, MapStretch& b)
+void PlaceSeam(PairReader& pair, RunContext& run, bool inverted, double g, MapStretch& a, MapStretch& b)
 {
     const int64_t seam = b.first;
     const int64_t from = std::max(a.first + kSeamStep, seam - kSeamReach);
@@ -351,6 +361,10 @@ void PlaceSeam(PairReader& pair, bool inverted, double g, MapStretch& a, MapStre
         mix[size_t(i)] = v;
     }
     // Per step, what is left of the original under each side's rule.
+    // Per step, what is left of the original under each side's rule, and
+    // the original's and the karaoke's energy there.
+    std::vector<double> energy(static_cast<size_t>(steps), 1.0);
+    for (int i = 0; i < frames; ++i) energy[size_t(i / kSeamStep)] += mix[size_t(i)] * mix[size_t(i)];
     auto costs = [&](const MapStretch& s) {
         std::vector<double> c(size_t(steps), 0.0);
         if (!s.matched) {
@@ -372,42 +386,35 @@ void PlaceSeam(PairReader& pair, bool inverted, double g, MapStretch& a, MapStre
                 k0 += kar[size_t(j * channels + 1)];
                 k1 += kar[size_t((j + 1) * channels + 1)];
             }
-            const double d = mix[size_t(i)] - sign * (k0 * (1 - f) + k1 * f);
+            const double k = sign * (k0 * (1 - f) + k1 * f), d = mix[size_t(i)] - k;
             c[size_t(i / kSeamStep)] += d * d;
+            energy[size_t(i / kSeamStep)] += k * k;
         }
         return c;
     };
     std::vector<double> ca = costs(a), cb = costs(b);
-    // Each step weighed by what is left under the better rule there (the
-    // voice, mostly): where the voice dominates, neither rule tells much.
-    std::vector<double> weight(static_cast<size_t>(steps));
+    // Each step weighed by the energy in play there: the share of it either
+    // rule removes or adds is the evidence, the same in loud and quiet steps.
     for (int i = 0; i < steps; ++i) {
-        double m = 0;
-        for (int j = std::max(0, i - 2); j <= std::min(steps - 1, i + 2); ++j)
-            m += std::min(ca[size_t(j)], cb[size_t(j)]);
-        weight[size_t(i)] = 1.0 / (m / 5 + 1.0);
+        ca[size_t(i)] /= energy[size_t(i)];
+        cb[size_t(i)] /= energy[size_t(i)];
     }
-    for (int i = 0; i < steps; ++i) {
-        ca[size_t(i)] *= weight[size_t(i)];
-        cb[size_t(i)] *= weight[size_t(i)];
-    }
-    // The cost of each split; where several are about as good (the voice
-    // hides the accompaniment there), the middle of them.
-    std::vector<double> cost(size_t(steps) + 1);
+    // The split where the two rules leave least, step by step.
     double before = 0, after = 0;
     for (double v : cb) after += v;
-    cost[0] = after;
+    double best = after;
+    int split = 0;
     for (int i = 0; i < steps; ++i) {
         before += ca[size_t(i)];
         after -= cb[size_t(i)];
-        cost[size_t(i) + 1] = before + after;
+        if (before + after < best) {
+            best = before + after;
+            split = i + 1;
+        }
     }
-    const size_t best = size_t(std::min_element(cost.begin(), cost.end()) - cost.begin());
-    constexpr double kAlike = 2.0; // about two steps' worth of evidence
-    size_t lo = best, hi = best;
-    while (lo > 0 && cost[lo - 1] <= cost[best] + kAlike) --lo;
-    while (hi + 1 < cost.size() && cost[hi + 1] <= cost[best] + kAlike) ++hi;
-    const int64_t placed = from + int64_t((lo + hi) / 2) * kSeamStep;
+    const int64_t placed = from + int64_t(split) * kSeamStep;
+    run.DebugPrint("Seam near:%.4f s placed:%.4f s\n", double(seam) / pair.SampleRate(),
+                   double(placed) / pair.SampleRate());
     a.end = placed;
     b.first = placed;
 }
@@ -615,16 +622,21 @@ StructureFinding FindStructure(const AnalysisInputs& in, bool inverted, double g
         mergedPoints.push_back(std::move(points[i]));
     }
     if (merged.size() == 1 && merged[0].matched) return found; // one place after all: the fitted one
-    for (size_t i = 1; i < merged.size(); ++i) PlaceSeam(in.pair, inverted, gain, merged[i - 1], merged[i]);
 
     // The longest matched stretch stands for the song's position (offset,
-    // speed, the probes and the matching filter).
+    // speed, the probes and the matching filter), and its blocks give the
+    // karaoke's gain: the whole song's blocks, others' places among them,
+    // may have given a wrong one.
     size_t longestStretch = merged.size();
     for (size_t i = 0; i < merged.size(); ++i)
         if (merged[i].matched && (longestStretch == merged.size() ||
                                   merged[i].end - merged[i].first > merged[longestStretch].end - merged[longestStretch].first))
             longestStretch = i;
     if (longestStretch == merged.size()) return found;
+    const std::vector<AlignPoint>& own = mergedPoints[longestStretch];
+    const double ownGain = VoiceFreeGain(own, std::vector<bool>(own.size(), true), 4);
+    for (size_t i = 1; i < merged.size(); ++i)
+        PlaceSeam(in.pair, run, inverted, ownGain > 0 ? ownGain : gain, merged[i - 1], merged[i]);
     found.followsLine.assign(merged.size(), false);
     found.followsLine[longestStretch] = true;
     found.mainTrack = merged[longestStretch].track;
@@ -634,7 +646,7 @@ StructureFinding FindStructure(const AnalysisInputs& in, bool inverted, double g
     KaraokeMap result;
     result.track = found.mainTrack;
     result.stretches = found.stretches;
-    run.DebugPrint("Structure stretches:%d edits:%d\n", int(found.stretches.size()), result.Edits());
+    run.DebugPrint("Structure stretches:%d edits:%d gain:%f\n", int(found.stretches.size()), result.Edits(), ownGain);
     for (const MapStretch& st : found.stretches)
         run.DebugPrint("Stretch from:%.4f s to:%.4f s %s:%f\n", double(st.first) / rate, double(st.end) / rate,
                        st.matched ? "at" : "none", st.matched ? st.track.At(st.first) - double(st.first) : 0.0);

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The results of a run and of the passes it is made of.
@@ -59,6 +60,14 @@ struct RunReport {
     // answered or nothing was analysed.
     AnalysisTrace analysisTrace;
     // The removal per second of the original (dB, as removalDb), for a
-    // picture of the run.
+    // picture of the run; NaN for a second whose original is silent
+    // (nothing to remove).
     std::vector<double> removalDbPerSecond;
+    // Another edit of the song: the stretches of the original that have no
+    // counterpart in the karaoke ([start, end) in seconds), the times of the
+    // original where the karaoke's position jumps, and how many edits there
+    // are.
+    std::vector<std::pair<double, double>> unmatchedSeconds;
+    std::vector<double> seamSeconds;
+    int edits = 0;
 };

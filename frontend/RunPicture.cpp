@@ -325,7 +325,7 @@ private:
     }
 
     void Empty(const QRect& r, const char* text) {
-        p_.fillRect(r, QColor(235, 235, 232));
+        p_.fillRect(r, kNothingColour);
         Note(r, text);
         Frame(r);
     }

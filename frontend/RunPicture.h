@@ -49,6 +49,8 @@ inline const QColor kRemovedColour(46, 117, 182);
 inline const QColor kWarningColour(222, 68, 30);
 // A stretch of the original with no counterpart in the karaoke.
 inline const QColor kUnmatchedColour(250, 218, 175);
+// A spectrogram lane with nothing to show (no voice, a file not read).
+inline const QColor kNothingColour(235, 235, 232);
 
 // Reads the spectrograms of the run's original and, when given, of its voice
 // (both open for reading, the voice as long as the original) into `columns`

@@ -28,18 +28,20 @@ namespace {
 
 struct Words {
     const char *original, *voice, *position, *removal, *seconds, *fitted, *blocks, *fittedLine, *unmatched, *seam,
-        *removed, *warning, *inAll, *noBlocks, *analysisOnly, *unreadable;
+        *removed, *warning, *inAll, *noBlocks, *noAnalysis, *analysisOnly, *originalAlone, *unreadable;
 };
 
 constexpr Words kChinese = {
     "原唱", "人声", "伴奏位置与拟合直线之差", "每秒去除量", "秒", "拟合直线：偏移 %+.3f 秒，漂移 %+.1f ppm",
     "区块位置", "拟合直线", "伴奏中没有对应部分", "接缝（编辑）", "去除 ≥ 1 dB", "去除 < 1 dB 或增加了能量",
-    "总计 %.1f dB", "没有区块位置（按区块对齐）", "只做了分析：没有人声", "无法读取"};
+    "总计 %.1f dB", "没有区块位置（按区块对齐）", "没有自动分析", "只做了分析：没有人声", "只处理了原唱：没有去除",
+    "无法读取"};
 constexpr Words kEnglish = {
     "Original", "Voice", "Karaoke position against the fitted line", "Removal per second", "s",
     "fitted line: offset %+.3f s, drift %+.1f ppm", "block position", "fitted line", "no counterpart in the karaoke",
     "seam (edit)", "removed ≥ 1 dB", "removed < 1 dB or added", "in all %.1f dB",
-    "no block positions (aligned block by block)", "analysis only: no voice", "could not be read"};
+    "no block positions (aligned block by block)", "no automatic analysis", "analysis only: no voice",
+    "the original processed alone: nothing removed", "could not be read"};
 
 // Margins and rows, pixels.
 constexpr int kLeft = 64, kRight = 72, kTitleHeight = 34, kLaneHead = 18, kAxisHeight = 22, kLegendHeight = 28,
@@ -143,7 +145,7 @@ public:
             const QRect r = layout_.lanes[lane];
             Heading(lane, names[i], "kHz");
             if (lanes[i]->Empty()) {
-                Empty(r, i == 1 && !picture_.report.extracted ? words_.analysisOnly : words_.unreadable);
+                Empty(r, i == 1 && picture_.report.framesWritten == 0 ? words_.analysisOnly : words_.unreadable);
             } else {
                 Cells(r, *lanes[i], bottom);
             }
@@ -177,7 +179,7 @@ public:
         }
         Seams(r);
         if (blocks.empty()) {
-            Note(r, rep.analysed ? words_.noBlocks : words_.analysisOnly);
+            Note(r, rep.analysed ? words_.noBlocks : words_.noAnalysis);
         } else {
             // A line through the blocks, broken where the position jumps.
             std::vector<const BlockPosition*> order;
@@ -243,7 +245,7 @@ public:
         if (y(0) - y(top) >= 14) YLabel(r, y(top), Number(top));
         Seams(r);
         if (db.empty()) {
-            Note(r, words_.analysisOnly);
+            Note(r, rep.framesWritten == 0 ? words_.analysisOnly : words_.originalAlone);
         } else {
             p_.setRenderHint(QPainter::Antialiasing, false);
             for (size_t s = 0; s < db.size(); ++s) {

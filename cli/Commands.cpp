@@ -65,6 +65,14 @@ std::string PlotProblem(const std::string& path, bool replace, const std::vector
     return "";
 }
 
+// Whether --plot, when given, names a picture that can be written; the
+// message when it does not.
+bool PlotAccepted(const std::string& path, bool replace, const std::vector<std::string>& files) {
+    const std::string problem = path.empty() ? "" : PlotProblem(path, replace, files);
+    if (!problem.empty()) PrintError(problem);
+    return problem.empty();
+}
+
 // The picture for --plot, drawn at the size the command line writes and
 // saved; empty, or the message line of why it was not.
 std::string WritePicture(const RunPicture& picture, const std::string& path, bool replace) {
@@ -381,14 +389,8 @@ int RunExtract(ExtractArgs& args) {
         return kExitRejected;
     }
     const std::vector<PlannedJob>& jobs = plan.jobs;
-    if (!args.plot.empty() && !jobs.empty()) {
-        const PlannedJob& j = jobs.front();
-        const std::string problem = PlotProblem(args.plot, args.yes, {j.original, j.karaoke, j.output});
-        if (!problem.empty()) {
-            PrintError(problem);
-            return kExitRejected;
-        }
-    }
+    if (!jobs.empty() && !PlotAccepted(args.plot, args.yes, {jobs[0].original, jobs[0].karaoke, jobs[0].output}))
+        return kExitRejected;
 
     InstallInterruptHandler();
     Ui ui;
@@ -441,13 +443,7 @@ int RunAnalyse(AnalyseArgs& args) {
         PrintError(error);
         return kExitUsage;
     }
-    if (!args.plot.empty()) {
-        const std::string problem = PlotProblem(args.plot, args.yes, {args.original, args.karaoke});
-        if (!problem.empty()) {
-            PrintError(problem);
-            return kExitRejected;
-        }
-    }
+    if (!PlotAccepted(args.plot, args.yes, {args.original, args.karaoke})) return kExitRejected;
     CommittedOptions options = settings.Options;
     options.IntroMode = 0; // the analysis itself is what is asked for
     TVocalMain engine;
@@ -475,7 +471,6 @@ int RunAnalyse(AnalyseArgs& args) {
     const std::string text = args.json ? FormatAnalysisJson(r, a.driftFramesPerBlock, a.searchHalfWidthFrames) + "\n"
                                        : FormatAnalysis(r, a.driftFramesPerBlock, a.searchHalfWidthFrames);
     std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);
     if (!args.plot.empty()) {
         RunPicture picture;
         picture.report = r;

@@ -1,5 +1,6 @@
 // --plot: the picture of a run from the command line, with no display, and
 // the paths it refuses before anything runs.
+#include "AudioFixtures.h"
 #include "CliPairs.h"
 #include "RunPicture.h"
 
@@ -71,6 +72,20 @@ TEST_F(CliPlot, ExtractAndAnalyseDrawThePictureOfTheRun) {
     EXPECT_EQ(analysis.size(), image.size());
     EXPECT_EQ(Nothing(analysis, RunPictureLayout::kOriginal), 0);
     EXPECT_GT(Nothing(analysis, RunPictureLayout::kVoice), 0.9) << "an analysis has no voice";
+}
+
+// A decoded original can be read only while the run has it open, and a
+// FLAC voice is encoded from its temporary at the end: both are drawn.
+TEST_F(CliPlot, ADecodedOriginalAndAFlacVoiceAreDrawnToo) {
+    MakePair("Song", 3, 64);
+    ASSERT_EQ(EncodeFixture(dir / "Song.flac", "flac", "flac", 44100, 2, ReadSamples(dir / "Song.wav")), "");
+    const CliResult r = RunCli("extract " + Q("Song.flac") + " " + Q("Song (karaoke).wav") + " -o " +
+                               Q("voice.flac") + " --defaults --plot " + Q("run.png"), kHeadless);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const QImage image(QString::fromStdString(dir / "run.png"));
+    ASSERT_EQ(image.size(), kPlotSize);
+    EXPECT_EQ(Nothing(image, RunPictureLayout::kOriginal), 0);
+    EXPECT_EQ(Nothing(image, RunPictureLayout::kVoice), 0);
 }
 
 TEST_F(CliPlot, APictureThatCannotBeWrittenIsRefusedBeforeTheRun) {

@@ -156,13 +156,8 @@ public:
     }
 
     void Positions() {
-        const auto lane = RunPictureLayout::kPosition;
-        const QRect r = layout_.lanes[lane];
+        const QRect r = PlotLane(RunPictureLayout::kPosition, words_.position, "ms");
         const RunReport& rep = picture_.report;
-        Heading(lane, words_.position, "ms");
-        p_.fillRect(r, kLaneBackground);
-        Unmatched(r);
-        TimeTicks(r, true);
         const std::vector<BlockPosition>& blocks = rep.analysis.blocks;
         const double rate = rep.sampleRate > 0 ? rep.sampleRate : 1;
         double most = 0;
@@ -216,13 +211,8 @@ public:
     }
 
     void Removal() {
-        const auto lane = RunPictureLayout::kRemoval;
-        const QRect r = layout_.lanes[lane];
+        const QRect r = PlotLane(RunPictureLayout::kRemoval, words_.removal, "dB");
         const RunReport& rep = picture_.report;
-        Heading(lane, words_.removal, "dB");
-        p_.fillRect(r, kLaneBackground);
-        Unmatched(r);
-        TimeTicks(r, true);
         const std::vector<double>& db = rep.removalDbPerSecond;
         double lo = 0, hi = 0;
         for (double v : db)
@@ -303,6 +293,17 @@ public:
     }
 
 private:
+    // A lane of points or bars: its heading, its background with the
+    // stretches without a counterpart shaded, and the time grid.
+    QRect PlotLane(RunPictureLayout::Lane lane, const char* text, const char* unit) {
+        const QRect r = layout_.lanes[lane];
+        Heading(lane, text, unit);
+        p_.fillRect(r, kLaneBackground);
+        Unmatched(r);
+        TimeTicks(r, true);
+        return r;
+    }
+
     void Heading(RunPictureLayout::Lane lane, const char* text, const char* unit) {
         const QRect r = layout_.lanes[lane];
         p_.setPen(kInk);

@@ -236,7 +236,8 @@ double Extraction::RemovalDb() const
 std::vector<double> Extraction::RemovalDbPerSecond() const
 {
     std::vector<double> db(secondOrig_.size());
-    for (size_t s = 0; s < db.size(); ++s) db[s] = RemovalDbOf(secondOrig_[s], secondOut_[s]);
+    for (size_t s = 0; s < db.size(); ++s)
+        db[s] = secondOrig_[s] > 0 ? RemovalDbOf(secondOrig_[s], secondOut_[s]) : std::nan("");
     return db;
 }
 

@@ -70,7 +70,7 @@ public:
 
     // The energy of the voice written against the original over the
     // processed blocks, dB (negative: that much was removed), in all and per
-    // second of the original.
+    // second of the original (NaN for a second whose original is silent).
     double RemovalDb() const;
     std::vector<double> RemovalDbPerSecond() const;
     // Stretches of the original, frames [first, end), that a precise run

@@ -60,7 +60,8 @@ struct RunReport {
     // answered or nothing was analysed.
     AnalysisTrace analysisTrace;
     // The removal per second of the original (dB, as removalDb), for a
-    // picture of the run.
+    // picture of the run; NaN for a second whose original is silent
+    // (nothing to remove).
     std::vector<double> removalDbPerSecond;
 
     // Precise alignment with a karaoke that is another edit of the song, or

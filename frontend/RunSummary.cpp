@@ -42,7 +42,7 @@ std::string RunSummary(const RunReport& r, const std::string& karaokeName, Langu
     else if (r.stopped) add(w.stopped);
     if (r.emptyInput) {
         add(w.empty);
-    } else if (!r.extracted) {
+    } else if (!r.extracted && !r.analysed) {
         add(w.alone);
     } else {
         add(std::string(w.karaoke) + karaokeName);

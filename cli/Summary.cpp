@@ -27,6 +27,28 @@ void AddClean(JsonObject& o, const RunReport& r) {
 
 } // namespace
 
+namespace {
+
+// What the karaoke had no counterpart for, where it jumps, and what was
+// left as the original because removing would have made it louder.
+std::string StretchLines(const RunReport& r, const std::string& indent) {
+    auto list = [](const std::vector<std::pair<double, double>>& stretches) {
+        std::string s;
+        for (size_t i = 0; i < stretches.size(); ++i)
+            s += FormatText("%s%.2f\u2013%.2f s", i ? ", " : "", stretches[i].first, stretches[i].second);
+        return s;
+    };
+    std::string s;
+    if (r.edits > 0) s += indent + FormatText("edits:    %d (the karaoke is another edit of the song)\n", r.edits);
+    if (!r.unmatchedSeconds.empty())
+        s += indent + "no counterpart in the karaoke: " + list(r.unmatchedSeconds) + " (left as the original)\n";
+    if (!r.guardedSeconds.empty())
+        s += indent + "left as the original, as removing would have made it louder: " + list(r.guardedSeconds) + "\n";
+    return s;
+}
+
+} // namespace
+
 std::string FormatSummary(const JobResult& j) {
     const RunReport& r = j.report;
     std::string s = "\"" + j.original + "\" -> " + (j.output == "-" ? "standard output" : "\"" + j.output + "\"") +
@@ -47,6 +69,7 @@ std::string FormatSummary(const JobResult& j) {
              (r.preciseAlignment ? "precisely (sub-sample position fitted over the song)" : "block by block") + "\n";
         s += "  pauses:   clean pauses " + r.cleanReason + "\n";
         s += FormatText("  removal:  %.1f dB\n", r.removalDb);
+        s += StretchLines(r, "  ");
     }
     if (j.ran) {
         const double seconds = r.sampleRate > 0 ? double(r.framesWritten) / r.sampleRate : 0;
@@ -72,6 +95,10 @@ std::string FormatJson(const JobResult& j) {
         o.Add("preciseAlignment", r.preciseAlignment);
         AddClean(o, r);
         o.Add("removalDb", r.removalDb, 2);
+        if (r.preciseAlignment) {
+            o.Add("unmatched", r.unmatchedSeconds, 3).Add("edits", r.edits);
+            o.Add("guarded", r.guardedSeconds, 3);
+        }
     }
     if (j.ran) {
         o.Add("framesWritten", r.framesWritten).Add("sampleRate", r.sampleRate);
@@ -91,7 +118,7 @@ std::string FormatAnalysis(const RunReport& r, int driftFrames, int range) {
     s += FormatText("cancels:  %.1f dB where there is no voice\n", r.cancellationDb);
     s += std::string("merge:    ") + r.mergeReason + "\n";
     s += "pauses:   clean pauses " + r.cleanReason + "\n";
-    return s;
+    return s + StretchLines(r, "");
 }
 
 std::string FormatAnalysisJson(const RunReport& r, int driftFrames, int range) {
@@ -104,5 +131,6 @@ std::string FormatAnalysisJson(const RunReport& r, int driftFrames, int range) {
     o.Add("merge", MergeName(r.merge)).Add("mergeAutomatic", r.mergeChosenAutomatically);
     o.Add("mergeReason", r.mergeReason);
     AddClean(o, r);
+    if (r.preciseAlignment) o.Add("unmatched", r.unmatchedSeconds, 3).Add("edits", r.edits);
     return o.Text();
 }

@@ -2,6 +2,7 @@
 
 #include "EngineText.h"
 #include "LeakAnalysis.h"
+#include "Structure.h"
 #include "Vfunc.h"
 
 #include <algorithm>
@@ -149,6 +150,35 @@ struct PositionPass {
     std::vector<BlockPosition> blocks;
 };
 
+// Where the karaoke is another edit of the song: the stretches found
+// against the fitted line (FindStructure). The longest one then stands for
+// the song's position, measured on its own blocks, so the blocks of other
+// places pull it no more. False when nothing changed.
+bool MapStructure(const AnalysisInputs& in, bool inverted, const Measurement& measured, KaraokeMap& map,
+                  std::vector<AlignPoint>& fits, std::vector<MapStretch>& stretches, std::vector<bool>& standsFor,
+                  int& result, AnalysisTrace& trace)
+{
+    if (!map.Valid() || !AutomaticParts(in.options).PositionFollowed()) return false;
+    Trajectory line;
+    line.SetLine(map.track.Origin(), map.track.Offset(), map.track.Slope());
+    const double gain = map.leastSquaresGain > 0 ? map.leastSquaresGain : 1.0;
+    StructureFinding found = FindStructure(in, inverted, gain, line, measured.evidence, trace);
+    result = found.result;
+    if (found.result != RunResult::kDone || found.stretches.empty()) return false;
+    stretches = std::move(found.stretches);
+    standsFor = std::move(found.followsLine);
+    map.track = found.mainTrack;
+    map.leastSquaresGain = VoiceFreeGain(found.mainPoints, std::vector<bool>(found.mainPoints.size(), true), 4);
+    if (!(map.leastSquaresGain > 0)) map.leastSquaresGain = gain;
+    map.cancellationPreciseDb = CancellationDb(found.mainPoints);
+    fits = std::move(found.mainPoints);
+    in.run.DebugPrint("Precise ofs:%f drift:%f ppm wander:%f gain:%f cancel:%f whole:%f kept:%d/%d spread:%f\n",
+                      map.track.At(0), (map.track.Slope() - 1.0) * 1e6, map.track.MaxWander(), map.leastSquaresGain,
+                      map.cancellationPreciseDb, map.cancellationWholeDb, map.track.Inliers(), int(fits.size()),
+                      map.track.Spread());
+    return true;
+}
+
 PositionPass MeasurePosition(const AnalysisInputs& in, const IntroFinding& intro, int driftFramesPerBlock,
                              int halfWidthFrames, AnalysisTrace& trace)
 {
@@ -168,21 +198,40 @@ PositionPass MeasurePosition(const AnalysisInputs& in, const IntroFinding& intro
     pass.result = measured.result;
     if (pass.result != RunResult::kDone || in.run.Stopped()) return pass;
     const int half = int(in.pair.SampleRate() * o.BlkSec * 2.0) / 2;
-    pass.map = FitPosition(in.run, measured, half > 0 ? 1.0 + double(driftFramesPerBlock) / half : 1.0,
-                           in.pair.SampleRate());
+    const double slopeGuess = half > 0 ? 1.0 + double(driftFramesPerBlock) / half : 1.0;
+    pass.map = FitPosition(in.run, measured, slopeGuess, in.pair.SampleRate());
     trace.fitPoints = int(measured.fits.size());
     trace.keptPoints = pass.map.track.Valid() ? pass.map.track.Inliers() : 0;
-    pass.result = ProbePosition(in, intro.inverted, measured.fits, pass.map, trace);
-    if (pass.result == RunResult::kDone && !in.run.Stopped())
-        pass.result = MeasureLeak(in, intro.inverted, measured.fits, pass.map);
+    std::vector<AlignPoint> fits = measured.fits;
+    std::vector<MapStretch> stretches;
+    std::vector<bool> followsLine;
+    const bool edited =
+        MapStructure(in, intro.inverted, measured, pass.map, fits, stretches, followsLine, pass.result, trace);
+    if (pass.result != RunResult::kDone || in.run.Stopped()) return pass;
+    pass.result = ProbePosition(in, intro.inverted, fits, pass.map, trace);
+    if (pass.result != RunResult::kDone || in.run.Stopped()) return pass;
+    if (edited) {
+        for (size_t i = 0; i < stretches.size(); ++i)
+            if (followsLine[i]) stretches[i].track = pass.map.track;
+        pass.map.stretches = std::move(stretches);
+    }
+    // After the stretches, so that the leak is read where the karaoke holds
+    // the content.
+    pass.result = MeasureLeak(in, intro.inverted, fits, pass.map);
     if (pass.result != RunResult::kDone || in.run.Stopped()) return pass;
     pass.stats = measured.stats;
     if (o.AlignFlg && pass.map.leastSquaresGain > 0) pass.stats.gain = pass.map.leastSquaresGain;
     LogRange(in.run, halfWidthFrames, pass.stats);
     trace.passes.push_back({AnalysisTrace::PassKind::Final, halfWidthFrames, pass.stats});
     if (pass.map.Valid())
-        for (const AlignPoint& q : measured.fits)
-            pass.blocks.push_back({q.t, q.p - pass.map.track.At(q.t), q.residual});
+        for (const AlignPoint& q : measured.fits) {
+            // A block of another place was measured around the fitted
+            // position, where its content is not: only its place is shown.
+            const MapStretch* s = pass.map.StretchAt(q.t);
+            if (s != nullptr && !s->matched) continue;
+            const double jump = s != nullptr ? s->track.At(q.t) - pass.map.track.At(q.t) : 0.0;
+            pass.blocks.push_back({q.t, std::fabs(jump) > 1 ? jump : q.p - pass.map.track.At(q.t), q.residual});
+        }
     return pass;
 }
 

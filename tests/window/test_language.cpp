@@ -160,6 +160,12 @@ TEST(RunSummary, SaysWhatTheRunFoundAndDid) {
               "伴奏：b.wav  偏移 -0.123 秒  逆相  漂移 +12.3 ppm  增益 -0.5 dB  波形合成(自动)  清除停顿（漏音 -21.3 dB）  "
               "用时 3.2 秒");
     r.clean = RunReport::Clean::Off;
+    RunReport edited = r;
+    edited.edits = 1;
+    edited.unmatchedSeconds = {{20.0, 22.5}};
+    EXPECT_EQ(RunSummary(edited, "b.wav", Language::Chinese),
+              "伴奏：b.wav  偏移 -0.123 秒  逆相  漂移 +12.3 ppm  增益 -0.5 dB  波形合成(自动)  "
+              "1 处剪辑, 2.5 秒无对应  用时 3.2 秒");
 
     struct Case {
         const char* what;
@@ -187,6 +193,13 @@ TEST(RunSummary, SaysWhatTheRunFoundAndDid) {
         {"clean pauses left to the analysis, not needed",
          [](RunReport& x) { x.clean = RunReport::Clean::Exact; x.analysed = false; },
          "Karaoke: b.wav, waveform merge (auto), 3.2 s"},
+        {"another edit", [](RunReport& x) { x.analysed = false; x.mergeChosenAutomatically = false; x.edits = 1;
+                                             x.unmatchedSeconds = {{20.0, 22.5}}; },
+         "Karaoke: b.wav, waveform merge, 1 edit, 2.5 s unmatched, 3.2 s"},
+        {"edits and what was kept", [](RunReport& x) { x.analysed = false; x.mergeChosenAutomatically = false;
+                                                        x.edits = 2; x.unmatchedSeconds = {{0, 1}, {5, 5.5}};
+                                                        x.guardedSeconds = {{9, 9.3}}; },
+         "Karaoke: b.wav, waveform merge, 2 edits, 1.5 s unmatched, 0.3 s left as the original, 3.2 s"},
     };
     for (const Case& c : cases) {
         RunReport x = r;

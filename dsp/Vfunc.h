@@ -197,8 +197,6 @@ public:
     // c < channels; the karaoke is zero outside its block. The range is
     // clipped to the block.
     void ReadKaraokeAligned(double pos0, double step, int start, int count);
-    // The aligned karaoke of channel c (null before SetupPrecise).
-    const float* KaraokeAligned(int c) const { return view_.aligned[c]; }
     // karAligned[c][start + i] = 0 for i < count, both channels (clipped to
     // the block): a stretch where the karaoke has no counterpart.
     void ClearKaraokeAligned(int start, int count) { precise_.Clear(start, count); }

@@ -155,8 +155,8 @@ struct PositionPass {
 // the song's position, measured on its own blocks, so the blocks of other
 // places pull it no more. False when nothing changed.
 bool MapStructure(const AnalysisInputs& in, bool inverted, const Measurement& measured, KaraokeMap& map,
-                  std::vector<AlignPoint>& fits, std::vector<MapStretch>& stretches, std::vector<bool>& standsFor,
-                  int& result, AnalysisTrace& trace)
+                  std::vector<AlignPoint>& fits, std::vector<AlignPoint>& otherPoints, std::vector<MapStretch>& stretches,
+                  std::vector<bool>& standsFor, int& result, AnalysisTrace& trace)
 {
     if (!map.Valid() || !AutomaticParts(in.options).PositionFollowed()) return false;
     Trajectory line;
@@ -172,6 +172,7 @@ bool MapStructure(const AnalysisInputs& in, bool inverted, const Measurement& me
     if (!(map.leastSquaresGain > 0)) map.leastSquaresGain = gain;
     map.cancellationPreciseDb = CancellationDb(found.mainPoints);
     fits = std::move(found.mainPoints);
+    otherPoints = std::move(found.otherPoints);
     in.run.DebugPrint("Precise ofs:%f drift:%f ppm wander:%f gain:%f cancel:%f whole:%f kept:%d/%d spread:%f\n",
                       map.track.At(0), (map.track.Slope() - 1.0) * 1e6, map.track.MaxWander(), map.leastSquaresGain,
                       map.cancellationPreciseDb, map.cancellationWholeDb, map.track.Inliers(), int(fits.size()),
@@ -203,10 +204,11 @@ PositionPass MeasurePosition(const AnalysisInputs& in, const IntroFinding& intro
     trace.fitPoints = int(measured.fits.size());
     trace.keptPoints = pass.map.track.Valid() ? pass.map.track.Inliers() : 0;
     std::vector<AlignPoint> fits = measured.fits;
+    std::vector<AlignPoint> otherPoints;
     std::vector<MapStretch> stretches;
     std::vector<bool> followsLine;
     const bool edited =
-        MapStructure(in, intro.inverted, measured, pass.map, fits, stretches, followsLine, pass.result, trace);
+        MapStructure(in, intro.inverted, measured, pass.map, fits, otherPoints, stretches, followsLine, pass.result, trace);
     if (pass.result != RunResult::kDone || in.run.Stopped()) return pass;
     pass.result = ProbePosition(in, intro.inverted, fits, pass.map, trace);
     if (pass.result != RunResult::kDone || in.run.Stopped()) return pass;
@@ -223,15 +225,26 @@ PositionPass MeasurePosition(const AnalysisInputs& in, const IntroFinding& intro
     if (o.AlignFlg && pass.map.leastSquaresGain > 0) pass.stats.gain = pass.map.leastSquaresGain;
     LogRange(in.run, halfWidthFrames, pass.stats);
     trace.passes.push_back({AnalysisTrace::PassKind::Final, halfWidthFrames, pass.stats});
-    if (pass.map.Valid())
-        for (const AlignPoint& q : measured.fits) {
-            // A block of another place was measured around the fitted
-            // position, where its content is not: only its place is shown.
-            const MapStretch* s = pass.map.StretchAt(q.t);
-            if (s != nullptr && !s->matched) continue;
-            const double jump = s != nullptr ? s->track.At(q.t) - pass.map.track.At(q.t) : 0.0;
-            pass.blocks.push_back({q.t, std::fabs(jump) > 1 ? jump : q.p - pass.map.track.At(q.t), q.residual});
+    if (pass.map.Valid()) {
+        // The measuring pass searched around one line; where the karaoke is
+        // another edit, the blocks away from it were measured where their
+        // content is not, so each stretch shows its own blocks' fits.
+        auto show = [&](const std::vector<AlignPoint>& points) {
+            for (const AlignPoint& q : points) {
+                const MapStretch* s = pass.map.StretchAt(q.t);
+                if (s != nullptr && !s->matched) continue;
+                pass.blocks.push_back({q.t, q.p - pass.map.track.At(q.t), q.residual});
+            }
+        };
+        if (edited) {
+            show(fits);
+            show(otherPoints);
+            std::sort(pass.blocks.begin(), pass.blocks.end(),
+                      [](const BlockPosition& a, const BlockPosition& b) { return a.originalFrame < b.originalFrame; });
+        } else {
+            show(fits);
         }
+    }
     return pass;
 }
 

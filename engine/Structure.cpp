@@ -641,6 +641,9 @@ StructureFinding FindStructure(const AnalysisInputs& in, bool inverted, double g
     found.followsLine[longestStretch] = true;
     found.mainTrack = merged[longestStretch].track;
     found.mainPoints = std::move(mergedPoints[longestStretch]);
+    for (size_t i = 0; i < merged.size(); ++i)
+        if (i != longestStretch && merged[i].matched)
+            found.otherPoints.insert(found.otherPoints.end(), mergedPoints[i].begin(), mergedPoints[i].end());
     found.stretches = std::move(merged);
     trace.stretches = int(found.stretches.size());
     KaraokeMap result;

@@ -21,6 +21,9 @@ struct StructureFinding {
     std::vector<bool> followsLine;
     Trajectory mainTrack;
     std::vector<AlignPoint> mainPoints;
+    // The block fits of the other matched stretches, each measured around its
+    // own place.
+    std::vector<AlignPoint> otherPoints;
 };
 
 // Whether removing the karaoke along the fitted position would add sound over a stretch

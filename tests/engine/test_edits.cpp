@@ -128,6 +128,33 @@ TEST(AnotherEdit, EachStretchFindsItsPlaceAndWhatHasNoneIsLeftAsTheOriginal)
         }
         EXPECT_GT(10 * std::log10(voiceRef / std::max(voiceErr, 1e-9)), 40.0);
         EXPECT_GT(r.report.analysisTrace.stretches, 1);
+
+        // The blocks the report shows lie where the karaoke holds them,
+        // against the longest stretch's line: a jump where the place changes.
+        std::vector<double> starts; // where each piece starts in the karaoke, seconds
+        double at = double(kLeadIn) / kRate;
+        size_t longest = 0;
+        for (size_t i = 0; i < e.pieces.size(); ++i) {
+            starts.push_back(at);
+            at += e.pieces[i].second - e.pieces[i].first;
+            if (e.pieces[i].second - e.pieces[i].first > e.pieces[longest].second - e.pieces[longest].first) longest = i;
+        }
+        const double mainOffset = starts[longest] - e.pieces[longest].first;
+        int checked = 0;
+        for (const BlockPosition& b : r.report.analysis.blocks) {
+            const double t = double(b.originalFrame) / kRate;
+            std::vector<double> places;
+            for (size_t i = 0; i < e.pieces.size(); ++i)
+                if (e.pieces[i].first >= 0 && t >= e.pieces[i].first && t < e.pieces[i].second)
+                    places.push_back(starts[i] - e.pieces[i].first);
+            const bool nearEdge = std::any_of(e.pieces.begin(), e.pieces.end(), [&](const auto& p) {
+                return p.first >= 0 && (std::fabs(t - p.first) < 0.3 || std::fabs(t - p.second) < 0.3);
+            });
+            if (places.size() != 1 || nearEdge) continue;
+            EXPECT_NEAR(b.offFitFrames / kRate, places[0] - mainOffset, 0.002) << "block at " << t << " s";
+            ++checked;
+        }
+        EXPECT_GT(checked, 20);
     }
 }
 

@@ -88,7 +88,9 @@ void DescribeClean(RunReport& report, const ExtractionPlan& plan, const cleanup:
                                        : "precise alignment is off, and clean pauses need the aligned karaoke");
     } else if (!leak.Valid()) {
         report.clean = Clean::NoLeak;
-        std::snprintf(text, sizeof text, "off: too few blocks without voice to measure the leak");
+        std::snprintf(text, sizeof text,
+                      "off: no leak to go by (too few blocks without voice, or a karaoke that does not match the "
+                      "accompaniment there)");
     } else {
         report.clean = Clean::Exact;
         std::snprintf(text, sizeof text,

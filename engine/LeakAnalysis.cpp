@@ -64,7 +64,12 @@ int MeasureLeak(const AnalysisInputs& in, bool inverted, const std::vector<Align
         }
     }
     map.leak = estimator.Estimate();
+    const double leakDb = map.leak.VoiceBandLeakDb(rate);
     in.run.DebugPrint("Leak blocks:%d frames:%d voice band:%f dB cutoff:%d\n", int(quiet.size()), estimator.Frames(),
-                      map.leak.VoiceBandLeakDb(rate), map.leak.cutoffBin);
+                      leakDb, map.leak.cutoffBin);
+    // Where the removal leaves nearly as much as it takes out, the karaoke
+    // does not account for the accompaniment (another song, a wrong place):
+    // a suppressor guided by it would take the voice for residue.
+    if (map.leak.Valid() && leakDb > kMaxLeakDb) map.leak = {};
     return RunResult::kDone;
 }

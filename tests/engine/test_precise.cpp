@@ -112,6 +112,7 @@ const Pair& SyntheticPair()
 
 struct Row {
     int procMode, merge, ovsp, level, align;
+    int clean = 0; // CleanMode
 };
 
 std::string Name(const Row& r)
@@ -217,6 +218,7 @@ protected:
         edited.OvspMx = 8;
         edited.LevelAdpt = r.level;
         edited.AlignFlg = r.align;
+        edited.CleanMode = r.clean;
         edited.BlkSize = 100;
         CommittedOptions options;
         CommitOptions(edited, options);
@@ -369,7 +371,8 @@ TEST_F(ModeTable, AKaraokeMasteredDifferentlyIsMatchedBeforeItIsRemoved)
 TEST_F(ModeTable, AutomaticMergeFollowsTheCancellation)
 {
     // The exact pair cancels: the waveform merge. The same karaoke with a
-    // slight echo (another mastering) does not: the frequency merge.
+    // slight echo (another mastering) does not: with clean pauses off, the
+    // frequency merge.
     TVocalMain engine;
     RunReport report;
     Run(engine, {0, 2, 0, 0, 1}, &report);
@@ -381,7 +384,7 @@ TEST_F(ModeTable, AutomaticMergeFollowsTheCancellation)
     for (size_t i = kar.size(); i-- > 40;) kar[i] = int16_t(std::clamp(kar[i] + kar[i - 40] / 8, -32768, 32767));
     WriteFile(dir / "kar.wav", Wave16(2, kRate, kar));
     TVocalMain other;
-    Run(other, {0, 2, 0, 0, 1}, &report);
+    Run(other, {0, 2, 0, 0, 1, 2}, &report);
     EXPECT_EQ(report.merge, 0);
     EXPECT_GT(report.cancellationDb, kWaveformCancellationDb);
     EXPECT_NE(report.mergeReason.find("frequency merge"), std::string::npos);

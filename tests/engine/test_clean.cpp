@@ -114,19 +114,8 @@ protected:
         edited.ProcMode = procMode;
         CommittedOptions options;
         CommitOptions(edited, options);
-        TWaveData original, karaoke, output;
-        EXPECT_EQ(original.OpenRead(dir / "song.wav"), 0);
-        EXPECT_EQ(karaoke.OpenRead(dir / "kar.wav"), 0);
-        output.Format = original.Format;
-        EXPECT_EQ(output.CreateWrite(dir / "out.wav"), 0);
         TVocalMain engine;
-        engine.Attach(&host, &options, &original, &karaoke, &output);
-        engine.Run(0);
-        report = engine.LastReport();
-        original.Close();
-        karaoke.Close();
-        output.Close();
-        return ReadSamples(dir / "out.wav");
+        return RunOnFiles(engine, host, options, dir.path().string(), &report);
     }
 };
 

@@ -14,9 +14,8 @@
 // voice's share decides how much of each bin is voice. A frame where the
 // voice band (300 Hz to 4 kHz) does not stand well above the expected residue
 // (four times) is a pause, and every bin is brought down to the gain floor
-// there; bins above
-// the karaoke's own bandwidth (a codec's cutoff), which have no reference,
-// follow the voice's share of the band below the cutoff.
+// there; bins above the karaoke's own bandwidth (a codec's cutoff), which
+// have no reference, follow the voice's share of the band below the cutoff.
 //
 // The leak and noise per band come from `LeakEstimator`, fed with frames the
 // analysis judged free of voice.

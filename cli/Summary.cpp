@@ -18,6 +18,13 @@ std::string OffsetText(const RunReport& r) {
     return FormatText("%.4f s (%lld frames; %s)", r.offsetSeconds, (long long)r.offsetFrames, which);
 }
 
+// Whether clean pauses ran, the leak measured and why.
+void AddClean(JsonObject& o, const RunReport& r) {
+    o.Add("cleanPauses", r.clean == RunReport::Clean::On);
+    if (r.leakMeasured) o.Add("leakDb", r.leakDb, 1);
+    o.Add("cleanReason", r.cleanReason);
+}
+
 } // namespace
 
 namespace {
@@ -60,6 +67,7 @@ std::string FormatSummary(const JobResult& j) {
         if (r.mergeChosenAutomatically) s += "  why:      " + r.mergeReason + "\n";
         s += std::string("  aligned:  ") +
              (r.preciseAlignment ? "precisely (sub-sample position fitted over the song)" : "block by block") + "\n";
+        s += "  pauses:   clean pauses " + r.cleanReason + "\n";
         s += FormatText("  removal:  %.1f dB\n", r.removalDb);
         s += StretchLines(r, "  ");
     }
@@ -85,6 +93,7 @@ std::string FormatJson(const JobResult& j) {
         o.Add("merge", MergeName(r.merge)).Add("mergeAutomatic", r.mergeChosenAutomatically);
         o.Add("mergeReason", r.mergeReason).Add("cancellationDb", r.cancellationDb, 2);
         o.Add("preciseAlignment", r.preciseAlignment);
+        AddClean(o, r);
         o.Add("removalDb", r.removalDb, 2);
         if (r.preciseAlignment) {
             o.Add("unmatched", r.unmatchedSeconds, 3).Add("edits", r.edits);
@@ -108,6 +117,7 @@ std::string FormatAnalysis(const RunReport& r, int driftFrames, int range) {
     s += FormatText("gain:     %.6f (%+.2f dB)\n", r.gain, r.gainDb);
     s += FormatText("cancels:  %.1f dB where there is no voice\n", r.cancellationDb);
     s += std::string("merge:    ") + r.mergeReason + "\n";
+    s += "pauses:   clean pauses " + r.cleanReason + "\n";
     return s + StretchLines(r, "");
 }
 
@@ -120,6 +130,7 @@ std::string FormatAnalysisJson(const RunReport& r, int driftFrames, int range) {
     o.Add("cancellationThresholdDb", r.cancellationThresholdDb, 1);
     o.Add("merge", MergeName(r.merge)).Add("mergeAutomatic", r.mergeChosenAutomatically);
     o.Add("mergeReason", r.mergeReason);
+    AddClean(o, r);
     if (r.preciseAlignment) o.Add("unmatched", r.unmatchedSeconds, 3).Add("edits", r.edits);
     return o.Text();
 }

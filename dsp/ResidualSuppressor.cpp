@@ -1,8 +1,11 @@
 #include "ResidualSuppressor.h"
 
+#include "SampleMath.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <numbers>
 
 namespace cleanup {
@@ -23,6 +26,17 @@ constexpr float kReferenceDecay = 0.5f;
 constexpr double kVoiceLoHz = 300, kVoiceHiHz = 4000;
 // A band of the leak model needs this many frames with reference in it.
 constexpr int kMinFrames = 8;
+// The share of the collected frames the leak is measured on: those where the
+// voice band stands lowest against the reference. The blocks with least
+// voice may still hold some at their edges, or softly throughout when the
+// song has few pauses.
+constexpr double kVoiceFreeShare = 0.3;
+// The noise floor of a band: this quantile of its power over those frames.
+constexpr double kFloorQuantile = 0.1;
+// The pause decision: the voice band must stand this many times above the
+// expected residue before the voice counts as present at all (a pause's
+// residue swings above its expectation at the accompaniment's transients).
+constexpr double kPresenceMargin = 4;
 // Bins above the karaoke's bandwidth follow the share of the band from this
 // fraction of the cutoff up to it.
 constexpr double kShareBandStart = 0.66;
@@ -30,6 +44,13 @@ constexpr double kShareBandStart = 0.66;
 int BinOf(double hz, int sampleRate)
 {
     return std::clamp(int(hz / sampleRate * kFrame), 0, kBins);
+}
+
+// Whether the band starting at bin `first` lies in the voice band.
+bool InVoiceBand(int first, int sampleRate)
+{
+    const double hz = double(first) * sampleRate / kFrame;
+    return hz >= kVoiceLoHz && hz < kVoiceHiHz;
 }
 
 bool MakeWindow(SampleArray<float>& window)
@@ -76,16 +97,45 @@ double LeakModel::VoiceBandLeakDb(int sampleRate) const
     if (!Valid()) return -200;
     const std::vector<int> edges = BandEdges(sampleRate);
     std::vector<float> inBand;
-    for (size_t b = 0; b + 1 < edges.size() && b < leak.size(); ++b) {
-        const double lo = double(edges[b]) * sampleRate / kFrame;
-        if (lo >= kVoiceLoHz && lo < kVoiceHiHz) inBand.push_back(leak[b]);
-    }
+    for (size_t b = 0; b + 1 < edges.size() && b < leak.size(); ++b)
+        if (InVoiceBand(edges[b], sampleRate)) inBand.push_back(leak[b]);
     if (inBand.empty()) return -200;
     const float m = Quantile(inBand, 0.5);
     return m > 0 ? 10 * std::log10(double(m)) : -200;
 }
 
+namespace {
+
+// One bin's smoothing from the bins lo .. hi - 1 around it.
+SONVELT_ALWAYS_INLINE void SmoothEdgeBin(const float* power, float* smoothed, int k, int bins)
+{
+    const int lo = std::max(k - 2, 0), hi = std::min(k + 3, bins);
+    float sum = 0;
+    for (int j = lo; j < hi; ++j) sum += power[j];
+    smoothed[k] = std::max(sum / float(hi - lo), kReferenceDecay * smoothed[k]);
+}
+
+SONVELT_ALWAYS_INLINE void SmoothReferenceFastBody(const float* power, float* smoothed, int bins)
+{
+    const int inner = std::min(2, bins), end = std::max(inner, bins - 2);
+    for (int k = 0; k < inner; ++k) SmoothEdgeBin(power, smoothed, k, bins);
+    for (int k = inner; k < end; ++k) {
+        const float sum = power[k - 2] + power[k - 1] + power[k] + power[k + 1] + power[k + 2];
+        smoothed[k] = std::max(sum / 5.0f, kReferenceDecay * smoothed[k]);
+    }
+    for (int k = end; k < bins; ++k) SmoothEdgeBin(power, smoothed, k, bins);
+}
+
+SONVELT_MULTI_ISA(void, SmoothReferenceFast, (const float* power, float* smoothed, int bins), (power, smoothed, bins))
+
+} // namespace
+
 void SmoothReference(const float* power, float* smoothed, int bins)
+{
+    SmoothReferenceFast(power, smoothed, bins);
+}
+
+void SmoothReferenceReference(const float* power, float* smoothed, int bins)
 {
     float window = 0;
     int lo = 0, hi = 0; // power[lo .. hi) summed in window
@@ -104,8 +154,11 @@ int LeakEstimator::Setup(int sampleRate)
     sampleRate_ = sampleRate;
     edges_ = BandEdges(sampleRate);
     bands_.assign(kBins, 0);
-    for (size_t b = 0; b + 1 < edges_.size(); ++b)
+    voiceBand_.assign(edges_.size() - 1, false);
+    for (size_t b = 0; b + 1 < edges_.size(); ++b) {
         for (int k = edges_[b]; k < edges_[b + 1]; ++k) bands_[size_t(k)] = int(b);
+        voiceBand_[b] = InVoiceBand(edges_[b], sampleRate);
+    }
     bandVoice_.clear();
     bandReference_.clear();
     referenceSum_.assign(kBins, 0.0);
@@ -144,20 +197,39 @@ LeakModel LeakEstimator::Estimate() const
     const size_t nb = edges_.size() - 1;
     const int frames = nb > 0 ? Frames() : 0;
     if (frames < kMinFrames) return m;
+    // The frames where the voice band holds least against the reference.
+    std::vector<float> share(size_t(frames), 0.0f);
+    for (int f = 0; f < frames; ++f) {
+        double v = 0, r = 0;
+        for (size_t b = 0; b < nb; ++b)
+            if (voiceBand_[b]) {
+                v += bandVoice_[size_t(f) * nb + b];
+                r += bandReference_[size_t(f) * nb + b];
+            }
+        share[size_t(f)] = r > 1e-3 ? float(v / r) : std::numeric_limits<float>::max();
+    }
+    const size_t keep = std::max<size_t>(kMinFrames, size_t(kVoiceFreeShare * frames));
+    std::vector<float> order(share);
+    std::nth_element(order.begin(), order.begin() + long(keep - 1), order.end());
+    const float limit = order[keep - 1];
+    std::vector<int> used;
+    for (int f = 0; f < frames && used.size() < keep; ++f)
+        if (share[size_t(f)] <= limit) used.push_back(f);
+
     m.leak.assign(nb, 0.0f);
     m.noise.assign(nb, 0.0f);
+    std::vector<float> ratios, power;
     for (size_t b = 0; b < nb; ++b) {
-        std::vector<float> ratios;
-        for (int f = 0; f < frames; ++f) {
-            const float r = bandReference_[size_t(f) * nb + b];
-            if (r > 1e-3f) ratios.push_back(bandVoice_[size_t(f) * nb + b] / r);
+        ratios.clear();
+        power.clear();
+        for (int f : used) {
+            const float v = bandVoice_[size_t(f) * nb + b], r = bandReference_[size_t(f) * nb + b];
+            if (r > 1e-3f) ratios.push_back(v / r);
+            power.push_back(v);
         }
         if (int(ratios.size()) >= kMinFrames) m.leak[b] = Quantile(ratios, 0.5);
-        std::vector<float> rest;
-        for (int f = 0; f < frames; ++f)
-            rest.push_back(bandVoice_[size_t(f) * nb + b] - m.leak[b] * bandReference_[size_t(f) * nb + b]);
         const int width = edges_[b + 1] - edges_[b];
-        m.noise[b] = std::max(Quantile(rest, 0.1), 0.0f) / float(width);
+        m.noise[b] = Quantile(power, kFloorQuantile) / float(width);
     }
     // The karaoke's bandwidth: the last bin whose power is within 60 dB of
     // the mean of the 2 to 8 kHz bins (a codec's cutoff leaves almost nothing
@@ -303,7 +375,7 @@ void ResidualSuppressor::Frame()
         std::memmove(h.refIn.get(), h.refIn.get() + kHop, sizeof(float) * (kFrame - kHop));
     }
     // Voice presence: how far the voice band stands above the residue expected there.
-    const double excess = expectedSum > 0 ? std::max(voiceSum / expectedSum - 1, 0.0) : 1e9;
+    const double excess = expectedSum > 0 ? std::max(voiceSum / expectedSum - kPresenceMargin, 0.0) : 1e9;
     const float raw = float(excess / (1 + excess));
     if (havePrevious_) {
         presence_ = std::max({rawPresence_, kPresenceRelease * presence_, kPresenceLookAhead * raw});

@@ -12,10 +12,10 @@
 //
 // against which a Wiener gain with a decision-directed estimate of the
 // voice's share decides how much of each bin is voice. A frame where the
-// voice band (300 Hz to 4 kHz) holds nothing above the expected residue is a
-// pause, and every bin is brought down to the gain floor there; bins above
-// the karaoke's own bandwidth (a codec's cutoff), which have no reference,
-// follow the voice's share of the band below the cutoff.
+// voice band (300 Hz to 4 kHz) does not stand well above the expected residue
+// (four times) is a pause, and every bin is brought down to the gain floor
+// there; bins above the karaoke's own bandwidth (a codec's cutoff), which
+// have no reference, follow the voice's share of the band below the cutoff.
 //
 // The leak and noise per band come from `LeakEstimator`, fed with frames the
 // analysis judged free of voice.
@@ -55,9 +55,12 @@ struct LeakModel {
 };
 
 // Per frame and bin, the smoothing of the reference power: the mean over
-// bins k - 2 .. k + 2, then at least half of the previous frame's value.
-// smoothed holds the previous frame's values on entry. Plain loops.
+// bins k - 2 .. k + 2 (those that exist), then at least half of the previous
+// frame's value. smoothed holds the previous frame's values on entry. Each
+// bin's sum formed on its own, for the active instruction set.
 void SmoothReference(const float* power, float* smoothed, int bins);
+// The same as one plain loop over a running sum; equal to rounding.
+void SmoothReferenceReference(const float* power, float* smoothed, int bins);
 
 // Collects voice-free frames of (voice, reference) and estimates the leak
 // model from them.
@@ -68,15 +71,18 @@ public:
     // Adds the frames of one stretch of `count` samples of one channel (no
     // state carries between stretches).
     void AddStretch(const float* voice, const float* reference, int count);
-    // The model: per band the median over frames of the band's residue
-    // power over its smoothed reference power, and the tenth percentile of
-    // what is left above that as the noise. Invalid without enough frames.
+    // The model, from the frames where the voice band stands lowest against
+    // the reference (the lowest 30 %, at least 8): per band the median over
+    // them of the band's residue power over its smoothed reference power,
+    // and the tenth percentile of the band's residue power as the noise
+    // floor. Invalid without enough frames.
     LeakModel Estimate() const;
     int Frames() const { return edges_.size() > 1 ? int(bandVoice_.size() / (edges_.size() - 1)) : 0; }
 
 private:
     std::vector<int> edges_;
     std::vector<int> bands_;           // band of each bin
+    std::vector<bool> voiceBand_;      // per band: within the voice band
     std::vector<float> bandVoice_;     // per frame, per band
     std::vector<float> bandReference_; // per frame, per band
     std::vector<double> referenceSum_; // per bin, over all frames

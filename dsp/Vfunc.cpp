@@ -44,6 +44,7 @@ void TVocalFunc::Release()
 {
     spectral_.Release(); // the workers stop before any array is freed
     precise_.Release();
+    clean.Release(); // its arrays are sized for the block
     origPcm.reset();
     karPcm.reset();
     outPcm.reset();
@@ -406,6 +407,11 @@ int TVocalFunc::SetupCenterFocus(float strength)
 void TVocalFunc::ApplyCenterFocus(int start, int count)
 {
     centerFocus.Process(start, count);
+}
+
+int TVocalFunc::SetupClean(const cleanup::LeakModel& model, bool mid)
+{
+    return clean.Setup(view_, model, mid, spectral_.Latency());
 }
 
 void TVocalFunc::ApplyFinishing(int start, int count)

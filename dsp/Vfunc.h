@@ -4,8 +4,8 @@
 // subtraction, packing with the soft limiter, shift and gain searches). The
 // rest it delegates to its parts (BufferParts.h): the frequency merge
 // (SpectralMerge.h), the precise reader (PreciseReader.h) and the finishing
-// stages (FinishingStages.h), which run on the output in the order centre
-// focus, low-pass, high-pass.
+// stages (CleanStage.h, FinishingStages.h), which run on the output in the
+// order clean pauses, centre focus, low-pass, high-pass.
 //
 // The engine sizes the object once with Setup and then drives it block by
 // block; nothing is allocated after Setup except by the setup operations of
@@ -20,6 +20,7 @@
 
 #include "BufferParts.h"
 #include "BufferUtil.h"
+#include "CleanStage.h"
 #include "FinishingStages.h"
 #include "PreciseReader.h"
 #include "SearchKernels.h"
@@ -146,11 +147,20 @@ public:
     int SetupCenterFocus(float strength);
     void ApplyCenterFocus(int start, int count);
 
+    // Clean pauses on the output (see CleanStage), after a precise read: set
+    // up after SetupPrecise and, for the frequency merge, after
+    // SetupSpectral, whose delay the reference then follows. `mid`: the
+    // removal writes the mid signal. 0, or 1 when the stage cannot be set up.
+    int SetupClean(const cleanup::LeakModel& model, bool mid);
+    // The gain the aligned karaoke is removed with in the block being
+    // processed, for the stage's reference.
+    void SetCleanGain(double gain) { clean.SetGain(gain); }
+
     // The finishing stages that are set up, in their order, over the range.
     void ApplyFinishing(int start, int count);
     // Frames by which the parts that are set up delay the output (the
-    // frequency merge 7168, the centre focus 7168, each filter half its
-    // order).
+    // frequency merge 7168, clean pauses 3072, the centre focus 7168, each
+    // filter half its order).
     int Latency() const;
     // Starts every part's stream anew.
     void ResetParts();
@@ -251,6 +261,7 @@ public:
     int32_t channels = 0;
     int32_t sampleRate = 0;
     int32_t ovspFactor = 1;
+    CleanStage clean;
     CenterFocusStage centerFocus;
     FirStage lowPass{CFIRUnit::FilterType::LowPass};
     FirStage highPass{CFIRUnit::FilterType::HighPass};
@@ -291,6 +302,6 @@ private:
     PreciseReader precise_;
     SpectralMerge spectral_;           // its workers stop before the arrays go
     // The finishing stages in the order they run.
-    std::array<FinishingStage*, 3> finishing_{&centerFocus, &lowPass, &highPass};
-    std::array<BufferPart*, 5> parts_{&precise_, &spectral_, &centerFocus, &lowPass, &highPass};
+    std::array<FinishingStage*, 4> finishing_{&clean, &centerFocus, &lowPass, &highPass};
+    std::array<BufferPart*, 6> parts_{&precise_, &spectral_, &clean, &centerFocus, &lowPass, &highPass};
 };

@@ -4,6 +4,7 @@
 
 #include "AnalysisTrace.h"
 #include "Options.h"
+#include "ResidualSuppressor.h"
 #include "Trajectory.h"
 
 #include <cstdint>
@@ -52,6 +53,9 @@ struct KaraokeMap {
     // voice, read along the position (precise) or at the blocks' whole
     // shifts (classic), dB.
     double cancellationPreciseDb = 0, cancellationWholeDb = 0;
+    // What the removal along the position leaves of the accompaniment where
+    // there is no voice, for clean pauses; invalid when it was not measured.
+    cleanup::LeakModel leak;
 
     // The karaoke frame (with its fraction) that holds the content of
     // original frame t, or none where the karaoke has no counterpart.

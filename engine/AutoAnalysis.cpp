@@ -1,6 +1,7 @@
 #include "AutoAnalysis.h"
 
 #include "EngineText.h"
+#include "LeakAnalysis.h"
 #include "Structure.h"
 #include "Vfunc.h"
 
@@ -216,6 +217,10 @@ PositionPass MeasurePosition(const AnalysisInputs& in, const IntroFinding& intro
             if (followsLine[i]) stretches[i].track = pass.map.track;
         pass.map.stretches = std::move(stretches);
     }
+    // After the stretches, so that the leak is read where the karaoke holds
+    // the content.
+    pass.result = MeasureLeak(in, intro.inverted, fits, pass.map);
+    if (pass.result != RunResult::kDone || in.run.Stopped()) return pass;
     pass.stats = measured.stats;
     if (o.AlignFlg && pass.map.leastSquaresGain > 0) pass.stats.gain = pass.map.leastSquaresGain;
     LogRange(in.run, halfWidthFrames, pass.stats);

@@ -14,19 +14,28 @@ ExtractionPlan PlanExtraction(const CommittedOptions& options, const Analysis& a
     const KaraokeMap& map = analysis.map;
     ExtractionPlan p;
     p.analysed = analysed;
-    if (options.MergeMode == 2) {
-        // Automatic: the waveform merge only where the analysis saw the
-        // karaoke cancel the accompaniment almost exactly.
-        const double cancel =
-            automatic.precise && map.Valid() ? map.cancellationPreciseDb : map.cancellationWholeDb;
-        p.merge = analysed && cancel < kWaveformCancellationDb ? Merge::Waveform : Merge::Frequency;
-    } else {
-        p.merge = options.MergeMode == 1 ? Merge::Waveform : Merge::Frequency;
-    }
     p.inverted = automatic.phase ? analysis.karaokeInverted : options.KrkPhase == 2;
     // The fitted position holds for the analysis's own offset and phase; a
     // manual offset, range or phase asks for the classic search.
     p.precise = automatic.PositionFollowed() && analysed && map.Valid() && p.inverted == analysis.karaokeInverted;
+    // Where the analysis saw the karaoke cancel the accompaniment almost
+    // exactly, the waveform merge removes it whole; elsewhere the pair
+    // differs (lossy coding, other mastering).
+    const double cancel = automatic.precise && map.Valid() ? map.cancellationPreciseDb : map.cancellationWholeDb;
+    const bool exact = analysed && cancel < kWaveformCancellationDb;
+    // Clean pauses suppress what the removal leaves of a karaoke that
+    // differs; they need the aligned karaoke and the leak measured along it.
+    const bool canClean = p.precise && map.leak.Valid();
+    p.clean = options.CleanMode == 1 ? canClean
+                                     : options.CleanMode == 0 && canClean && cancel >= kCleanCancellationDb;
+    if (options.MergeMode == 2) {
+        // Automatic: the waveform merge where the karaoke cancels almost
+        // exactly or clean pauses take up what it leaves, else the frequency
+        // merge.
+        p.merge = exact || p.clean ? Merge::Waveform : Merge::Frequency;
+    } else {
+        p.merge = options.MergeMode == 1 ? Merge::Waveform : Merge::Frequency;
+    }
     p.match = p.precise && !map.matchTaps.empty() && (options.LevelAdpt == 0 || options.LevelAdpt == 1);
     p.channels = static_cast<ChannelMode>(std::clamp(options.ProcMode, 0, 2));
     p.oversampled = !p.precise && options.OvspFlg != 0 && p.merge == Merge::Waveform;
@@ -52,6 +61,47 @@ ExtractionPlan PlanExtraction(const CommittedOptions& options, const Analysis& a
     }
     return p;
 }
+
+namespace {
+
+// Whether clean pauses run and why, into the report.
+void DescribeClean(RunReport& report, const ExtractionPlan& plan, const cleanup::LeakModel& leak,
+                   const CommittedOptions& options, int sampleRate)
+{
+    using Clean = RunReport::Clean;
+    report.cleanAlways = options.CleanMode == 1;
+    report.leakMeasured = leak.Valid();
+    report.leakDb = report.leakMeasured ? std::round(leak.VoiceBandLeakDb(sampleRate) * 10) / 10 + 0.0 : 0;
+    char text[240];
+    if (plan.clean) {
+        report.clean = Clean::On;
+        std::snprintf(text, sizeof text, "on: the removal leaves %.1f dB of the karaoke where there is no voice%s",
+                      report.leakDb, options.CleanMode == 1 ? ", as set" : "");
+    } else if (options.CleanMode == 2) {
+        report.clean = Clean::Off;
+        std::snprintf(text, sizeof text, "off, as set");
+    } else if (!plan.precise) {
+        report.clean = Clean::NoPosition;
+        std::snprintf(text, sizeof text, "off: %s",
+                      options.AlignFlg ? "the karaoke is not read along a fitted position (an offset, range or "
+                                         "phase set by hand, or none found)"
+                                       : "precise alignment is off, and clean pauses need the aligned karaoke");
+    } else if (!leak.Valid()) {
+        report.clean = Clean::NoLeak;
+        std::snprintf(text, sizeof text,
+                      "off: no leak to go by (too few blocks without voice, or a karaoke that does not match the "
+                      "accompaniment there)");
+    } else {
+        report.clean = Clean::Exact;
+        std::snprintf(text, sizeof text,
+                      "off: the aligned karaoke cancels the accompaniment almost exactly (%.1f dB; clean pauses "
+                      "start at %.0f dB)",
+                      report.cancellationDb, kCleanCancellationDb);
+    }
+    report.cleanReason = text;
+}
+
+} // namespace
 
 void DescribePlan(RunReport& report, const ExtractionPlan& plan, const Analysis& analysis,
                   const CommittedOptions& options, int offsetFrames, int sampleRate)
@@ -95,11 +145,16 @@ void DescribePlan(RunReport& report, const ExtractionPlan& plan, const Analysis&
         std::snprintf(text, sizeof text, "%s, as set", name);
     } else if (!plan.analysed) {
         std::snprintf(text, sizeof text, "%s: nothing was analysed to choose by", name);
-    } else if (plan.merge == Merge::Waveform) {
+    } else if (plan.merge == Merge::Waveform && report.cancellationDb < kWaveformCancellationDb) {
         std::snprintf(text, sizeof text,
                       "%s: where there is no voice the aligned karaoke cancels the accompaniment to %.1f dB "
                       "(the waveform merge needs %.0f dB or better)",
                       name, report.cancellationDb, kWaveformCancellationDb);
+    } else if (plan.merge == Merge::Waveform) {
+        std::snprintf(text, sizeof text,
+                      "%s: where there is no voice the aligned karaoke cancels the accompaniment only to %.1f dB, "
+                      "and clean pauses take up what the waveform merge leaves",
+                      name, report.cancellationDb);
     } else {
         std::snprintf(text, sizeof text,
                       "%s: where there is no voice the aligned karaoke cancels the accompaniment only to %.1f dB "
@@ -108,6 +163,7 @@ void DescribePlan(RunReport& report, const ExtractionPlan& plan, const Analysis&
                       name, report.cancellationDb, kWaveformCancellationDb, precise ? "" : " or drift");
     }
     report.mergeReason = text;
+    DescribeClean(report, plan, map.leak, options, sampleRate);
 }
 
 int SetupFinishingStages(TVocalFunc& buffer, const CommittedOptions& options)
@@ -437,10 +493,12 @@ int Extraction::RunPrecise(const KaraokeMap& map)
         if (plan_.adaptive) g = (f.*row.findGain)(quarter, half, 0.002 * g, 0.03 * g, g);
         if (plan_.merge == Merge::Waveform) {
             (f.*row.subtract)(quarter, half, g);
+            f.SetCleanGain(g);
         } else {
             const double raise = strengthCap > 0 && g > strengthCap ? g / strengthCap : 1.0;
             if (raise != 1.0) f.FilterAligned(&raise, 0, quarter, half);
             (f.*row.spectral)(quarter, half, g / raise);
+            f.SetCleanGain(g / raise);
         }
         if (!FinishBlock(u, n)) return RunResult::kWriteFailed;
         if (!NextBlock(u, counter)) break;

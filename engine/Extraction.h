@@ -25,12 +25,18 @@ class VoiceWriter;
 // cancels the accompaniment in the quietest blocks to this many dB or
 // better.
 inline constexpr double kWaveformCancellationDb = -35.0;
+// Automatic clean pauses: on where the aligned karaoke cancels the
+// accompaniment only to this many dB or worse. Lossy coding keeps a karaoke
+// above it even at high bit rates, a copy of the accompaniment reaches far
+// below it.
+inline constexpr double kCleanCancellationDb = -50.0;
 
 // What an extraction will do, from the options and the analysis.
 struct ExtractionPlan {
     bool analysed = false;               // the analysis (fresh or cached) gave its values
     Merge merge = Merge::Frequency;
     bool precise = false;                // the karaoke read along the fitted position
+    bool clean = false;                  // clean pauses after the merge (precise only)
     bool match = false;                  // and through the matching filter (gain 1)
     ChannelMode channels = ChannelMode::Normal;
     bool oversampled = false;            // the waveform merge at OvspMx times the rate

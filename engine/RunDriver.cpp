@@ -188,6 +188,7 @@ int TVocalMain::ExtractVoice(RunContext& run, PairReader& pair, const CommittedO
     f.SpectralOnCaller(spectralOnCaller_);
     if (plan.merge == Merge::Frequency && f.SetupSpectral(options.SoundQty, options.Kvol) != 0) return kNoMemory;
     if (plan.precise && f.SetupPrecise() != 0) return kNoMemory;
+    if (plan.clean && f.SetupClean(analysis.map.leak, plan.channels == ChannelMode::Mono) != 0) return kNoMemory;
 
     int offset = 0;
     if (options.IntroMode == 0) {

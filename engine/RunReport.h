@@ -42,6 +42,16 @@ struct RunReport {
     double cancellationThresholdDb = 0;
     std::string mergeReason;
 
+    // Clean pauses: whether they ran (or, after Analyse, would run) and, when
+    // not, why; the leak the analysis measured in the voice band (dB, when
+    // leakMeasured), and the choice in words.
+    enum class Clean { On, Off, Exact, NoPosition, NoLeak };
+    Clean clean = Clean::Off;   // Off: as set (CleanMode 2)
+    bool cleanAlways = false;   // CleanMode 1: asked for on every pair
+    bool leakMeasured = false;
+    double leakDb = 0;
+    std::string cleanReason;
+
     // Energy of the voice written against the original over the processed
     // blocks, dB (negative: that much was removed).
     double removalDb = 0;

@@ -9,16 +9,20 @@ namespace {
 
 struct Words {
     const char *separator, *karaoke, *offset, *inPhase, *inverted, *drift, *gain, *frequency, *waveform, *automatic,
-        *took, *alone, *stopped, *failed, *empty, *endedEarly, *edit, *edits, *unmatched, *guarded;
+        *cleaned, *cleanNeedsAlignment, *cleanNoLeak, *took, *alone, *stopped, *failed, *empty, *endedEarly, *edit,
+        *edits, *unmatched, *guarded;
 };
 
 constexpr Words kChinese = {"  ", "伴奏：", "偏移 %+.3f 秒", "正相", "逆相", "漂移 %+.1f ppm", "增益 %+.1f dB",
-                            "频率合成", "波形合成", "(自动)", "用时 %.1f 秒", "只处理了原唱", "已终止",
-                            "处理失败", "输入文件没有声音数据", "输入文件比其标头所写的短", "%d 处剪辑",
+                            "频率合成", "波形合成", "(自动)", "清除停顿（漏音 %.1f dB）",
+                            "未清除停顿：需要精确对齐", "未清除停顿：无法测量漏音", "用时 %.1f 秒", "只处理了原唱",
+                            "已终止", "处理失败", "输入文件没有声音数据", "输入文件比其标头所写的短", "%d 处剪辑",
                             "%d 处剪辑", "%.1f 秒无对应", "%.1f 秒保留原样"};
 constexpr Words kEnglish = {", ", "Karaoke: ", "offset %+.3f s", "in phase", "inverted", "drift %+.1f ppm",
-                            "gain %+.1f dB", "spectral merge", "waveform merge", " (auto)", "%.1f s",
-                            "Original processed alone", "Stopped", "Failed", "An input has no sound data",
+                            "gain %+.1f dB", "spectral merge", "waveform merge", " (auto)",
+                            "pauses cleaned (leak %.1f dB)", "pauses not cleaned: needs precise alignment",
+                            "pauses not cleaned: no leak measured", "%.1f s", "Original processed alone",
+                            "Stopped", "Failed", "An input has no sound data",
                             "an input is shorter than its header says", "%d edit", "%d edits", "%.1f s unmatched",
                             "%.1f s left as the original"};
 
@@ -53,6 +57,11 @@ std::string RunSummary(const RunReport& r, const std::string& karaokeName, Langu
             add(FormatText(w.gain, r.gainDb));
         }
         add(std::string(r.merge == 1 ? w.waveform : w.frequency) + (r.mergeChosenAutomatically ? w.automatic : ""));
+        // Clean pauses when they ran, and when they were asked for on every
+        // pair but could not run.
+        if (r.clean == RunReport::Clean::On) add(FormatText(w.cleaned, r.leakDb));
+        else if (r.cleanAlways && r.clean == RunReport::Clean::NoPosition) add(w.cleanNeedsAlignment);
+        else if (r.cleanAlways && r.clean == RunReport::Clean::NoLeak) add(w.cleanNoLeak);
         // Another edit of the song: its edits and what had no counterpart,
         // as one part ("1 edit, 2.5 s unmatched").
         std::string edits;

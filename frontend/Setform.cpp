@@ -264,15 +264,21 @@ void TSetForm1::BuildPage2(QWidget* page) {
                                     {Tr(QStringLiteral("正常")), Tr(QStringLiteral("左右区分")),
                                      Tr(QStringLiteral("单声道化"))},
                                     page);
-    DataRadioGroup->setGeometry(6, 6, 130, 96);
+    DataRadioGroup->setGeometry(6, 6, 130, 90);
 
     PhaseRadioGroup = new RadioGroup(Tr(QStringLiteral("卡拉OK相位")),
                                      {Tr(QStringLiteral("自动")), Tr(QStringLiteral("正相")), Tr(QStringLiteral("逆相"))},
                                      page);
-    PhaseRadioGroup->setGeometry(6, 110, 130, 96);
+    PhaseRadioGroup->setGeometry(6, 100, 130, 90);
 
     AlignCheckBox = new QCheckBox(Tr(QStringLiteral("精确对齐")), page);
-    AlignCheckBox->setGeometry(12, 222, 124, 18);
+    AlignCheckBox->setGeometry(12, 196, 124, 18);
+
+    // Clean pauses: what the removal leaves of a lossy karaoke, suppressed.
+    CleanLabel = Label(Tr(QStringLiteral("清除停顿")), page, 12, 222);
+    CleanComboBox = new QComboBox(page);
+    CleanComboBox->addItems({Tr(QStringLiteral("自动")), Tr(QStringLiteral("总是")), Tr(QStringLiteral("关闭"))});
+    CleanComboBox->setGeometry(12, 238, 124, 22);
 
     FilterGroupBox = new QGroupBox(Tr(QStringLiteral("过滤处理")), page);
     FilterGroupBox->setGeometry(142, 6, 336, 132);
@@ -355,6 +361,14 @@ OptionBinding Check(Member m, QCheckBox* box, bool keptByReset = false) {
         keptByReset);
 }
 
+// A list whose selection is the option's value (a value past the list shows
+// its last item).
+OptionBinding Choice(Member m, QComboBox* box) {
+    return Bind(
+        m, [box](int32_t v) { box->setCurrentIndex(std::clamp(v, 0, box->count() - 1)); },
+        [box](int32_t) { return box->currentIndex(); });
+}
+
 OptionBinding Slider(Member m, QSlider* bar) {
     return Bind(m, [bar](int32_t v) { bar->setValue(v); }, [bar](int32_t) { return bar->value(); });
 }
@@ -395,6 +409,7 @@ void TSetForm1::BindOptions() {
         Radio(&ProcessingOptions::ProcMode, DataRadioGroup),
         Radio(&ProcessingOptions::KrkPhase, PhaseRadioGroup),
         Check(&ProcessingOptions::AlignFlg, AlignCheckBox),
+        Choice(&ProcessingOptions::CleanMode, CleanComboBox),
         Check(&ProcessingOptions::CntrFlg, CfocusCheckBox),
         Slider(&ProcessingOptions::CntrPos, CfocusTrackBar),
         Check(&ProcessingOptions::LPFFlg, LPFCheckBox),

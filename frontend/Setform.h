@@ -105,6 +105,8 @@ public:
     RadioGroup* DataRadioGroup = nullptr;
     RadioGroup* PhaseRadioGroup = nullptr;
     QCheckBox* AlignCheckBox = nullptr; // precise alignment
+    QLabel* CleanLabel = nullptr;
+    QComboBox* CleanComboBox = nullptr; // clean pauses: automatic, always, off
     QGroupBox* FilterGroupBox = nullptr;
     QCheckBox* CfocusCheckBox = nullptr;
     QSlider* CfocusTrackBar = nullptr;

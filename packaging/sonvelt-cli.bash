@@ -41,7 +41,7 @@ _sonvelt_cli() {
         --set)
             local keys="ProcMode= MergeMode= OvspFlg= OvspMx= BlkSize= AdptMode= AdptNum= CntrFlg= CntrPos=
                 IntroMode= LevelAdpt= LPFFlg= LPFPos= HPFFlg= HPFPos= KvolPos= KlvlPos= KnameFlg= VnameFlg=
-                VnameTxt= KrkPhase= SoundQty= AlignFlg="
+                VnameTxt= KrkPhase= SoundQty= AlignFlg= CleanMode="
             compopt -o nospace
             COMPREPLY=($(compgen -W "$keys" -- "$cur"))
             return

@@ -91,6 +91,7 @@ void CommitOptions(const ProcessingOptions& edited, CommittedOptions& committed)
     choice(committed.LevelAdpt, 3, d.LevelAdpt);
     choice(committed.KrkPhase, 2, d.KrkPhase);
     choice(committed.SoundQty, 1, d.SoundQty);
+    choice(committed.CleanMode, 2, d.CleanMode);
     for (int32_t ProcessingOptions::*flag : {&ProcessingOptions::OvspFlg, &ProcessingOptions::CntrFlg,
                                              &ProcessingOptions::LPFFlg, &ProcessingOptions::HPFFlg,
                                              &ProcessingOptions::KnameFlg, &ProcessingOptions::VnameFlg,

@@ -29,6 +29,7 @@ struct ProcessingOptions {
     int32_t KrkPhase = 0;   // 0 detected, 1 in phase, 2 inverted
     int32_t SoundQty = 0;   // 0 quality first, 1 extraction first
     int32_t AlignFlg = 1;   // precise alignment: smooth karaoke trajectory, sub-sample reads, LS gain
+    int32_t CleanMode = 0;  // clean pauses: 0 automatic (lossy pairs), 1 always, 2 off
 
     bool operator==(const ProcessingOptions&) const = default;
 };

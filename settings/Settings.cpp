@@ -33,6 +33,7 @@ const std::vector<OptionKey>& OptionKeys() {
         {"KrkPhase", OptionKey::Int, &P::KrkPhase},
         {"SoundQty", OptionKey::Int, &P::SoundQty},
         {"AlignFlg", OptionKey::Flag, &P::AlignFlg},
+        {"CleanMode", OptionKey::Int, &P::CleanMode},
     };
     return keys;
 }

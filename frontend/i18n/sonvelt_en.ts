@@ -232,6 +232,18 @@
         <translation>Precise alignment</translation>
     </message>
     <message>
+        <source>清除停顿</source>
+        <translation>Clean pauses</translation>
+    </message>
+    <message>
+        <source>总是</source>
+        <translation>Always</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Off</translation>
+    </message>
+    <message>
         <source>过滤处理</source>
         <translation>Filters</translation>
     </message>

@@ -99,7 +99,7 @@ TEST(Cli, SettingsListsTheCommittedOptionsThenTheDerivedValues) {
     EXPECT_EQ(d.out,
               "ProcMode=0\nMergeMode=2\nOvspFlg=0\nOvspMx=32\nBlkSize=100\nAdptMode=0\nAdptNum=3\nCntrFlg=0\n"
               "CntrPos=6\nIntroMode=0\nLevelAdpt=0\nLPFFlg=0\nLPFPos=10\nHPFFlg=0\nHPFPos=10\nKvolPos=6\n"
-              "KlvlPos=10\nKnameFlg=1\nVnameFlg=1\nVnameTxt=_vo\nKrkPhase=0\nSoundQty=0\nAlignFlg=1\n"
+              "KlvlPos=10\nKnameFlg=1\nVnameFlg=1\nVnameTxt=_vo\nKrkPhase=0\nSoundQty=0\nAlignFlg=1\nCleanMode=0\n"
               "BlkSec=0.1\nAdptRange=3\nCntrGain=2\nLPFFreq=10000\nHPFFreq=230\nKvol=1.2\nKlvl=1\n");
 
     const std::string ini = dir / "mine.ini";

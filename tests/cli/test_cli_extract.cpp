@@ -95,6 +95,40 @@ TEST_F(CliExtract, AnalyseReportsOffsetPhaseAndGain) {
     EXPECT_NE(t.out.find(" dB)"), std::string::npos) << t.out;
 }
 
+// Clean pauses: off for an exact pair, on for one whose karaoke carries a
+// residue that follows the accompaniment, each with the leak measured; asked
+// for on every pair with the classic alignment, off and why.
+TEST_F(CliExtract, AnalyseAndTheSummarySayWhetherPausesAreCleaned) {
+    MakePair("Song", 6, 38);
+    const std::vector<QJsonObject> exact =
+        JsonLines(RunCli("analyse " + Q("Song.wav") + " " + Q("Song (karaoke).wav") + " --json --defaults").out);
+    ASSERT_EQ(exact.size(), 1u);
+    EXPECT_FALSE(exact[0].value("cleanPauses").toBool());
+    EXPECT_LT(exact[0].value("leakDb").toDouble(), -50);
+    EXPECT_NE(Str(exact[0], "cleanReason").find("almost exactly"), std::string::npos) << Str(exact[0], "cleanReason");
+
+    const size_t frames = 6 * 44100;
+    const auto accomp = Accompaniment(frames, 2, 38), other = Accompaniment(frames, 2, 39);
+    std::vector<int16_t> kar(accomp.size());
+    for (size_t i = 0; i < kar.size(); ++i) kar[i] = int16_t(std::lround(0.9 * (accomp[i] + 0.05 * other[i])));
+    WriteFile(dir / "Lossy.wav", Wave16(2, 44100, Delay(kar, 8820, 2)));
+    CliResult r = RunCli("extract " + Q("Song.wav") + " " + Q("Lossy.wav") + " -o " + Q("v.wav") + " --json --defaults");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<QJsonObject> lossy = JsonLines(r.out);
+    ASSERT_EQ(lossy.size(), 1u);
+    EXPECT_TRUE(lossy[0].value("cleanPauses").toBool()) << r.out;
+    EXPECT_NEAR(lossy[0].value("leakDb").toDouble(), -26, 3) << r.out;
+    EXPECT_EQ(Str(lossy[0], "merge"), "waveform");
+    r = RunCli("extract " + Q("Song.wav") + " " + Q("Lossy.wav") + " -o " + Q("v.wav") + " --yes --defaults");
+    EXPECT_NE(r.err.find("  pauses:   clean pauses on: the removal leaves -2"), std::string::npos) << r.err;
+
+    CliResult classic = RunCli("analyse " + Q("Song.wav") + " " + Q("Lossy.wav") +
+                               " --defaults --set AlignFlg=0 --set CleanMode=1");
+    ASSERT_EQ(classic.status, 0) << classic.err;
+    EXPECT_NE(classic.out.find("pauses:   clean pauses off: precise alignment is off"), std::string::npos)
+        << classic.out;
+}
+
 TEST_F(CliExtract, DebugLogGoesNextToTheOriginal) {
     MakePair("Song", 3, 36);
     ASSERT_EQ(RunCli("extract " + Q("Song.wav") + " --defaults --set MergeMode=1 --log").status, 0);

@@ -7,6 +7,8 @@
 #include "Twave.h"
 #include "Vocalmain.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <functional>
 #include <random>
@@ -103,6 +105,24 @@ inline std::vector<int16_t> ReadSamples(const std::string& path) {
     std::vector<int16_t> s(w.DataBytes / 2);
     w.Read(s.data(), int32_t(s.size() * 2));
     return s;
+}
+
+// One run of `engine` on `dir`/song.wav and `dir`/kar.wav into `dir`/out.wav;
+// the run's report into *report when given. The voice's samples.
+inline std::vector<int16_t> RunOnFiles(TVocalMain& engine, EngineHost& host, const CommittedOptions& options,
+                                       const std::string& dir, RunReport* report = nullptr) {
+    TWaveData original, karaoke, output;
+    EXPECT_EQ(original.OpenRead(dir + "/song.wav"), 0);
+    EXPECT_EQ(karaoke.OpenRead(dir + "/kar.wav"), 0);
+    output.Format = original.Format;
+    EXPECT_EQ(output.CreateWrite(dir + "/out.wav"), 0);
+    engine.Attach(&host, &options, &original, &karaoke, &output);
+    engine.Run(0);
+    if (report) *report = engine.LastReport();
+    original.Close();
+    karaoke.Close();
+    output.Close();
+    return ReadSamples(dir + "/out.wav");
 }
 
 } // namespace testutil

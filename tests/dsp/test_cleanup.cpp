@@ -1,6 +1,8 @@
 // The residual suppressor and its leak estimator, on a synthetic voice over
 // an accompaniment residue that follows the karaoke (as a codec's error does)
 // plus accompaniment above the karaoke's bandwidth.
+#include "CleanStage.h"
+#include "IsaLevels.h"
 #include "ResidualSuppressor.h"
 
 #include <gtest/gtest.h>
@@ -224,4 +226,129 @@ TEST(ResidualSuppressor, ResetStartsTheStreamAnew)
     const std::vector<int32_t> first = run();
     r.Reset();
     EXPECT_EQ(run(), first);
+}
+
+TEST(ResidualSuppressor, SmoothingMatchesItsPlainTwin)
+{
+    std::mt19937 rng(7);
+    std::exponential_distribution<float> d(1e-3f);
+    for (int bins : {1, 2, 3, 4, 5, 6, 17, kBins}) {
+        SCOPED_TRACE(bins);
+        std::vector<float> power(static_cast<size_t>(bins)), previous(static_cast<size_t>(bins));
+        for (float& p : power) p = d(rng);
+        for (float& p : previous) p = d(rng);
+        std::vector<float> plain(previous);
+        SmoothReferenceReference(power.data(), plain.data(), bins);
+        ForEachIsa([&] {
+            std::vector<float> fast(previous);
+            SmoothReference(power.data(), fast.data(), bins);
+            for (int k = 0; k < bins; ++k) ASSERT_NEAR(fast[size_t(k)], plain[size_t(k)], 1e-5f * plain[size_t(k)]) << k;
+        });
+    }
+}
+
+namespace {
+
+// The processing buffer's side of the stage, by hand: output and aligned
+// karaoke arrays of one block, two channels.
+struct StageBuffer {
+    static constexpr int kBlock = 4410;
+    std::vector<int32_t> out[2];
+    std::vector<float> aligned[2];
+    BufferView view;
+    StageBuffer()
+    {
+        view.channels = 2;
+        view.sampleRate = kRate;
+        view.blockLen = kBlock;
+        for (int c = 0; c < 2; ++c) {
+            out[c].assign(kBlock, 0);
+            aligned[c].assign(kBlock, 0.0f);
+            view.out[c] = out[c].data();
+            view.aligned[c] = aligned[c].data();
+        }
+    }
+    // Streams `voice` through the stage block by block, its reference read
+    // `lead` frames ahead of it (the reference the merge removed before its
+    // output came out); returns channel 0 as it came out.
+    std::vector<int32_t> Stream(CleanStage& stage, const std::vector<float>& voice, int lead)
+    {
+        std::vector<int32_t> result;
+        for (size_t at = 0; at < voice.size(); at += kBlock) {
+            for (int i = 0; i < kBlock; ++i) {
+                const size_t t = at + size_t(i);
+                const float v = t < voice.size() ? voice[t] : 0.0f;
+                const float r = t + size_t(lead) < voice.size() ? voice[t + size_t(lead)] : 0.0f;
+                for (int c = 0; c < 2; ++c) {
+                    out[c][size_t(i)] = int32_t(std::lrint(v));
+                    aligned[c][size_t(i)] = r;
+                }
+            }
+            stage.SetGain(1.0);
+            stage.Process(0, kBlock);
+            result.insert(result.end(), out[0].begin(), out[0].end());
+        }
+        return result;
+    }
+};
+
+LeakModel UniformModel(float leak)
+{
+    LeakModel m;
+    m.leak.assign(BandEdges(kRate).size() - 1, leak);
+    m.noise.assign(m.leak.size(), 0.0f);
+    return m;
+}
+
+} // namespace
+
+TEST(CleanStage, PassesTheOutputAlignedByItsLatency)
+{
+    // Where no residue is expected the stage hands the output on unchanged,
+    // exactly Latency() frames later, whatever the reference.
+    const Scene s = MakeScene();
+    const std::vector<int32_t> y = s.Mixed();
+    const std::vector<float> voice(y.begin(), y.end());
+    StageBuffer b;
+    CleanStage stage;
+    ASSERT_EQ(stage.Setup(b.view, UniformModel(0), false, 0), 0);
+    ASSERT_TRUE(stage.Active());
+    ASSERT_EQ(stage.Latency(), kFrame + kHop);
+    const std::vector<int32_t> out = b.Stream(stage, voice, 0);
+    for (size_t i = 0; i + size_t(stage.Latency()) < y.size(); ++i)
+        ASSERT_NEAR(out[i + size_t(stage.Latency())], y[i], 1) << i;
+
+    // Without an aligned karaoke there is nothing to guide it: bypassed.
+    StageBuffer none;
+    none.view.aligned[0] = none.view.aligned[1] = nullptr;
+    CleanStage bypassed;
+    EXPECT_NE(bypassed.Setup(none.view, UniformModel(0), false, 0), 0);
+    EXPECT_FALSE(bypassed.Active());
+    EXPECT_EQ(bypassed.Latency(), 0);
+}
+
+TEST(CleanStage, HoldsTheReferenceBackByTheMergesDelay)
+{
+    // Bursts that are all residue (leak 1) whose reference the merge removed
+    // 7168 frames before they come out: held back by that much, the
+    // reference meets them and they are cleared; not held back, it misses.
+    constexpr int kDelay = kSpectralFrameSize - kSpectralFrameSize / kSpectralOverlap;
+    const std::vector<float> noise = BandNoise(9, 100, 8000, kLen);
+    std::vector<float> bursts(size_t(kLen), 0.0f);
+    for (int i = 0; i < kLen; ++i)
+        if ((i / (kRate / 4)) % 2 == 1) bursts[size_t(i)] = 8000 * noise[size_t(i)];
+    auto passed = [&](int delay) {
+        StageBuffer b;
+        CleanStage stage;
+        EXPECT_EQ(stage.Setup(b.view, UniformModel(1), false, delay), 0);
+        const std::vector<int32_t> out = b.Stream(stage, bursts, kDelay);
+        double in = 0, left = 0;
+        for (int i = kRate; i < kLen - kRate; ++i) {
+            in += double(bursts[size_t(i)]) * bursts[size_t(i)];
+            left += double(out[size_t(i + stage.Latency())]) * out[size_t(i + stage.Latency())];
+        }
+        return Db(left, in);
+    };
+    EXPECT_LT(passed(kDelay), -30.0);
+    EXPECT_GT(passed(0), -10.0);
 }

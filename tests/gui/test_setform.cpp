@@ -172,6 +172,28 @@ TEST_F(SetFormTest, AutomaticMergeAndPreciseAlignmentAreBoundLikeTheOthers) {
     EXPECT_EQ(IniValue("AlignFlg"), "0");
 }
 
+TEST_F(SetFormTest, CleanPausesAreAChoiceBesidePreciseAlignment) {
+    WriteIni("CleanMode=2\n");
+    auto form = MakeForm();
+    form->show();
+    QComboBox* box = form->CleanComboBox;
+    EXPECT_EQ(box->parentWidget(), form->PageControl->widget(1));
+    EXPECT_EQ(form->CleanLabel->text(), "清除停顿");
+    ASSERT_EQ(box->count(), 3);
+    EXPECT_EQ(box->itemText(0), "自动");
+    EXPECT_EQ(box->currentIndex(), 2);
+    box->setCurrentIndex(1);
+    form->OkBitBtn->click();
+    EXPECT_EQ(form->Model().Options.CleanMode, 1);
+    EXPECT_EQ(IniValue("CleanMode"), "1");
+
+    // A hand-edited value outside the list is committed as automatic.
+    WriteIni("CleanMode=7\n");
+    auto edited = MakeForm();
+    edited->show();
+    EXPECT_EQ(edited->CleanComboBox->currentIndex(), 0);
+}
+
 TEST_F(SetFormTest, TypingIsLimitedButLongStoredValuesAreKeptWhole) {
     auto form = MakeForm();
     form->show();
@@ -321,7 +343,8 @@ TEST_F(SetFormTest, EscapeAndWindowCloseDiscardEnterConfirms) {
 TEST_F(SetFormTest, ResetThenOkStoresDefaultsExceptPage3) {
     WriteIni("ProcMode=2\nMergeMode=1\nOvspFlg=1\nOvspMx=64\nBlkSize=400\nAdptMode=1\nAdptNum=9\n"
              "CntrFlg=1\nCntrPos=12\nIntroMode=3\nLevelAdpt=2\nLPFFlg=1\nLPFPos=3\nHPFFlg=1\nHPFPos=4\n"
-             "KvolPos=15\nKlvlPos=2\nKnameFlg=0\nVnameFlg=1\nVnameTxt=_voc\nKrkPhase=2\nSoundQty=1\nAlignFlg=0\n");
+             "KvolPos=15\nKlvlPos=2\nKnameFlg=0\nVnameFlg=1\nVnameTxt=_voc\nKrkPhase=2\nSoundQty=1\nAlignFlg=0\n"
+             "CleanMode=2\n");
     auto form = MakeForm();
     form->show();
     EXPECT_EQ(form->KvolText->text(), "3.3");
@@ -337,6 +360,7 @@ TEST_F(SetFormTest, ResetThenOkStoresDefaultsExceptPage3) {
     EXPECT_EQ(form->VnameEdit->text(), "_voc");
     EXPECT_EQ(form->MergeRadioGroup->ItemIndex(), 2);
     EXPECT_TRUE(form->AlignCheckBox->isChecked());
+    EXPECT_EQ(form->CleanComboBox->currentIndex(), 0);
     // Nothing is committed yet.
     EXPECT_EQ(form->Model().Options.BlkSize, 400);
     form->OkBitBtn->click();

@@ -138,6 +138,8 @@ TEST_F(Persistence, StoredValuesLoadWithFallbacks) {
         {"CntrPos=40", &ProcessingOptions::CntrPos, 40, 20},
         {"MergeMode=3", &ProcessingOptions::MergeMode, 3, 2},
         {"SoundQty=2", &ProcessingOptions::SoundQty, 2, 0},
+        {"CleanMode=2", &ProcessingOptions::CleanMode, 2, 2},
+        {"cleanmode=7", &ProcessingOptions::CleanMode, 7, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored);

@@ -181,6 +181,8 @@ TEST(Options, CommitBringsEveryValueIntoItsDomain) {
         {&P::VnameFlg, 0, 0},              {&P::CntrPos, 25, 20},            {&P::LPFPos, -3, 0},
         {&P::HPFPos, INT32_MAX, 20},       {&P::KvolPos, 21, 20},            {&P::KlvlPos, -1, 0},
         {&P::KvolPos, 20, 20},             {&P::KlvlPos, 0, 0},
+        {&P::CleanMode, 3, d.CleanMode},   {&P::CleanMode, -1, d.CleanMode}, {&P::CleanMode, 2, 2},
+        {&P::CleanMode, 1, 1},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.value);

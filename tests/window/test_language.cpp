@@ -154,6 +154,12 @@ TEST(RunSummary, SaysWhatTheRunFoundAndDid) {
               "waveform merge (auto), 3.2 s");
     EXPECT_EQ(RunSummary(r, "b.wav", Language::Chinese),
               "伴奏：b.wav  偏移 -0.123 秒  逆相  漂移 +12.3 ppm  增益 -0.5 dB  波形合成(自动)  用时 3.2 秒");
+    r.clean = RunReport::Clean::On;
+    r.leakDb = -21.34;
+    EXPECT_EQ(RunSummary(r, "b.wav", Language::Chinese),
+              "伴奏：b.wav  偏移 -0.123 秒  逆相  漂移 +12.3 ppm  增益 -0.5 dB  波形合成(自动)  清除停顿（漏音 -21.3 dB）  "
+              "用时 3.2 秒");
+    r.clean = RunReport::Clean::Off;
     RunReport edited = r;
     edited.edits = 1;
     edited.unmatchedSeconds = {{20.0, 22.5}};
@@ -178,6 +184,18 @@ TEST(RunSummary, SaysWhatTheRunFoundAndDid) {
         {"empty", [](RunReport& x) { x.emptyInput = true; }, "An input has no sound data, 3.2 s"},
         {"short", [](RunReport& x) { x.inputEndedEarly = true; x.analysed = false; x.mergeChosenAutomatically = false; },
          "Karaoke: b.wav, waveform merge, an input is shorter than its header says, 3.2 s"},
+        {"clean pauses", [](RunReport& x) { x.clean = RunReport::Clean::On; x.leakDb = -21.34; },
+         "Karaoke: b.wav, offset -0.123 s, inverted, drift +12.3 ppm, gain -0.5 dB, waveform merge (auto), "
+         "pauses cleaned (leak -21.3 dB), 3.2 s"},
+        {"clean pauses asked for, classic alignment",
+         [](RunReport& x) { x.clean = RunReport::Clean::NoPosition; x.cleanAlways = true; x.analysed = false; },
+         "Karaoke: b.wav, waveform merge (auto), pauses not cleaned: needs precise alignment, 3.2 s"},
+        {"clean pauses asked for, nothing to measure the leak on",
+         [](RunReport& x) { x.clean = RunReport::Clean::NoLeak; x.cleanAlways = true; x.analysed = false; },
+         "Karaoke: b.wav, waveform merge (auto), pauses not cleaned: no leak measured, 3.2 s"},
+        {"clean pauses left to the analysis, not needed",
+         [](RunReport& x) { x.clean = RunReport::Clean::Exact; x.analysed = false; },
+         "Karaoke: b.wav, waveform merge (auto), 3.2 s"},
         {"another edit", [](RunReport& x) { x.analysed = false; x.mergeChosenAutomatically = false; x.edits = 1;
                                              x.unmatchedSeconds = {{20.0, 22.5}}; },
          "Karaoke: b.wav, waveform merge, 1 edit, 2.5 s unmatched, 3.2 s"},

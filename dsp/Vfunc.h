@@ -29,6 +29,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
 class TVocalFunc final {
@@ -163,8 +164,10 @@ public:
     int FindShiftPlain(int center, int range, int step) const;        // origMono vs karMono
     int FindShiftStereo(int center, int range, int step) const;       // orig vs kar, per channel
     int FindShiftMono(int center, int range, int step) const;         // origMono vs karMono
-    int FindShiftMonoN(int center, int range, int count, int step) const;  // over count samples
-    int FindShiftOvspStereo(int center, int range, int step) const;   // orig vs karOvsp
+    // Over count samples; `pump`, when given, is called now and then (see
+    // search::FindShift).
+    int FindShiftMonoN(int center, int range, int count, int step,
+                       const std::function<void()>& pump = {}) const;    int FindShiftOvspStereo(int center, int range, int step) const;   // orig vs karOvsp
     int FindShiftOvspMono(int center, int range, int step) const;     // origMono vs karMonoOvsp
 
     // Gain searches at a fixed shift: the factor g on the karaoke that minimises

@@ -33,8 +33,8 @@ int main(int argc, char** argv) {
         form.SetOptions(&settings.Model().Options);
         form.showSettings = [&] { settings.exec(); };
         form.showAbout = [&] { about.exec(); };
-        form.playFile = [&](const QString& path, const QString& original, const QString& voice) {
-            PlayEditFile(&form, path, original, voice);
+        form.playFile = [&](const QString& path, const QString& original, const QString& voice, qint64 startMs) {
+            PlayEditFile(&form, path, original, voice, startMs);
         };
         form.show();
         const QStringList args = QCoreApplication::arguments();

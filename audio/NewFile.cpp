@@ -83,6 +83,14 @@ std::string RandomPart(size_t count) {
     return out;
 }
 
+int RenameNoReplace(const char* from, const char* to) {
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+    if (::link(from, to) != 0) return -1;
+    ::unlink(from);
+    return 0;
+}
+
 bool IsOpenFile(int fd, const char* path) {
     struct stat open {}, named {};
     return ::fstat(fd, &open) == 0 && ::lstat(path, &named) == 0 && open.st_dev == named.st_dev &&

@@ -41,6 +41,11 @@ std::string CreatePrivateFolder(const std::string& stem);
 // `count` letters and digits from the kernel's random source.
 std::string RandomPart(size_t count);
 
+// Renames `from` to `to` only if nothing has that name: -1 with errno EEXIST
+// if something has. Where the file system cannot do that in one step, a link
+// and an unlink do it. Only system calls: safe in a signal handler.
+int RenameNoReplace(const char* from, const char* to);
+
 // Whether `path` itself (a link is not followed) is the file open at `fd`:
 // the same device and inode. Only system calls: safe in a signal handler.
 bool IsOpenFile(int fd, const char* path);

@@ -5,6 +5,7 @@
 #include "JobSetup.h"
 #include "OutputFile.h"
 #include "PairWarnings.h"
+#include "RunPicture.h"
 #include "Summary.h"
 #include "TerminalHost.h"
 #include "Twave.h"
@@ -20,6 +21,7 @@
 #include <memory>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -35,6 +37,50 @@ void PrintWarning(std::vector<std::string>& list, const PlanMessage& w) {
     list.push_back(w.text);
     PrintPlanMessage(w);
 }
+
+// Why the picture of a run cannot be written at `path` (--plot), as a
+// message line; empty when it can. It never replaces one of the run's
+// `files`, nor an existing file unless `replace`.
+std::string PlotProblem(const std::string& path, bool replace, const std::vector<std::string>& files) {
+    const char* what = "cannot write the picture of the run here";
+    std::error_code ec;
+    const fs::file_status st = fs::symlink_status(path, ec);
+    if (fs::is_directory(fs::status(path, ec))) return MessageLine(path, what, std::strerror(EISDIR));
+    const fs::path whole = fs::absolute(path, ec).lexically_normal();
+    for (const std::string& f : files) {
+        std::error_code same;
+        if (!f.empty() && f != "-" &&
+            (fs::absolute(f, same).lexically_normal() == whole || fs::equivalent(path, f, same)))
+            return MessageLine(path, "is one of the run's files: the picture does not replace it");
+    }
+    if (fs::exists(st)) {
+        if (!fs::is_regular_file(fs::status(path, ec)) && !fs::is_symlink(st))
+            return MessageLine(path, what, "not a regular file");
+        if (!replace) return MessageLine(path, "exists: the picture does not replace it (--yes does)");
+    }
+    fs::path folder = fs::path(path).parent_path();
+    if (folder.empty()) folder = ".";
+    // The picture is made beside its name and renamed to it.
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) return MessageLine(path, what, std::strerror(errno));
+    return "";
+}
+
+// Whether --plot, when given, names a picture that can be written; the
+// message when it does not.
+bool PlotAccepted(const std::string& path, bool replace, const std::vector<std::string>& files) {
+    const std::string problem = path.empty() ? "" : PlotProblem(path, replace, files);
+    if (!problem.empty()) PrintError(problem);
+    return problem.empty();
+}
+
+// The picture for --plot, drawn at the size the command line writes and
+// saved; empty, or the message line of why it was not.
+std::string WritePicture(const RunPicture& picture, const std::string& path, bool replace) {
+    const std::string why = SaveRunPicture(DrawRunPicture(picture, kPlotSize, CurrentLanguage()), path, replace);
+    return why.empty() ? "" : MessageLine(path, why);
+}
+
+int PlotColumns(const RunPicture& picture) { return LayoutRunPicture(picture, kPlotSize).lanes[0].width(); }
 
 // How the jobs show their progress.
 struct Ui {
@@ -68,6 +114,7 @@ public:
         if (OpenInputs() && SettleOutput() && CheckPair() && CreateOutput()) {
             RunEngine();
             PlaceVoice();
+            if (res.exitStatus == kExitOk) PlacePicture();
         }
         original_.Close();
         karaoke_.Close();
@@ -155,7 +202,10 @@ private:
             PrintText("[" + std::to_string(number) + "/" + std::to_string(ui_.total) + "] " + job_.original + "\n");
         }
         const int warningsBefore = host_.warnings;
-        closed_ = RunPreparedJob(engine_, host_, host_.log, &options_, request_, original_, karaoke_, output_);
+        closed_ = RunPreparedJob(engine_, host_, host_.log, &options_, request_, original_, karaoke_, output_,
+                                 [this](int closed) {
+                                     if (closed == 0) ReadPicture();
+                                 });
         engineWarned_ = host_.warnings > warningsBefore;
         host_.EndLine();
         if (ui_.board) ui_.board->Finish(slot);
@@ -195,6 +245,30 @@ private:
         if (incomplete) return End("incomplete, kept what was written", kExitFailed, "a recording ended early");
         return End(r.stopped ? "stopped, kept what was written" : "voice written",
                    r.stopped ? kExitInterrupted : kExitOk, "");
+    }
+
+    // The spectrograms for --plot of a run that wrote its voice, read while
+    // the original is open and the voice whole in its temporary.
+    void ReadPicture() {
+        const RunReport& r = engine_.LastReport();
+        if (args_.plot.empty() || r.stopped || r.result != 0 || r.framesWritten == 0) return;
+        picture_ = std::make_unique<RunPicture>();
+        picture_->report = r;
+        picture_->karaokeName = fs::path(job_.karaoke).filename().string();
+        TWaveData voice;
+        const bool voiceOpen = voice.OpenRead(pending_->ReadDescriptor(), res.output) == 0;
+        ReadRunPictureSpectrograms(*picture_, original_, voiceOpen ? &voice : nullptr, PlotColumns(*picture_));
+    }
+
+    // The picture of a run whose voice took its name; a picture that cannot
+    // be written fails the job.
+    void PlacePicture() {
+        if (!picture_) return;
+        const std::string line = WritePicture(*picture_, args_.plot, args_.yes);
+        if (line.empty()) return;
+        PrintError(line);
+        res.exitStatus = kExitFailed;
+        res.message = line;
     }
 
     // Says what became of the voice when it did not take the target's name;
@@ -247,6 +321,7 @@ private:
     TerminalHost host_;
     JobRequest request_;
     std::unique_ptr<PendingOutput> pending_;
+    std::unique_ptr<RunPicture> picture_;
     int closed_ = 0;
     bool engineWarned_ = false;
 };
@@ -284,6 +359,10 @@ int RunExtract(ExtractArgs& args) {
         PrintError("-o names one output: give one ORIGINAL [KARAOKE] with it");
         return kExitUsage;
     }
+    if (!args.plot.empty() && (originalsOnly && args.inputs.size() > 1)) {
+        PrintError("--plot names one picture: give one ORIGINAL [KARAOKE] with it");
+        return kExitUsage;
+    }
     if (args.output == "-") {
         if (args.json) {
             PrintError("-o - writes the voice to standard output: it cannot go with --json");
@@ -310,6 +389,8 @@ int RunExtract(ExtractArgs& args) {
         return kExitRejected;
     }
     const std::vector<PlannedJob>& jobs = plan.jobs;
+    if (!jobs.empty() && !PlotAccepted(args.plot, args.yes, {jobs[0].original, jobs[0].karaoke, jobs[0].output}))
+        return kExitRejected;
 
     InstallInterruptHandler();
     Ui ui;
@@ -362,6 +443,7 @@ int RunAnalyse(AnalyseArgs& args) {
         PrintError(error);
         return kExitUsage;
     }
+    if (!PlotAccepted(args.plot, args.yes, {args.original, args.karaoke})) return kExitRejected;
     CommittedOptions options = settings.Options;
     options.IntroMode = 0; // the analysis itself is what is asked for
     TVocalMain engine;
@@ -389,5 +471,16 @@ int RunAnalyse(AnalyseArgs& args) {
     const std::string text = args.json ? FormatAnalysisJson(r, a.driftFramesPerBlock, a.searchHalfWidthFrames) + "\n"
                                        : FormatAnalysis(r, a.driftFramesPerBlock, a.searchHalfWidthFrames);
     std::fputs(text.c_str(), stdout);
+    if (!args.plot.empty()) {
+        RunPicture picture;
+        picture.report = r;
+        picture.karaokeName = fs::path(args.karaoke).filename().string();
+        ReadRunPictureSpectrograms(picture, original, nullptr, PlotColumns(picture));
+        const std::string line = WritePicture(picture, args.plot, args.yes);
+        if (!line.empty()) {
+            PrintError(line);
+            return kExitFailed;
+        }
+    }
     return kExitOk;
 }

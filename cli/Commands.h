@@ -19,12 +19,15 @@ struct ExtractArgs {
     bool quiet = false;
     bool json = false;               // one JSON object per job on standard output
     bool strict = false;             // a warning about the pair or an input stops the job (status 4)
+    std::string plot;                // --plot: the picture of the run, PNG
     OptionSource options;
 };
 
 struct AnalyseArgs {
     std::string original, karaoke;
     bool json = false;
+    std::string plot; // --plot: the picture of the analysis, PNG
+    bool yes = false; // an existing picture may be replaced
     OptionSource options;
 };
 

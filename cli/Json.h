@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 class JsonObject {
@@ -24,6 +25,18 @@ public:
     JsonObject& Add(const std::string& key, const std::vector<std::string>& values) {
         std::string list = "[";
         for (size_t i = 0; i < values.size(); ++i) list += (i ? ", " : "") + Quote(values[i]);
+        return Raw(key, list + "]");
+    }
+
+    // Pairs of numbers with `decimals` places: [[a, b], ...].
+    JsonObject& Add(const std::string& key, const std::vector<std::pair<double, double>>& pairs, int decimals) {
+        std::string list = "[";
+        char buf[96];
+        for (size_t i = 0; i < pairs.size(); ++i) {
+            std::snprintf(buf, sizeof buf, "%s[%.*f, %.*f]", i ? ", " : "", decimals, pairs[i].first, decimals,
+                          pairs[i].second);
+            list += buf;
+        }
         return Raw(key, list + "]");
     }
 

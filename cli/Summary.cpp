@@ -20,6 +20,28 @@ std::string OffsetText(const RunReport& r) {
 
 } // namespace
 
+namespace {
+
+// What the karaoke had no counterpart for, where it jumps, and what was
+// left as the original because removing would have made it louder.
+std::string StretchLines(const RunReport& r, const std::string& indent) {
+    auto list = [](const std::vector<std::pair<double, double>>& stretches) {
+        std::string s;
+        for (size_t i = 0; i < stretches.size(); ++i)
+            s += FormatText("%s%.2f\u2013%.2f s", i ? ", " : "", stretches[i].first, stretches[i].second);
+        return s;
+    };
+    std::string s;
+    if (r.edits > 0) s += indent + FormatText("edits:    %d (the karaoke is another edit of the song)\n", r.edits);
+    if (!r.unmatchedSeconds.empty())
+        s += indent + "no counterpart in the karaoke: " + list(r.unmatchedSeconds) + " (left as the original)\n";
+    if (!r.guardedSeconds.empty())
+        s += indent + "left as the original, as removing would have made it louder: " + list(r.guardedSeconds) + "\n";
+    return s;
+}
+
+} // namespace
+
 std::string FormatSummary(const JobResult& j) {
     const RunReport& r = j.report;
     std::string s = "\"" + j.original + "\" -> " + (j.output == "-" ? "standard output" : "\"" + j.output + "\"") +
@@ -39,6 +61,7 @@ std::string FormatSummary(const JobResult& j) {
         s += std::string("  aligned:  ") +
              (r.preciseAlignment ? "precisely (sub-sample position fitted over the song)" : "block by block") + "\n";
         s += FormatText("  removal:  %.1f dB\n", r.removalDb);
+        s += StretchLines(r, "  ");
     }
     if (j.ran) {
         const double seconds = r.sampleRate > 0 ? double(r.framesWritten) / r.sampleRate : 0;
@@ -63,6 +86,10 @@ std::string FormatJson(const JobResult& j) {
         o.Add("mergeReason", r.mergeReason).Add("cancellationDb", r.cancellationDb, 2);
         o.Add("preciseAlignment", r.preciseAlignment);
         o.Add("removalDb", r.removalDb, 2);
+        if (r.preciseAlignment) {
+            o.Add("unmatched", r.unmatchedSeconds, 3).Add("edits", r.edits);
+            o.Add("guarded", r.guardedSeconds, 3);
+        }
     }
     if (j.ran) {
         o.Add("framesWritten", r.framesWritten).Add("sampleRate", r.sampleRate);
@@ -81,7 +108,7 @@ std::string FormatAnalysis(const RunReport& r, int driftFrames, int range) {
     s += FormatText("gain:     %.6f (%+.2f dB)\n", r.gain, r.gainDb);
     s += FormatText("cancels:  %.1f dB where there is no voice\n", r.cancellationDb);
     s += std::string("merge:    ") + r.mergeReason + "\n";
-    return s;
+    return s + StretchLines(r, "");
 }
 
 std::string FormatAnalysisJson(const RunReport& r, int driftFrames, int range) {
@@ -93,5 +120,6 @@ std::string FormatAnalysisJson(const RunReport& r, int driftFrames, int range) {
     o.Add("cancellationThresholdDb", r.cancellationThresholdDb, 1);
     o.Add("merge", MergeName(r.merge)).Add("mergeAutomatic", r.mergeChosenAutomatically);
     o.Add("mergeReason", r.mergeReason);
+    if (r.preciseAlignment) o.Add("unmatched", r.unmatchedSeconds, 3).Add("edits", r.edits);
     return o.Text();
 }

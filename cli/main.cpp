@@ -3,6 +3,7 @@
 #include "Commands.h"
 #include "FftWisdom.h"
 #include "Language.h"
+#include "RunPicture.h"
 #include "Settings.h"
 #include "TerminalHost.h"
 #include "Twave.h"
@@ -13,6 +14,7 @@
 #include <charconv>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,7 +85,7 @@ int main(int argc, char** argv) {
         "extract", "Extract the voice: ORIGINAL [KARAOKE]; without KARAOKE it is searched beside the original");
     extract->add_option("FILES", extractArgs.inputs, "ORIGINAL [KARAOKE], or several originals with -j")->required();
     extract->add_option("-o,--output", extractArgs.output, "Output file: WAVE, or FLAC when NAME ends in .flac (default: named after the original; - for WAVE on standard output)");
-    extract->add_flag("-y,--yes", extractArgs.yes, "Overwrite an existing output file");
+    extract->add_flag("-y,--yes", extractArgs.yes, "Overwrite an existing output file (and picture)");
     extract->add_flag("--log", extractArgs.log, "Write the debug log next to the original (.txt)");
     CLI::Option* jobsOpt = extract->add_option("-j,--jobs", extractArgs.jobs,
                                                "Extract several originals, N at a time")->check(CLI::Range(1, 64));
@@ -91,6 +93,10 @@ int main(int argc, char** argv) {
     extract->add_flag("--json", extractArgs.json, "Print what each job used, found and did as one JSON object a line");
     extract->add_flag("--strict", extractArgs.strict,
                       "Treat a warning about a pair or a damaged input as an error: exit status 4, no output written");
+    extract->add_option("--plot", extractArgs.plot,
+                        "Also write a picture of the run as PNG: spectrograms of the original and the voice, the "
+                        "karaoke's position, the removal second by second")
+        ->type_name("FILE");
     extractArgs.options.AddTo(*extract);
 
     AnalyseArgs analyseArgs;
@@ -99,6 +105,11 @@ int main(int argc, char** argv) {
     analyse->add_option("ORIGINAL", analyseArgs.original)->required();
     analyse->add_option("KARAOKE", analyseArgs.karaoke)->required();
     analyse->add_flag("--json", analyseArgs.json, "Print the result as JSON");
+    analyse->add_option("--plot", analyseArgs.plot,
+                        "Also write a picture of the analysis as PNG: the original's spectrogram and the karaoke's "
+                        "position")
+        ->type_name("FILE");
+    analyse->add_flag("-y,--yes", analyseArgs.yes, "Replace an existing picture file");
     analyseArgs.options.AddTo(*analyse);
 
     try {
@@ -107,6 +118,10 @@ int main(int argc, char** argv) {
         int code = app.exit(e);
         return code == 0 ? 0 : kExitUsage;
     }
+    // Text on the picture needs the toolkit's fonts, without a display.
+    std::optional<PaintingApplication> painting;
+    if ((extract->parsed() && !extractArgs.plot.empty()) || (analyse->parsed() && !analyseArgs.plot.empty()))
+        painting.emplace();
     if (info->parsed()) return RunInfo(infoFiles);
     if (settings->parsed()) return RunSettings(settingsSource);
     if (extract->parsed()) {

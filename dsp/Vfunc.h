@@ -193,6 +193,8 @@ public:
     // karAligned[c][start + i] = 0 for i < count, both channels (clipped to
     // the block): a stretch where the karaoke has no counterpart.
     void ClearKaraokeAligned(int start, int count) { precise_.Clear(start, count); }
+    // The aligned karaoke of channel c (null before SetupPrecise succeeded).
+    float* KaraokeAligned(int c) const { return view_.aligned[c]; }
     // out[c][i] = round(orig[c][i] - karAligned[c][i] * gain) over the range,
     // both channels.
     void SubtractAlignedStereo(int start, int count, double gain);

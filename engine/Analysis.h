@@ -8,17 +8,40 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // A short least-squares filter that matches the aligned karaoke to the
 // original: taps for offsets -kMatchHalfTaps .. kMatchHalfTaps.
 inline constexpr int kMatchHalfTaps = 8;
 
+// A stretch of the original, frames [first, end), and where its content lies
+// in the karaoke: along `track`, or nowhere (the karaoke is another edit of
+// the song and lacks it, or removing anything there would add sound).
+struct MapStretch {
+    int64_t first = 0, end = 0;
+    bool matched = false;
+    Trajectory track; // when matched
+};
+
+// A piece of a run of original frames that one stretch covers: frames
+// [offset, offset + count) of the run.
+struct MapPiece {
+    int offset = 0, count = 0;
+    const MapStretch* stretch = nullptr; // null: the whole song follows the map's track
+};
+
 // Where the karaoke's content lies for each frame of the original (precise
 // alignment), with how it is best matched and how well it cancels.
 struct KaraokeMap {
-    // The fitted position over the whole song; invalid when none was found.
+    // The fitted position over the whole song (or, when the karaoke is
+    // another edit, over its longest stretch, which the others are measured
+    // against); invalid when none was found.
     Trajectory track;
+    // Empty when `track` holds for the whole song. Otherwise the song from
+    // its first frame to its last in order, each stretch with its own
+    // position or none; the first reaches back and the last on for ever.
+    std::vector<MapStretch> stretches;
     // The matching filter, its gain included; empty when the gain alone does
     // as well.
     std::vector<double> matchTaps;
@@ -32,12 +55,23 @@ struct KaraokeMap {
 
     // The karaoke frame (with its fraction) that holds the content of
     // original frame t, or none where the karaoke has no counterpart.
-    std::optional<double> PositionAt(int64_t t) const
-    {
-        if (!track.Valid()) return std::nullopt;
-        return track.At(t);
-    }
+    std::optional<double> PositionAt(int64_t t) const;
     bool Valid() const { return track.Valid(); }
+    // The stretch that holds frame t (null without stretches).
+    const MapStretch* StretchAt(int64_t t) const;
+    // Splits frames [t, t + count) where the stretches change; at most
+    // `maxPieces` pieces (the last one takes the rest). The number written.
+    int Pieces(int64_t t, int count, MapPiece* pieces, int maxPieces) const;
+    // Stretches of the original [0, originalFrames) whose content the
+    // karaoke [0, karaokeFrames) does not hold: the unmatched stretches and
+    // where a matched one reads before the karaoke's start or past its end.
+    std::vector<std::pair<int64_t, int64_t>> Uncovered(int64_t originalFrames, int64_t karaokeFrames) const;
+    // Frames where the position jumps or stops (the starts of every stretch
+    // but the first), and how many times the content jumps from one place
+    // of the karaoke to another (unmatched stretches between two places
+    // count as part of the jump).
+    std::vector<int64_t> Seams() const;
+    int Edits() const;
 };
 
 // The automatic analysis's findings, which the extraction plans with.

@@ -50,5 +50,9 @@ struct AnalysisTrace {
     // kept.
     int fitPoints = 0, keptPoints = 0, probedBlocks = 0;
     bool matchingFilter = false;
+    // Where removing along the fitted position would add sound: how many
+    // stretches of the original were looked for elsewhere in the karaoke,
+    // and into how many stretches the song was divided (0: it was not).
+    int structureSearches = 0, stretches = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "AutoAnalysis.h"
 
 #include "EngineText.h"
+#include "Structure.h"
 #include "Vfunc.h"
 
 #include <algorithm>
@@ -148,6 +149,36 @@ struct PositionPass {
     std::vector<BlockPosition> blocks;
 };
 
+// Where the karaoke is another edit of the song: the stretches found
+// against the fitted line (FindStructure). The longest one then stands for
+// the song's position, measured on its own blocks, so the blocks of other
+// places pull it no more. False when nothing changed.
+bool MapStructure(const AnalysisInputs& in, bool inverted, const Measurement& measured, KaraokeMap& map,
+                  std::vector<AlignPoint>& fits, std::vector<AlignPoint>& otherPoints, std::vector<MapStretch>& stretches,
+                  std::vector<bool>& standsFor, int& result, AnalysisTrace& trace)
+{
+    if (!map.Valid() || !AutomaticParts(in.options).PositionFollowed()) return false;
+    Trajectory line;
+    line.SetLine(map.track.Origin(), map.track.Offset(), map.track.Slope());
+    const double gain = map.leastSquaresGain > 0 ? map.leastSquaresGain : 1.0;
+    StructureFinding found = FindStructure(in, inverted, gain, line, measured.evidence, trace);
+    result = found.result;
+    if (found.result != RunResult::kDone || found.stretches.empty()) return false;
+    stretches = std::move(found.stretches);
+    standsFor = std::move(found.followsLine);
+    map.track = found.mainTrack;
+    map.leastSquaresGain = VoiceFreeGain(found.mainPoints, std::vector<bool>(found.mainPoints.size(), true), 4);
+    if (!(map.leastSquaresGain > 0)) map.leastSquaresGain = gain;
+    map.cancellationPreciseDb = CancellationDb(found.mainPoints);
+    fits = std::move(found.mainPoints);
+    otherPoints = std::move(found.otherPoints);
+    in.run.DebugPrint("Precise ofs:%f drift:%f ppm wander:%f gain:%f cancel:%f whole:%f kept:%d/%d spread:%f\n",
+                      map.track.At(0), (map.track.Slope() - 1.0) * 1e6, map.track.MaxWander(), map.leastSquaresGain,
+                      map.cancellationPreciseDb, map.cancellationWholeDb, map.track.Inliers(), int(fits.size()),
+                      map.track.Spread());
+    return true;
+}
+
 PositionPass MeasurePosition(const AnalysisInputs& in, const IntroFinding& intro, int driftFramesPerBlock,
                              int halfWidthFrames, AnalysisTrace& trace)
 {
@@ -167,19 +198,48 @@ PositionPass MeasurePosition(const AnalysisInputs& in, const IntroFinding& intro
     pass.result = measured.result;
     if (pass.result != RunResult::kDone || in.run.Stopped()) return pass;
     const int half = int(in.pair.SampleRate() * o.BlkSec * 2.0) / 2;
-    pass.map = FitPosition(in.run, measured, half > 0 ? 1.0 + double(driftFramesPerBlock) / half : 1.0,
-                           in.pair.SampleRate());
+    const double slopeGuess = half > 0 ? 1.0 + double(driftFramesPerBlock) / half : 1.0;
+    pass.map = FitPosition(in.run, measured, slopeGuess, in.pair.SampleRate());
     trace.fitPoints = int(measured.fits.size());
     trace.keptPoints = pass.map.track.Valid() ? pass.map.track.Inliers() : 0;
-    pass.result = ProbePosition(in, intro.inverted, measured.fits, pass.map, trace);
+    std::vector<AlignPoint> fits = measured.fits;
+    std::vector<AlignPoint> otherPoints;
+    std::vector<MapStretch> stretches;
+    std::vector<bool> followsLine;
+    const bool edited =
+        MapStructure(in, intro.inverted, measured, pass.map, fits, otherPoints, stretches, followsLine, pass.result, trace);
     if (pass.result != RunResult::kDone || in.run.Stopped()) return pass;
+    pass.result = ProbePosition(in, intro.inverted, fits, pass.map, trace);
+    if (pass.result != RunResult::kDone || in.run.Stopped()) return pass;
+    if (edited) {
+        for (size_t i = 0; i < stretches.size(); ++i)
+            if (followsLine[i]) stretches[i].track = pass.map.track;
+        pass.map.stretches = std::move(stretches);
+    }
     pass.stats = measured.stats;
     if (o.AlignFlg && pass.map.leastSquaresGain > 0) pass.stats.gain = pass.map.leastSquaresGain;
     LogRange(in.run, halfWidthFrames, pass.stats);
     trace.passes.push_back({AnalysisTrace::PassKind::Final, halfWidthFrames, pass.stats});
-    if (pass.map.Valid())
-        for (const AlignPoint& q : measured.fits)
-            pass.blocks.push_back({q.t, q.p - pass.map.track.At(q.t), q.residual});
+    if (pass.map.Valid()) {
+        // The measuring pass searched around one line; where the karaoke is
+        // another edit, the blocks away from it were measured where their
+        // content is not, so each stretch shows its own blocks' fits.
+        auto show = [&](const std::vector<AlignPoint>& points) {
+            for (const AlignPoint& q : points) {
+                const MapStretch* s = pass.map.StretchAt(q.t);
+                if (s != nullptr && !s->matched) continue;
+                pass.blocks.push_back({q.t, q.p - pass.map.track.At(q.t), q.residual});
+            }
+        };
+        if (edited) {
+            show(fits);
+            show(otherPoints);
+            std::sort(pass.blocks.begin(), pass.blocks.end(),
+                      [](const BlockPosition& a, const BlockPosition& b) { return a.originalFrame < b.originalFrame; });
+        } else {
+            show(fits);
+        }
+    }
     return pass;
 }
 

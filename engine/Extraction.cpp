@@ -80,6 +80,15 @@ void DescribePlan(RunReport& report, const ExtractionPlan& plan, const Analysis&
     report.cancellationDb = precise ? map.cancellationPreciseDb : map.cancellationWholeDb;
     report.cancellationThresholdDb = kWaveformCancellationDb;
     if (plan.analysed) report.analysis = analysis;
+    report.unmatchedSeconds.clear();
+    report.seamSeconds.clear();
+    report.edits = 0;
+    if (plan.precise) {
+        for (const auto& [first, end] : map.Uncovered(report.originalFrames, report.karaokeFrames))
+            report.unmatchedSeconds.emplace_back(double(first) / sampleRate, double(end) / sampleRate);
+        for (int64_t seam : map.Seams()) report.seamSeconds.push_back(double(seam) / sampleRate);
+        report.edits = map.Edits();
+    }
     const char* name = plan.merge == Merge::Waveform ? "waveform merge" : "frequency merge";
     char text[320];
     if (options.MergeMode != 2) {
@@ -160,15 +169,20 @@ int32_t Extraction::ReadBlock(int64_t u, int64_t k, int karFrames)
     return n;
 }
 
-int32_t Extraction::ReadMiddle(int64_t u, int64_t k, int karFrames)
+int32_t Extraction::ReadMiddle(int64_t u)
 {
     TVocalFunc& f = f_;
     const int quarter = f.blockLen / 4, half = f.blockLen / 2;
     const int32_t n = pair_.ReadOriginal(u + quarter, f.origPcm.get() + quarter * pair_.Channels(), half);
-    pair_.ReadKaraoke(k, f.karPcm.get(), karFrames);
     if (n < pair_.Bytes(half)) writer_.LimitTotal(u + quarter + n / (2 * pair_.Channels()));
-    f.UnpackRange(quarter, half, 0, karFrames);
+    f.UnpackRange(quarter, half, 0, 0);
     return n;
+}
+
+void Extraction::ReadKaraokeWindow(int64_t k, int karFrames)
+{
+    pair_.ReadKaraoke(k, f_.karPcm.get(), karFrames);
+    f_.UnpackRange(0, 0, 0, karFrames);
 }
 
 bool Extraction::FinishBlock(int64_t u, int32_t progressBytes)
@@ -222,7 +236,8 @@ double Extraction::RemovalDb() const
 std::vector<double> Extraction::RemovalDbPerSecond() const
 {
     std::vector<double> db(secondOrig_.size());
-    for (size_t s = 0; s < db.size(); ++s) db[s] = RemovalDbOf(secondOrig_[s], secondOut_[s]);
+    for (size_t s = 0; s < db.size(); ++s)
+        db[s] = secondOrig_[s] > 0 ? RemovalDbOf(secondOrig_[s], secondOut_[s]) : std::nan("");
     return db;
 }
 
@@ -275,11 +290,45 @@ int Extraction::RunClassic(int offsetFrames, int searchHalfWidthFrames)
     return RunResult::kDone;
 }
 
+namespace {
+
+// Where the karaoke has no counterpart, the removal stops over this many
+// frames rather than at once, on the side where it still has one.
+constexpr int kFadeFrames = 256;
+// A block is left as the original where its removal would leave more than
+// this share of the original's energy over the last half second (0.25 dB
+// more), or in the block alone 1 dB more: a voice louder than the original
+// it is part of happens where the two cancel each other a little, never by
+// as much as a karaoke that holds something else adds.
+const double kAddedLimit = std::pow(10.0, 0.025);
+const double kBlockAddedLimit = std::pow(10.0, 0.1);
+
+double Ramp(int64_t distance)
+{
+    if (distance >= kFadeFrames) return 1.0;
+    if (distance < 0) return 0.0;
+    return 0.5 - 0.5 * std::cos(3.14159265358979323846 * (double(distance) + 0.5) / kFadeFrames);
+}
+
+// The removal's weight at frame t of a matched stretch: it fades towards
+// its edges where an unmatched stretch meets it.
+double EdgeWeight(const KaraokeMap& map, const MapStretch* s, int64_t t)
+{
+    if (s == nullptr) return 1.0;
+    const size_t i = size_t(s - map.stretches.data());
+    double w = 1.0;
+    if (i > 0 && !map.stretches[i - 1].matched) w *= Ramp(t - s->first);
+    if (i + 1 < map.stretches.size() && !map.stretches[i + 1].matched) w *= Ramp(s->end - 1 - t);
+    return w;
+}
+
+} // namespace
+
 int Extraction::RunPrecise(const KaraokeMap& map)
 {
     TVocalFunc& f = f_;
     const PreciseRow& row = PreciseMode(plan_.channels);
-    const int quarter = f.blockLen / 4, half = f.blockLen / 2;
+    const int quarter = f.blockLen / 4, half = f.blockLen / 2, channels = pair_.Channels();
     // The frequency merge limits its gain to the extraction strength: a
     // karaoke quieter than that is raised first, so it is still removed at
     // its whole gain.
@@ -289,6 +338,15 @@ int Extraction::RunPrecise(const KaraokeMap& map)
     // before it and the taps after it.
     const int karFrames =
         std::min(f.karaokeLen, quarter + half + 2 * (fracdelay::kTaps + (plan_.match ? kMatchHalfTaps : 0)));
+    // A block that spans a seam is read piece by piece; each piece's aligned
+    // karaoke is kept here while the next is read around it.
+    constexpr int kMaxPieces = 8;
+    MapPiece pieces[kMaxPieces];
+    std::vector<float> held[2];
+    if (!map.stretches.empty())
+        for (int c = 0; c < channels; ++c) held[c].assign(size_t(half), 0.0f);
+    const bool mid = plan_.channels == ChannelMode::Mono;
+    double previousWeight = 1.0;
     // The loop starts with the song, a quarter block before its first frame;
     // where the karaoke has not begun (or has ended) it reads silence, so
     // the original passes untouched there.
@@ -296,31 +354,86 @@ int Extraction::RunPrecise(const KaraokeMap& map)
     run_.Progress() = 0;
     int counter = 0;
     while (!writer_.Done()) {
-        // The karaoke window starts a quarter block before the position of
-        // the block's middle half, as the classic window starts a search
-        // range before it: the interpolator's taps stay inside it.
         const int64_t t0 = u + quarter;
-        const std::optional<double> from = map.PositionAt(t0), to = map.PositionAt(t0 + half);
         double g = plan_.karaokeGain;
-        int32_t n;
-        if (from && to) {
-            const double p0 = *from, step = (*to - p0) / half;
-            const int64_t k = int64_t(std::floor(p0)) - quarter;
-            n = ReadMiddle(u, k, karFrames);
-            if (plan_.match) {
-                // The filter carries the gain.
-                const int m = kMatchHalfTaps;
-                f.ReadKaraokeAligned(p0 - double(k) - m * step, step, quarter - m, half + 2 * m);
-                f.FilterAligned(map.matchTaps.data(), m, quarter, half);
-                g = 1.0;
+        if (plan_.match) g = 1.0; // the filter carries the gain
+        const int32_t n = ReadMiddle(u);
+        const int count = map.Pieces(t0, half, pieces, kMaxPieces);
+        for (int i = 0; i < count; ++i) {
+            const MapPiece& piece = pieces[i];
+            const int at = quarter + piece.offset;
+            if (piece.stretch != nullptr && !piece.stretch->matched) {
+                // No counterpart in the karaoke: nothing to remove.
+                f.ClearKaraokeAligned(at, piece.count);
             } else {
-                f.ReadKaraokeAligned(p0 - double(k), step, quarter, half);
+                // The karaoke window starts a quarter block before the
+                // piece's position, as the classic window starts a search
+                // range before it: the interpolator's taps stay inside it.
+                const Trajectory& track = piece.stretch ? piece.stretch->track : map.track;
+                const int64_t t = t0 + piece.offset;
+                const double p0 = track.At(t), step = (track.At(t + piece.count) - p0) / piece.count;
+                const int64_t k = int64_t(std::floor(p0)) - quarter;
+                ReadKaraokeWindow(k, karFrames);
+                if (plan_.match) {
+                    const int m = kMatchHalfTaps;
+                    f.ReadKaraokeAligned(p0 - double(k) - m * step, step, at - m, piece.count + 2 * m);
+                    f.FilterAligned(map.matchTaps.data(), m, at, piece.count);
+                } else {
+                    f.ReadKaraokeAligned(p0 - double(k), step, at, piece.count);
+                }
+                if (piece.stretch != nullptr)
+                    for (int c = 0; c < channels; ++c)
+                        for (int x = 0; x < piece.count; ++x)
+                            f.KaraokeAligned(c)[at + x] *= float(EdgeWeight(map, piece.stretch, t + x));
             }
-        } else {
-            // No counterpart in the karaoke: nothing to remove.
-            n = ReadMiddle(u, t0, 0);
-            f.ClearKaraokeAligned(quarter, half);
+            if (count > 1)
+                for (int c = 0; c < channels; ++c)
+                    std::copy_n(f.KaraokeAligned(c) + at, piece.count, held[c].data() + piece.offset);
         }
+        if (count > 1)
+            for (int c = 0; c < channels; ++c) std::copy_n(held[c].data(), half, f.KaraokeAligned(c) + quarter);
+
+        // A block where the removal would make the original louder (a
+        // karaoke that holds something else there) is left as it is.
+        double original = 0, left = 0;
+        for (int c = 0; c < (mid ? 1 : channels); ++c)
+            for (int x = quarter; x < quarter + half; ++x) {
+                double o = f.orig[c][x], a = f.KaraokeAligned(c)[x];
+                if (mid && channels > 1) {
+                    o += f.orig[1][x];
+                    a += f.KaraokeAligned(1)[x];
+                }
+                const double r = o - g * a;
+                original += o * o;
+                left += r * r;
+            }
+        // Over the last half second: a block where voice and accompaniment
+        // happen to cancel each other is louder as voice alone, a karaoke
+        // that holds something else makes every block louder.
+        recentOriginal_[recentAt_] = original;
+        recentLeft_[recentAt_] = left;
+        recentAt_ = (recentAt_ + 1) % kRecentBlocks;
+        double windowOriginal = 0, windowLeft = 0;
+        for (int i = 0; i < kRecentBlocks; ++i) {
+            windowOriginal += recentOriginal_[i];
+            windowLeft += recentLeft_[i];
+        }
+        const bool adds = (original > 0 && left > original * kBlockAddedLimit) ||
+                          (windowOriginal > 0 && windowLeft > windowOriginal * kAddedLimit);
+        const double weight = adds ? 0.0 : 1.0;
+        if (weight == 0.0) {
+            if (!guarded_.empty() && guarded_.back().second == t0)
+                guarded_.back().second = t0 + half;
+            else
+                guarded_.emplace_back(t0, t0 + half);
+        }
+        if (weight != 1.0 || previousWeight != 1.0)
+            for (int x = 0; x < half; ++x) {
+                const double w = x < kFadeFrames ? previousWeight + (weight - previousWeight) * Ramp(x) : weight;
+                for (int c = 0; c < channels; ++c) f.KaraokeAligned(c)[quarter + x] *= float(w);
+            }
+        previousWeight = weight;
+
         if (plan_.adaptive) g = (f.*row.findGain)(quarter, half, 0.002 * g, 0.03 * g, g);
         if (plan_.merge == Merge::Waveform) {
             (f.*row.subtract)(quarter, half, g);

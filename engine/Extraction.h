@@ -15,6 +15,7 @@
 #include "RunReport.h"
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 class TVocalFunc;
@@ -69,9 +70,13 @@ public:
 
     // The energy of the voice written against the original over the
     // processed blocks, dB (negative: that much was removed), in all and per
-    // second of the original.
+    // second of the original (NaN for a second whose original is silent).
     double RemovalDb() const;
     std::vector<double> RemovalDbPerSecond() const;
+    // Stretches of the original, frames [first, end), that a precise run
+    // left as they were because removing the karaoke there would have made
+    // them louder.
+    const std::vector<std::pair<int64_t, int64_t>>& Guarded() const { return guarded_; }
 
 private:
     // `count` frames of the original from originalAt, with the karaoke from
@@ -80,8 +85,10 @@ private:
     void PassThrough(int count, bool readKaraoke, int64_t originalAt, int64_t karaokeAt);
     // One block of the original at u and a karaoke window of karFrames at k.
     int32_t ReadBlock(int64_t u, int64_t k, int karFrames);
-    // Only the middle half of the original block at u, and the karaoke window.
-    int32_t ReadMiddle(int64_t u, int64_t k, int karFrames);
+    // Only the middle half of the original block at u; the bytes read.
+    int32_t ReadMiddle(int64_t u);
+    // The first karFrames frames of the karaoke window at frame k.
+    void ReadKaraokeWindow(int64_t k, int karFrames);
     // The finishing stages, packing and writing of the middle half of the
     // block at u; false when writing failed.
     bool FinishBlock(int64_t u, int32_t progressBytes);
@@ -98,4 +105,10 @@ private:
     double energyOrig_ = 0, energyOut_ = 0;
     // The same per second of the original.
     std::vector<double> secondOrig_, secondOut_;
+    std::vector<std::pair<int64_t, int64_t>> guarded_;
+    // The original's energy and what removing would leave, over the last
+    // blocks of a precise run.
+    static constexpr int kRecentBlocks = 5;
+    double recentOriginal_[kRecentBlocks] = {}, recentLeft_[kRecentBlocks] = {};
+    int recentAt_ = 0;
 };

@@ -200,6 +200,7 @@ Measurement MeasureAlignment(const AnalysisInputs& in, const MeasureRequest& req
             AlignPoint point;
             if (SolveBlockFit(fit.oo, fit.kk, fit.ok, fit.ss, fit.os, fit.ks, fit.n, u + mid, w + B + mid, point))
                 measured.fits.push_back(point);
+            measured.evidence.push_back({u + mid, fit.oo, fit.kk, fit.ok});
             if (fit.oo > 0 && fit.kk > 0) {
                 AlignPoint whole;
                 whole.oo = fit.oo;

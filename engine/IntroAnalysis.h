@@ -50,6 +50,14 @@ struct Measurement {
     // with its own gain (oo and residual only).
     std::vector<AlignPoint> fits;
     std::vector<AlignPoint> wholeShiftFits;
+    // With fitBlocks, every block at its whole shift: the middle of its
+    // middle half, the original's and the karaoke's energy there and their
+    // product, whether the fit held or not.
+    struct Evidence {
+        int64_t t = 0;
+        double oo = 0, kk = 0, ok = 0;
+    };
+    std::vector<Evidence> evidence;
 };
 Measurement MeasureAlignment(const AnalysisInputs& in, const MeasureRequest& request);
 

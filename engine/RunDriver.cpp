@@ -208,6 +208,10 @@ int TVocalMain::ExtractVoice(RunContext& run, PairReader& pair, const CommittedO
     const int result = plan.precise ? extraction.RunPrecise(analysis.map) : extraction.RunClassic(offset, range);
     report_.removalDb = extraction.RemovalDb();
     report_.removalDbPerSecond = extraction.RemovalDbPerSecond();
+    report_.guardedSeconds.clear();
+    for (const auto& [first, end] : extraction.Guarded())
+        report_.guardedSeconds.emplace_back(double(std::max<int64_t>(first, 0)) / pair.SampleRate(),
+                                            double(std::min(end, report_.originalFrames)) / pair.SampleRate());
     report_.framesWritten = writer.Written();
     run.ShowFinished(result);
     return result;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The results of a run and of the passes it is made of.
@@ -59,6 +60,19 @@ struct RunReport {
     // answered or nothing was analysed.
     AnalysisTrace analysisTrace;
     // The removal per second of the original (dB, as removalDb), for a
-    // picture of the run.
+    // picture of the run; NaN for a second whose original is silent
+    // (nothing to remove).
     std::vector<double> removalDbPerSecond;
+
+    // Precise alignment with a karaoke that is another edit of the song, or
+    // that starts or ends elsewhere: stretches of the original, [start, end)
+    // in seconds, whose content the karaoke does not hold (left as the
+    // original), the original's times where the karaoke's position jumps or
+    // stops, and how many times it jumps from one place to another.
+    std::vector<std::pair<double, double>> unmatchedSeconds;
+    std::vector<double> seamSeconds;
+    int edits = 0;
+    // Stretches the extraction left as the original because removing the
+    // karaoke there would have made them louder, [start, end) in seconds.
+    std::vector<std::pair<double, double>> guardedSeconds;
 };

@@ -5,6 +5,7 @@
 #include "KaraokeSearch.h"
 #include "Language.h"
 #include "PairWarnings.h"
+#include "PictureForm.h"
 #include "RunSummary.h"
 #include "Options.h"
 #include "UiDialogs.h"
@@ -229,6 +230,11 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     ResultLabel->setAutoFillBackground(true);
     ResultLabel->setIndent(4);
     ResultLabel->hide();
+    PictureBtn = new QToolButton(this);
+    PictureBtn->setGeometry(511, 270, 50, 17);
+    PictureBtn->setText(Tr(MainText::kPicture));
+    PictureBtn->setToolTip(Tr(MainText::kPictureHint));
+    PictureBtn->hide();
     WarnLabel = new QLabel(this);
     WarnLabel->setGeometry(24, 234, 425, 30);
     WarnLabel->setWordWrap(true);
@@ -258,6 +264,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     for (QLineEdit* e : {Edit1, Edit2, Edit3}) connect(e, &QLineEdit::textChanged, this, &TForm1::ClearResult);
     connect(StartBtn, &QPushButton::clicked, this, &TForm1::StartBtnClick);
     connect(HelpBtn, &QPushButton::clicked, this, &TForm1::HelpBtnClick);
+    connect(PictureBtn, &QToolButton::clicked, this, &TForm1::PictureBtnClick);
     connect(CloseBtn, &QPushButton::clicked, this, &QWidget::close);
     connect(SetBitBtn, &QPushButton::clicked, this, [this] {
         if (showSettings) showSettings();
@@ -266,7 +273,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
         if (showAbout) showAbout();
     });
     auto play = [this](QLineEdit* edit) {
-        if (playFile) playFile(edit->text(), Edit1->text(), Edit3->text());
+        if (playFile) playFile(edit->text(), Edit1->text(), Edit3->text(), 0);
     };
     connect(PlayBtn1, &QToolButton::clicked, this, [this, play] { play(Edit1); });
     connect(PlayBtn2, &QToolButton::clicked, this, [this, play] { play(Edit2); });
@@ -451,11 +458,13 @@ void TForm1::StartBtnClick() {
     Running = 1;
     StartBtn->setText(Tr(MainText::kStop));
     SetLocked(true);
-    RunPreparedJob(VocalMain, *this, Log, options_, request, WaveOriginal, WaveKaraoke, WaveOutput);
+    RunPreparedJob(VocalMain, *this, Log, options_, request, WaveOriginal, WaveKaraoke, WaveOutput,
+                   [&](int closed) { ReadPicture(closed, request); });
     Running = 0;
     StartBtn->setText(Tr(MainText::kStartAgain));
     SetLocked(false);
     const RunReport& report = VocalMain.LastReport();
+    ShowPictureButton(picture_ != nullptr);
     ShowResult(report, QFileInfo(Q(request.karaoke)).fileName());
     warnings << WarningText(RemovalWarning(report, CurrentLanguage()));
     warnings.removeAll(QString());
@@ -496,7 +505,38 @@ void TForm1::ShowResult(const RunReport& report, const QString& karaokeName) {
     ResultLabel->raise();
 }
 
+void TForm1::ReadPicture(int closed, const JobRequest& request) {
+    picture_.reset();
+    const RunReport& r = VocalMain.LastReport();
+    if (closed != 0 || r.stopped || r.result != 0 || r.framesWritten == 0) return;
+    auto picture = std::make_shared<RunPicture>();
+    picture->report = r;
+    picture->karaokeName = S(QFileInfo(Q(request.karaoke)).fileName());
+    TWaveData voice;
+    const bool voiceOpen = voice.OpenRead(request.output) == 0;
+    ReadRunPictureSpectrograms(*picture, WaveOriginal, voiceOpen ? &voice : nullptr, kPictureColumns);
+    picture_ = std::move(picture);
+}
+
+void TForm1::ShowPictureButton(bool shown) {
+    ResultLabel->setGeometry(8, 270, shown ? PictureBtn->x() - 10 : 553, 17);
+    PictureBtn->setVisible(shown);
+    if (shown) PictureBtn->raise();
+}
+
+void TForm1::PictureBtnClick() {
+    if (!picture_) return;
+    TPictureForm form(picture_, this);
+    const QString original = Edit1->text(), voice = Edit3->text();
+    form.playAt = [this, original, voice](double seconds) {
+        if (playFile) playFile(voice, original, voice, qint64(std::llround(seconds * 1000)));
+    };
+    form.exec();
+}
+
 void TForm1::ClearResult() {
+    picture_.reset();
+    ShowPictureButton(false);
     ResultLabel->hide();
     ResultLabel->clear();
     ResultLabel->setToolTip({});

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 class QFrame;
 class QLabel;
@@ -20,6 +21,8 @@ class QPushButton;
 class QTimer;
 class QToolButton;
 struct CommittedOptions;
+struct JobRequest;
+struct RunPicture;
 
 namespace MainText {
 inline const QString kLabel1 = QStringLiteral("输入WAVE文件（原唱）");
@@ -48,6 +51,8 @@ inline const QString kHelpFailed = QStringLiteral("在显示帮助时发生错�
 inline const QString kHelpFile = QStringLiteral("SonveltHelp.pdf");
 inline const QString kHelpFileEnglish = QStringLiteral("SonveltHelp-en.pdf");
 inline const QString kTitle = QStringLiteral("Sonvelt");
+inline const QString kPicture = QStringLiteral("图");
+inline const QString kPictureHint = QStringLiteral("运行图：频谱、对齐和每秒去除量");
 } // namespace MainText
 
 // The engine shared by the whole program.
@@ -63,8 +68,9 @@ public:
     void SetOptions(CommittedOptions* options) { options_ = options; }
     // What the settings, About and preview buttons open.
     std::function<void()> showSettings, showAbout;
-    // The file to preview, with the original and the voice for its A/B switch.
-    std::function<void(const QString& path, const QString& original, const QString& voice)> playFile;
+    // The file to preview from `startMs`, with the original and the voice for
+    // its A/B switch.
+    std::function<void(const QString& path, const QString& original, const QString& voice, qint64 startMs)> playFile;
     // Where the help documents are: the program's folder when they are there
     // (a build), else <prefix>/share/sonvelt beside the installed program.
     QString helpFolder;
@@ -73,8 +79,10 @@ public:
     // the original, Edit2 and WformLbl2 the karaoke, Edit3 the output.
     QFrame *Bevel1, *Bevel2, *Bevel3, *Bevel4;
     QLabel *Label1, *Label2, *Label3, *WformLbl1, *WformLbl2, *InfoLabel;
-    // What the last run found and did, over the status area until the next action.
+    // What the last run found and did, over the status area until the next
+    // action, with the button that opens the run's picture at its end.
     QLabel* ResultLabel;
+    QToolButton* PictureBtn;
     // Below the output box: why the pair may not belong together (a karaoke
     // that shares little of the original's name, from the search; after a
     // run also lengths far apart and a removal that took out almost nothing).
@@ -98,6 +106,9 @@ public:
     void StartBtnClick();
     void DbgPanelDblClick();
     void HelpBtnClick();
+    // Opens the picture of the last run; a click on a moment in it plays the
+    // voice from there.
+    void PictureBtnClick();
     // The help document HelpBtnClick opens: the one in the window's
     // language, else the other one; empty when neither is there.
     QString HelpDocument() const;
@@ -144,6 +155,10 @@ private:
     void ShowDecoding(double share);
     QString OpenFileName();
     void ShowWarnings();
+    // The picture of the run that just ended, read while its original is
+    // open; none for a run that was stopped, failed or wrote nothing.
+    void ReadPicture(int closed, const JobRequest& request);
+    void ShowPictureButton(bool shown);
 
     // Edit2 holds what the search put there (not a karaoke picked by hand).
     bool karaokeFromSearch_ = false;
@@ -152,6 +167,7 @@ private:
         QString original, karaoke, text;
     } nameWarning_;
     QStringList runWarnings_; // the last run's, until the next action
+    std::shared_ptr<const RunPicture> picture_; // the last run's, while its result line shows
 
     CommittedOptions* options_ = nullptr;
     QTimer* statusTimer_ = nullptr;

@@ -57,17 +57,6 @@ void Release(int& slot) {
     slot = -1;
 }
 
-// Renames `from` to `to` only if nothing has that name; errno EEXIST if
-// something has. Where the file system cannot do that in one step, a link
-// and an unlink do it.
-int RenameNoReplace(const char* from, const char* to) {
-    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return -1;
-    if (::link(from, to) != 0) return -1;
-    ::unlink(from);
-    return 0;
-}
-
 // Copies the file open at `fd` to standard output; false on an error (a
 // closed pipe), with errno set.
 bool CopyToStdout(int fd) {
@@ -171,6 +160,14 @@ int PendingOutput::Create(TWaveData& wave) {
     return 0;
 }
 
+int PendingOutput::ReadDescriptor() const {
+    if (fd_ < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    return ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+}
+
 void PendingOutput::Discard() {
     Release(slot_);
     // Only the file this process made: a name someone else took over stays.
@@ -226,7 +223,8 @@ OutputOutcome PendingOutput::Place(bool complete) {
 
     OutputOutcome out;
     const bool replace = complete && replace_;
-    if ((replace ? ::rename(temp_.c_str(), target_.c_str()) : RenameNoReplace(temp_.c_str(), target_.c_str())) == 0) {
+    if ((replace ? ::rename(temp_.c_str(), target_.c_str())
+                 : NewFile::RenameNoReplace(temp_.c_str(), target_.c_str())) == 0) {
         out.state = OutputOutcome::kWritten;
         temp_.clear();
         return out;
@@ -239,7 +237,7 @@ OutputOutcome PendingOutput::Place(bool complete) {
     out.state = OutputOutcome::kKept;
     for (int n = 1; n < 100; ++n) {
         const std::string kept = KeptName(target_, n);
-        if (RenameNoReplace(temp_.c_str(), kept.c_str()) == 0) {
+        if (NewFile::RenameNoReplace(temp_.c_str(), kept.c_str()) == 0) {
             out.keptAs = kept;
             temp_.clear();
             return out;
@@ -261,7 +259,7 @@ void FinishPendingOutputsNow() {
         struct stat st {};
         const bool hasAudio = ::fstat(s.fd, &st) == 0 && st.st_size > TWaveData::kHeaderSize;
         if (hasAudio && s.mayTakeName) ::fchmod(s.fd, s.mode);
-        if (!(hasAudio && s.mayTakeName && RenameNoReplace(s.temp, s.target) == 0)) ::unlink(s.temp);
+        if (!(hasAudio && s.mayTakeName && NewFile::RenameNoReplace(s.temp, s.target) == 0)) ::unlink(s.temp);
         s.state = 0;
     }
 }

@@ -62,6 +62,9 @@ public:
     const std::string& Target() const { return target_; }
     const std::string& Temporary() const { return temp_; }
     bool ToStdout() const { return target_ == "-"; }
+    // A descriptor of its own on the temporary, for reading the voice
+    // written so far before it takes its name; -1 with errno set.
+    int ReadDescriptor() const;
 
     // With `wave` closed: places the voice by the rules above. `complete` is
     // false for a run that was stopped or failed.

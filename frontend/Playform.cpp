@@ -185,8 +185,9 @@ void TPlayForm1::FormShow() {
         return;
     }
     MediaPlayer1->Rewind();
+    if (StartMs > 0) MediaPlayer1->Seek(StartMs);
     TimerUpdate = 1;
-    TrackBar1->setValue(0);
+    TrackBar1->setValue(int(qMin<qint64>(MediaPlayer1->Position(), INT_MAX)));
     TimerUpdate = 0;
     ShowTime();
 
@@ -281,7 +282,8 @@ void TPlayForm1::FormClose() {
     }
 }
 
-bool PlayEditFile(QWidget* parent, const QString& path, const QString& original, const QString& voice) {
+bool PlayEditFile(QWidget* parent, const QString& path, const QString& original, const QString& voice,
+                  qint64 startMs) {
     if (path.isEmpty()) return false;
     const QFileInfo info(path);
     if (info.suffix().toUpper() != QStringLiteral("WAV")) return false;
@@ -290,6 +292,7 @@ bool PlayEditFile(QWidget* parent, const QString& path, const QString& original,
     form.PlayFileName = path;
     form.OriginalFile = original;
     form.VoiceFile = voice;
+    form.StartMs = startMs;
     form.exec();
     return true;
 }

@@ -33,6 +33,8 @@ public:
     // moment in both). The switch is offered when PlayFileName is one of them
     // and the other exists.
     QString OriginalFile, VoiceFile;
+    // Where playback starts, milliseconds (clamped to the file's length).
+    qint64 StartMs = 0;
     // 1 while a slider move made by the timer has not been seen by the
     // slider's change handler.
     int32_t TimerUpdate = 0;
@@ -80,12 +82,13 @@ private:
     bool OpenFile();
 };
 
-// Plays `path` in a fresh modal player window owned by `parent`. Does nothing
-// (and returns false) when the path is empty, does not end in ".wav" (any
-// letter case) or names no file; returns true after the window has closed.
-// With `original` and `voice` the window offers the A/B switch between them.
+// Plays `path` in a fresh modal player window owned by `parent`, from
+// `startMs` on. Does nothing (and returns false) when the path is empty, does
+// not end in ".wav" (any letter case) or names no file; returns true after
+// the window has closed. With `original` and `voice` the window offers the
+// A/B switch between them.
 bool PlayEditFile(QWidget* parent, const QString& path, const QString& original = {},
-                  const QString& voice = {});
+                  const QString& voice = {}, qint64 startMs = 0);
 
 // "m:ss" for a position in milliseconds ("h:mm:ss" from an hour on).
 QString PlayTimeText(qint64 ms);

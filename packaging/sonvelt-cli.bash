@@ -26,6 +26,10 @@ _sonvelt_cli() {
             _filedir '@(wav|flac)'
             return
             ;;
+        --plot)
+            _filedir png
+            return
+            ;;
         --ini)
             _filedir ini
             return
@@ -46,8 +50,8 @@ _sonvelt_cli() {
 
     local options="-h --help"
     case $command in
-        extract) options+=" -o --output -y --yes --log -j --jobs -q --quiet --json --strict --ini --defaults --set" ;;
-        analyse | analyze) options+=" --json --ini --defaults --set" ;;
+        extract) options+=" -o --output -y --yes --log -j --jobs -q --quiet --json --strict --plot --ini --defaults --set" ;;
+        analyse | analyze) options+=" --json --plot -y --yes --ini --defaults --set" ;;
         settings) options+=" --ini --defaults --set" ;;
     esac
     if [[ $cur == -* ]]; then

@@ -323,5 +323,21 @@
         <source>© Sonvelt 开发团队</source>
         <translation>© The Sonvelt developers</translation>
     </message>
+    <message>
+        <source>图</source>
+        <translation>Picture</translation>
+    </message>
+    <message>
+        <source>运行图：频谱、对齐和每秒去除量</source>
+        <translation>Picture of the run: spectrograms, alignment and the removal second by second</translation>
+    </message>
+    <message>
+        <source>运行图</source>
+        <translation>Picture of the run</translation>
+    </message>
+    <message>
+        <source>单击歌曲中的某一时刻，即从那里播放人声（可切换到原唱）</source>
+        <translation>Click a moment of the song to play the voice from there (the player switches to the original)</translation>
+    </message>
 </context>
 </TS>

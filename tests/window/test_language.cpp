@@ -154,6 +154,12 @@ TEST(RunSummary, SaysWhatTheRunFoundAndDid) {
               "waveform merge (auto), 3.2 s");
     EXPECT_EQ(RunSummary(r, "b.wav", Language::Chinese),
               "伴奏：b.wav  偏移 -0.123 秒  逆相  漂移 +12.3 ppm  增益 -0.5 dB  波形合成(自动)  用时 3.2 秒");
+    RunReport edited = r;
+    edited.edits = 1;
+    edited.unmatchedSeconds = {{20.0, 22.5}};
+    EXPECT_EQ(RunSummary(edited, "b.wav", Language::Chinese),
+              "伴奏：b.wav  偏移 -0.123 秒  逆相  漂移 +12.3 ppm  增益 -0.5 dB  波形合成(自动)  "
+              "1 处剪辑, 2.5 秒无对应  用时 3.2 秒");
 
     struct Case {
         const char* what;
@@ -162,13 +168,23 @@ TEST(RunSummary, SaysWhatTheRunFoundAndDid) {
     } cases[] = {
         {"no analysis", [](RunReport& x) { x.analysed = false; x.merge = 0; x.mergeChosenAutomatically = false; },
          "Karaoke: b.wav, spectral merge, 3.2 s"},
-        {"original alone", [](RunReport& x) { x.extracted = false; }, "Original processed alone, 3.2 s"},
+        {"original alone", [](RunReport& x) { x.extracted = x.analysed = false; }, "Original processed alone, 3.2 s"},
+        {"analysis alone", [](RunReport& x) { x.extracted = false; },
+         "Karaoke: b.wav, offset -0.123 s, inverted, drift +12.3 ppm, gain -0.5 dB, waveform merge (auto), 3.2 s"},
         {"stopped", [](RunReport& x) { x.stopped = true; x.analysed = false; x.mergeChosenAutomatically = false; },
          "Stopped, Karaoke: b.wav, waveform merge, 3.2 s"},
-        {"failed", [](RunReport& x) { x.result = 2; x.extracted = false; }, "Failed, Original processed alone, 3.2 s"},
+        {"failed", [](RunReport& x) { x.result = 2; x.extracted = x.analysed = false; },
+         "Failed, Original processed alone, 3.2 s"},
         {"empty", [](RunReport& x) { x.emptyInput = true; }, "An input has no sound data, 3.2 s"},
         {"short", [](RunReport& x) { x.inputEndedEarly = true; x.analysed = false; x.mergeChosenAutomatically = false; },
          "Karaoke: b.wav, waveform merge, an input is shorter than its header says, 3.2 s"},
+        {"another edit", [](RunReport& x) { x.analysed = false; x.mergeChosenAutomatically = false; x.edits = 1;
+                                             x.unmatchedSeconds = {{20.0, 22.5}}; },
+         "Karaoke: b.wav, waveform merge, 1 edit, 2.5 s unmatched, 3.2 s"},
+        {"edits and what was kept", [](RunReport& x) { x.analysed = false; x.mergeChosenAutomatically = false;
+                                                        x.edits = 2; x.unmatchedSeconds = {{0, 1}, {5, 5.5}};
+                                                        x.guardedSeconds = {{9, 9.3}}; },
+         "Karaoke: b.wav, waveform merge, 2 edits, 1.5 s unmatched, 0.3 s left as the original, 3.2 s"},
     };
     for (const Case& c : cases) {
         RunReport x = r;

@@ -1,6 +1,10 @@
 #include "Language.h"
 #include "AudioFixtures.h"
+#include "GuiTest.h"
 #include "Mainform.h"
+#include "MediaPlayer.h"
+#include "PictureForm.h"
+#include "Playform.h"
 #include "Options.h"
 #include "TestUtil.h"
 #include "UiDialogs.h"
@@ -18,6 +22,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QScreen>
+#include <QSlider>
 #include <QWindow>
 #include <QPushButton>
 #include <QMimeData>
@@ -757,4 +762,81 @@ TEST_F(Window, StopDuringDecodingEndsThePreparation) {
     EXPECT_EQ(form->InfoLabel->text(), "");
     EXPECT_EQ(form->ProgBar1->value(), 0);
     EXPECT_FALSE(form->WaveOriginal.IsOpen() || form->WaveKaraoke.IsOpen() || form->WaveOutput.IsOpen());
+}
+
+TEST_F(Window, ThePictureOfARunOpensBesideItsLineAndAClickPlaysTheVoiceFromThere) {
+    guitest::EnsureSoundServer();
+    MakePair(4 * 44100);
+    Type(form->Edit1, P("01 Song.wav"));
+    Type(form->Edit2, P("02 Song (off vocal).wav"));
+    Type(form->Edit3, P("voice.wav"));
+    form->show();
+    EXPECT_FALSE(form->PictureBtn->isVisible());
+    form->StartBtnClick();
+    ASSERT_TRUE(form->PictureBtn->isVisible());
+    EXPECT_TRUE(form->ResultLabel->isVisible());
+    EXPECT_LT(form->ResultLabel->geometry().right(), form->PictureBtn->x()) << "beside the line, not over it";
+
+    // The player as the program opens it, from the moment clicked.
+    QString played, original;
+    qint64 startMs = -1, position = -1, slider = -1;
+    form->playFile = [&](const QString& path, const QString& a, const QString& b, qint64 start) {
+        played = path;
+        original = a;
+        startMs = start;
+        PlayEditFile(form.get(), path, a, b, start);
+    };
+    QSize small, large;
+    bool clicked = false;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* player = qobject_cast<TPlayForm1*>(modal)) {
+            position = player->MediaPlayer1->Position();
+            slider = player->TrackBar1->value();
+            player->OkBtn1->click();
+        } else if (auto* picture = qobject_cast<TPictureForm*>(modal)) {
+            if (clicked) {
+                picture->accept();
+                return;
+            }
+            clicked = true;
+            // It follows the window's size.
+            picture->resize(1300, 760);
+            QCoreApplication::processEvents();
+            picture->View->repaint();
+            large = picture->View->Image().size();
+            picture->resize(700, 420);
+            QCoreApplication::processEvents();
+            picture->View->repaint();
+            small = picture->View->Image().size();
+            // Two seconds into the song, in the removal lane.
+            const int y = picture->View->height() * 4 / 5;
+            int x = 0;
+            while (x < picture->View->width() && picture->View->SecondsAt(QPoint(x, y)).value_or(-1) < 2.0) ++x;
+            // Clicked once this tick is over: the player it opens waits in
+            // a loop of its own, in which this timer goes on.
+            QTimer::singleShot(0, picture->View, [view = picture->View, x, y] {
+                QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(x, y));
+            });
+        }
+    });
+    watcher.start(20);
+    form->PictureBtn->click();
+    watcher.stop();
+    EXPECT_TRUE(clicked);
+    EXPECT_GT(large.width(), 1100);
+    EXPECT_EQ(small, kMinimumPictureSize) << "drawn at its smallest size and scaled down";
+    EXPECT_EQ(played, P("voice.wav"));
+    EXPECT_EQ(original, P("01 Song.wav"));
+    EXPECT_NEAR(startMs, 2000, 30);
+    EXPECT_GE(position, 1950);
+    EXPECT_LT(position, 3900);
+    EXPECT_GE(slider, 1950);
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("|").toStdString();
+
+    // The picture goes with the line.
+    form->Edit3->setFocus();
+    QTest::keyClick(form->Edit3, Qt::Key_Backspace);
+    EXPECT_FALSE(form->PictureBtn->isVisible());
 }

@@ -329,34 +329,31 @@ private:
         return int16_t(std::min(s, 32767.0));
     }
 
-    // Sample i of channel c of a frame at the output's rate, as the
-    // resampler would have converted it to double (exactly: every float,
-    // 16-bit and 32-bit value is a double, and the scaling a power of two).
-    template <typename T>
-    static double Sample(uint8_t* const* data, bool planar, int ch, int c, size_t i, double scale) {
-        const T* p = reinterpret_cast<const T*>(planar ? data[c] : data[0]);
-        return double(p[planar ? i : i * size_t(ch) + size_t(c)]) * scale;
-    }
-
     // Frames at the output's rate, converted without the resampler: the same
-    // samples it gives.
+    // samples it gives (it converts to double exactly: every float, 16-bit
+    // and 32-bit value is a double, and the scaling a power of two).
     bool WriteDirect(uint8_t* const* data, AVSampleFormat packed, bool planar, int ch, int frames,
                      std::string* error) {
         pcm_.resize(size_t(frames) * size_t(channels_));
+        const size_t n = size_t(frames), step = planar ? 1 : size_t(ch);
+        int16_t* out = pcm_.data();
         auto put = [&](auto type, double scale) {
             using T = decltype(type);
-            for (size_t i = 0; i < size_t(frames); ++i) {
-                if (ch == channels_) {
-                    for (int c = 0; c < ch; ++c)
-                        pcm_[i * size_t(ch) + size_t(c)] = Round16(Sample<T>(data, planar, ch, c, i, scale));
-                } else if (channels_ == 2) { // mono to stereo
-                    const int16_t v = Round16(Sample<T>(data, planar, ch, 0, i, scale));
-                    pcm_[2 * i] = v;
-                    pcm_[2 * i + 1] = v;
-                } else { // stereo to mono
-                    pcm_[i] = Round16(0.5 * (Sample<T>(data, planar, ch, 0, i, scale) +
-                                             Sample<T>(data, planar, ch, 1, i, scale)));
+            // Each channel's samples lie `step` apart.
+            const T* first = reinterpret_cast<const T*>(data[0]);
+            const T* second = ch < 2 ? first : planar ? reinterpret_cast<const T*>(data[1]) : first + 1;
+            auto at = [&](const T* p, size_t i) { return double(p[i * step]) * scale; };
+            if (ch == channels_ && ch == 2) {
+                for (size_t i = 0; i < n; ++i) {
+                    out[2 * i] = Round16(at(first, i));
+                    out[2 * i + 1] = Round16(at(second, i));
                 }
+            } else if (ch == channels_) {
+                for (size_t i = 0; i < n; ++i) out[i] = Round16(at(first, i));
+            } else if (channels_ == 2) { // mono to stereo
+                for (size_t i = 0; i < n; ++i) out[2 * i] = out[2 * i + 1] = Round16(at(first, i));
+            } else { // stereo to mono
+                for (size_t i = 0; i < n; ++i) out[i] = Round16(0.5 * (at(first, i) + at(second, i)));
             }
         };
         switch (packed) {

@@ -67,21 +67,20 @@ fftwf_plan GetPlan(PlanKind kind, int n, bool unaligned)
         switch (kind) {
         case PlanKind::ComplexForward:
         case PlanKind::ComplexInverse:
-            plan = fftwf_plan_dft_1d(n, reinterpret_cast<fftwf_complex*>(a), reinterpret_cast<fftwf_complex*>(a),
-                                     kind == PlanKind::ComplexForward ? FFTW_FORWARD : FFTW_BACKWARD,
-                                     flags);
+        case PlanKind::ComplexForwardOutOfPlace:
+        case PlanKind::ComplexInverseOutOfPlace: {
+            const bool inPlace = kind == PlanKind::ComplexForward || kind == PlanKind::ComplexInverse;
+            const bool forward = kind == PlanKind::ComplexForward || kind == PlanKind::ComplexForwardOutOfPlace;
+            plan = fftwf_plan_dft_1d(n, reinterpret_cast<fftwf_complex*>(a),
+                                     reinterpret_cast<fftwf_complex*>(inPlace ? a : b),
+                                     forward ? FFTW_FORWARD : FFTW_BACKWARD, flags);
             break;
+        }
         case PlanKind::RealForward:
             plan = fftwf_plan_dft_r2c_1d(n, a, reinterpret_cast<fftwf_complex*>(b), flags);
             break;
         case PlanKind::RealInverse:
             plan = fftwf_plan_dft_c2r_1d(n, reinterpret_cast<fftwf_complex*>(a), b, flags);
-            break;
-        case PlanKind::ComplexForwardOutOfPlace:
-        case PlanKind::ComplexInverseOutOfPlace:
-            plan = fftwf_plan_dft_1d(n, reinterpret_cast<fftwf_complex*>(a), reinterpret_cast<fftwf_complex*>(b),
-                                     kind == PlanKind::ComplexForwardOutOfPlace ? FFTW_FORWARD : FFTW_BACKWARD,
-                                     flags);
             break;
         }
     }

@@ -75,6 +75,10 @@ bool DecodeSideBySide(const std::vector<InputDecode*>& decodes, JobDialogs& d) {
     };
     std::vector<std::thread> threads;
     for (InputDecode* in : decodes) {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            ++running;
+        }
         try {
             threads.emplace_back([&, in] {
                 decode(*in);
@@ -82,9 +86,11 @@ bool DecodeSideBySide(const std::vector<InputDecode*>& decodes, JobDialogs& d) {
                 --running;
                 ended.notify_one();
             });
-            std::lock_guard<std::mutex> guard(lock);
-            ++running;
         } catch (const std::system_error&) {
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                --running;
+            }
             decode(*in); // no thread to be had: here, then
         }
     }

@@ -45,7 +45,8 @@ public:
     // done (0 to 1), on the thread that prepares the job; the window shows it
     // and handles the user's input there. Nothing by default.
     virtual void ShowDecoding(double share) { (void)share; }
-    // Asked after each ShowDecoding: true stops the preparation.
+    // Asked about every 25 ms while the inputs are decoded: true stops the
+    // preparation.
     virtual bool Cancelled() { return false; }
 };
 

@@ -213,17 +213,27 @@ public:
     bool Push(AVFrame* frame, std::string* error) {
         const int ch = frame->ch_layout.nb_channels;
         if (frame->nb_samples <= 0 || frame->sample_rate <= 0 || ch <= 0) return true;
-        if (!swr_ || frame->sample_rate != inRate_ || ch != inChannels_ || frame->format != inFormat_) {
+        const AVSampleFormat format = AVSampleFormat(frame->format);
+        const AVSampleFormat packed = av_get_packed_sample_fmt(format);
+        const bool direct = frame->sample_rate == rate_ && ch <= 2 &&
+                            (packed == AV_SAMPLE_FMT_FLT || packed == AV_SAMPLE_FMT_DBL ||
+                             packed == AV_SAMPLE_FMT_S16 || packed == AV_SAMPLE_FMT_S32);
+        if (direct && swr_) {
+            // What a stretch at another rate left in the resampler comes first.
+            if (!Drain(error)) return false;
+            swr_free(&swr_);
+        } else if (!direct && (!swr_ || frame->sample_rate != inRate_ || ch != inChannels_ || frame->format != inFormat_)) {
             if (swr_ && !Drain(error)) return false;
-            if (!Configure(frame->sample_rate, ch, AVSampleFormat(frame->format), error)) return false;
+            if (!Configure(frame->sample_rate, ch, format, error)) return false;
         }
-        const size_t perPlane = size_t(frame->nb_samples) * size_t(ch / planes_);
-        const AVSampleFormat packed = av_get_packed_sample_fmt(AVSampleFormat(inFormat_));
-        if ((packed == AV_SAMPLE_FMT_FLT && !MakeFinite<float>(frame, planes_, perPlane)) ||
-            (packed == AV_SAMPLE_FMT_DBL && !MakeFinite<double>(frame, planes_, perPlane))) {
+        const int planes = av_sample_fmt_is_planar(format) ? ch : 1;
+        const size_t perPlane = size_t(frame->nb_samples) * size_t(ch / planes);
+        if ((packed == AV_SAMPLE_FMT_FLT && !MakeFinite<float>(frame, planes, perPlane)) ||
+            (packed == AV_SAMPLE_FMT_DBL && !MakeFinite<double>(frame, planes, perPlane))) {
             SetError(error, "out of memory");
             return false;
         }
+        if (direct) return WriteDirect(frame->extended_data, packed, planes > 1, ch, frame->nb_samples, error);
         return Convert(frame->extended_data, frame->nb_samples, error);
     }
 
@@ -308,12 +318,54 @@ private:
         return got > 0 && !Write(got, error) ? -1 : got;
     }
 
+    // Rounded to 16 bits (halves to even) and clipped. The rounding adds and
+    // takes away 1.5 * 2^52, which leaves the nearest whole number for any
+    // |x| < 2^51 in the default rounding mode, as nearbyint would, without
+    // its call.
     static int16_t Round16(double x) {
         if (std::isnan(x)) return 0;
-        const double s = std::nearbyint(std::clamp(x, -1.0, 1.0) * 32768.0);
+        constexpr double kRound = 6755399441055744.0;
+        const double s = (std::clamp(x, -1.0, 1.0) * 32768.0 + kRound) - kRound;
         return int16_t(std::min(s, 32767.0));
     }
 
+    // Frames at the output's rate, converted without the resampler: the same
+    // samples it gives (it converts to double exactly: every float, 16-bit
+    // and 32-bit value is a double, and the scaling a power of two).
+    bool WriteDirect(uint8_t* const* data, AVSampleFormat packed, bool planar, int ch, int frames,
+                     std::string* error) {
+        pcm_.resize(size_t(frames) * size_t(channels_));
+        const size_t n = size_t(frames), step = planar ? 1 : size_t(ch);
+        int16_t* out = pcm_.data();
+        auto put = [&](auto type, double scale) {
+            using T = decltype(type);
+            // Each channel's samples lie `step` apart.
+            const T* first = reinterpret_cast<const T*>(data[0]);
+            const T* second = ch < 2 ? first : planar ? reinterpret_cast<const T*>(data[1]) : first + 1;
+            auto at = [&](const T* p, size_t i) { return double(p[i * step]) * scale; };
+            if (ch == channels_ && ch == 2) {
+                for (size_t i = 0; i < n; ++i) {
+                    out[2 * i] = Round16(at(first, i));
+                    out[2 * i + 1] = Round16(at(second, i));
+                }
+            } else if (ch == channels_) {
+                for (size_t i = 0; i < n; ++i) out[i] = Round16(at(first, i));
+            } else if (channels_ == 2) { // mono to stereo
+                for (size_t i = 0; i < n; ++i) out[2 * i] = out[2 * i + 1] = Round16(at(first, i));
+            } else { // stereo to mono
+                for (size_t i = 0; i < n; ++i) out[i] = Round16(0.5 * (at(first, i) + at(second, i)));
+            }
+        };
+        switch (packed) {
+        case AV_SAMPLE_FMT_FLT: put(float{}, 1.0); break;
+        case AV_SAMPLE_FMT_DBL: put(double{}, 1.0); break;
+        case AV_SAMPLE_FMT_S16: put(int16_t{}, 1.0 / 32768.0); break;
+        default: put(int32_t{}, 1.0 / 2147483648.0); break;
+        }
+        return Store(frames, error);
+    }
+
+    // Converts what the resampler gave (buf_) and writes it.
     bool Write(int frames, std::string* error) {
         pcm_.resize(size_t(frames) * size_t(channels_));
         const double* d = buf_.data();
@@ -331,6 +383,11 @@ private:
                 pcm_[size_t(i)] = Round16(0.5 * (d[size_t(i) * 2] + d[size_t(i) * 2 + 1]));
             }
         }
+        return Store(frames, error);
+    }
+
+    // Writes the first `frames` frames of pcm_.
+    bool Store(int frames, std::string* error) {
         const int64_t bytes = int64_t(frames) * channels_ * 2;
         if (written_ + bytes > kMaxWaveBytes) {
             SetError(error, "too long: more than 2 GiB of 16-bit samples");
@@ -392,7 +449,7 @@ int ProbeAudio(const std::string& path, AudioInfo& info, std::string* error) {
 }
 
 int DecodeToWave(const std::string& path, const std::string& wavePath, int targetRate, int targetChannels,
-                 std::string* error, const std::function<bool()>& cancelled, DecodeReport* report) {
+                 std::string* error, const DecodeProgress& progress, DecodeReport* report) {
     DecodeReport done;
     if (report) *report = done;
     if (!SampleRateProblem(targetRate).empty() || targetChannels < 1 || targetChannels > 2) {
@@ -447,8 +504,10 @@ int DecodeToWave(const std::string& path, const std::string& wavePath, int targe
         return rr == AVERROR(EAGAIN) || rr == AVERROR_EOF;
     };
     bool stopped = false;
+    const int64_t fileBytes = in.fmt->pb ? avio_size(in.fmt->pb) : 0;
     for (;;) {
-        if (cancelled && cancelled()) {
+        const double share = fileBytes > 0 ? double(avio_tell(in.fmt->pb)) / double(fileBytes) : 0.0;
+        if (progress && progress(std::clamp(share, 0.0, 1.0))) {
             stopped = true;
             break;
         }

@@ -58,6 +58,10 @@ struct DecodeReport {
     static constexpr double kLengthSlack = 0.1;
 };
 
+// Asked between packets while a file is decoded, with the share of the file
+// read so far (0 to 1); true stops the decode.
+using DecodeProgress = std::function<bool(double share)>;
+
 // Looks at `path` without decoding it all. `error`, when given, receives a
 // one-line English reason on failure.
 int ProbeAudio(const std::string& path, AudioInfo& info, std::string* error = nullptr);
@@ -70,10 +74,11 @@ int ProbeAudio(const std::string& path, AudioInfo& info, std::string* error = nu
 // silence and infinities full scale. Damaged stretches in the middle of a
 // file are skipped; a file that ends early gives a shorter WAVE file; either
 // shows in `report`, when given. `wavePath` is made new, as a temporary is
-// (TWaveData::CreateNew): nothing may have that name yet. `cancelled` is
-// asked between packets.
+// (TWaveData::CreateNew): nothing may have that name yet. `progress` is
+// asked between packets and may stop the decode. Samples at the output's
+// rate are converted directly; another rate goes through the resampler.
 int DecodeToWave(const std::string& path, const std::string& wavePath, int targetRate, int targetChannels,
-                 std::string* error = nullptr, const std::function<bool()>& cancelled = {},
+                 std::string* error = nullptr, const DecodeProgress& progress = {},
                  DecodeReport* report = nullptr);
 
 // Encodes the 16-bit PCM WAVE file open at `waveFd` to FLAC, written into

@@ -76,9 +76,9 @@ int ProbeAudio(const std::string& path, AudioInfo& info, std::string* error) {
 }
 
 int DecodeToWave(const std::string& path, const std::string& wavePath, int targetRate, int targetChannels,
-                 std::string* error, const std::function<bool()>& cancelled, DecodeReport* report) {
+                 std::string* error, const DecodeProgress& progress, DecodeReport* report) {
     const DecoderModuleApi* api = Api(error);
-    return api ? api->decode(path, wavePath, targetRate, targetChannels, error, cancelled, report) : kDecodeFailed;
+    return api ? api->decode(path, wavePath, targetRate, targetChannels, error, progress, report) : kDecodeFailed;
 }
 
 int EncodeWaveToFlac(int waveFd, int flacFd, std::string* error) {

@@ -14,12 +14,12 @@ struct DecoderModuleApi {
     int version;
     int (*probe)(const std::string& path, AudioInfo& info, std::string* error);
     int (*decode)(const std::string& path, const std::string& wavePath, int targetRate, int targetChannels,
-                  std::string* error, const std::function<bool()>& cancelled, DecodeReport* report);
+                  std::string* error, const DecodeProgress& progress, DecodeReport* report);
     int (*encode)(int waveFd, int flacFd, std::string* error);
 };
 
 // Raised whenever the table or the types it passes change, so that a module
 // of another build is refused rather than called.
-inline constexpr int kDecoderModuleVersion = 3;
+inline constexpr int kDecoderModuleVersion = 4;
 inline constexpr const char* kDecoderModuleEntry = "sonvelt_decoder_module";
 inline constexpr const char* kDecoderModuleFile = "libsonvelt_ffmpeg.so";

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <numbers>
@@ -16,7 +17,14 @@ using buffer_util::AllocateAligned;
 
 namespace {
 
-enum class PlanKind { ComplexForward, ComplexInverse, RealForward, RealInverse };
+enum class PlanKind {
+    ComplexForward,
+    ComplexInverse,
+    RealForward,
+    RealInverse,
+    ComplexForwardOutOfPlace,
+    ComplexInverseOutOfPlace
+};
 
 // Plans made so far, shared by every transform object of the process. The
 // planner is not thread-safe, so plans are made and looked up under one lock;
@@ -37,8 +45,9 @@ bool PowerOfTwo(int n)
     return n > 0 && (n & (n - 1)) == 0;
 }
 
-// The plan for kind and n, made on first use. Complex plans are in-place, real
-// ones out-of-place, all for 16-byte aligned arrays unless unaligned is set.
+// The plan for kind and n, made on first use. Complex plans are in-place
+// unless their kind says otherwise, real ones out-of-place, all for 16-byte
+// aligned arrays unless unaligned is set.
 // Plans are estimated, or measured once and remembered when the program
 // enabled that (FftWisdom.h): measuring makes each frame about 30 % faster
 // but costs some tenths of a second the first time.
@@ -58,10 +67,15 @@ fftwf_plan GetPlan(PlanKind kind, int n, bool unaligned)
         switch (kind) {
         case PlanKind::ComplexForward:
         case PlanKind::ComplexInverse:
-            plan = fftwf_plan_dft_1d(n, reinterpret_cast<fftwf_complex*>(a), reinterpret_cast<fftwf_complex*>(a),
-                                     kind == PlanKind::ComplexForward ? FFTW_FORWARD : FFTW_BACKWARD,
-                                     flags);
+        case PlanKind::ComplexForwardOutOfPlace:
+        case PlanKind::ComplexInverseOutOfPlace: {
+            const bool inPlace = kind == PlanKind::ComplexForward || kind == PlanKind::ComplexInverse;
+            const bool forward = kind == PlanKind::ComplexForward || kind == PlanKind::ComplexForwardOutOfPlace;
+            plan = fftwf_plan_dft_1d(n, reinterpret_cast<fftwf_complex*>(a),
+                                     reinterpret_cast<fftwf_complex*>(inPlace ? a : b),
+                                     forward ? FFTW_FORWARD : FFTW_BACKWARD, flags);
             break;
+        }
         case PlanKind::RealForward:
             plan = fftwf_plan_dft_r2c_1d(n, a, reinterpret_cast<fftwf_complex*>(b), flags);
             break;
@@ -144,6 +158,204 @@ void CRealFFT::Inverse(float* half, float* real) const
     fftwf_execute_dft_c2r(static_cast<fftwf_plan>(inversePlan_), reinterpret_cast<fftwf_complex*>(half), real);
 }
 
+// --------------------------------------------------------- CPackedRealFFT
+//
+// With z[m] = x[2m] + i x[2m+1] (N = n/2 points) and Z its transform, the half
+// spectrum of x is, for k = 0 .. N (Z[N] taken as Z[0], W = e^(-2 pi i / n)):
+//   E = (Z[k] + conj Z[N-k]) / 2,  O = (Z[k] - conj Z[N-k]) / (2i),
+//   X[k] = E + W^k O,  X[N-k] = conj(E - W^k O).
+// The inverse undoes it: with a = X[k], b = X[N-k],
+//   E = a + conj b,  T = W^-k (a - conj b),
+//   Z[k] = E + i T,  Z[N-k] = conj E + i conj T,
+// and the backward transform of Z gives n/2 * 2 z, the unscaled real inverse.
+// Each pass takes k and N - k together, so it runs over k = 0 .. N/2 only.
+
+namespace {
+
+constexpr int kLanes = 16;
+typedef float Lanes __attribute__((vector_size(kLanes * sizeof(float))));
+typedef int32_t LaneIndex __attribute__((vector_size(kLanes * sizeof(int32_t))));
+
+SONVELT_ALWAYS_INLINE Lanes LoadLanes(const float* p)
+{
+    Lanes v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+SONVELT_ALWAYS_INLINE void StoreLanes(float* p, Lanes v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Shuffles of 16 complex points held as two vectors of interleaved parts:
+// the real and the imaginary parts in order, the same reversed, and back.
+constexpr LaneIndex kRealParts = {0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30};
+constexpr LaneIndex kImagParts = {1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31};
+constexpr LaneIndex kRealPartsReversed = {30, 28, 26, 24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0};
+constexpr LaneIndex kImagPartsReversed = {31, 29, 27, 25, 23, 21, 19, 17, 15, 13, 11, 9, 7, 5, 3, 1};
+constexpr LaneIndex kFirstEight = {0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23};
+constexpr LaneIndex kLastEight = {8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31};
+constexpr LaneIndex kLastEightReversed = {15, 31, 14, 30, 13, 29, 12, 28, 11, 27, 10, 26, 9, 25, 8, 24};
+constexpr LaneIndex kFirstEightReversed = {7, 23, 6, 22, 5, 21, 4, 20, 3, 19, 2, 18, 1, 17, 0, 16};
+
+// Points k .. k + 15 of p (interleaved) as real and imaginary parts.
+SONVELT_ALWAYS_INLINE void LoadPoints(const float* p, int k, Lanes& re, Lanes& im)
+{
+    const Lanes a = LoadLanes(p + 2 * k), b = LoadLanes(p + 2 * k + kLanes);
+    re = __builtin_shuffle(a, b, kRealParts);
+    im = __builtin_shuffle(a, b, kImagParts);
+}
+
+// Points last, last - 1, .. last - 15 of p.
+SONVELT_ALWAYS_INLINE void LoadPointsReversed(const float* p, int last, Lanes& re, Lanes& im)
+{
+    const Lanes a = LoadLanes(p + 2 * (last - 15)), b = LoadLanes(p + 2 * (last - 7));
+    re = __builtin_shuffle(a, b, kRealPartsReversed);
+    im = __builtin_shuffle(a, b, kImagPartsReversed);
+}
+
+SONVELT_ALWAYS_INLINE void StorePoints(float* p, int k, Lanes re, Lanes im)
+{
+    StoreLanes(p + 2 * k, __builtin_shuffle(re, im, kFirstEight));
+    StoreLanes(p + 2 * k + kLanes, __builtin_shuffle(re, im, kLastEight));
+}
+
+SONVELT_ALWAYS_INLINE void StorePointsReversed(float* p, int last, Lanes re, Lanes im)
+{
+    StoreLanes(p + 2 * (last - 15), __builtin_shuffle(re, im, kLastEightReversed));
+    StoreLanes(p + 2 * (last - 7), __builtin_shuffle(re, im, kFirstEightReversed));
+}
+
+// One pair of the forward split, on floats or on lanes alike.
+template <typename T>
+SONVELT_ALWAYS_INLINE void SplitPair(T ar, T ai, T br, T bi, T wr, T wi, T& xr, T& xi, T& yr, T& yi)
+{
+    const T er = 0.5f * (ar + br), ei = 0.5f * (ai - bi);
+    const T orr = 0.5f * (ai + bi), oi = 0.5f * (br - ar);
+    const T tr = wr * orr - wi * oi, ti = wr * oi + wi * orr;
+    xr = er + tr;
+    xi = ei + ti;
+    yr = er - tr;
+    yi = ti - ei;
+}
+
+// One pair of the inverse merge.
+template <typename T>
+SONVELT_ALWAYS_INLINE void MergePair(T ar, T ai, T br, T bi, T wr, T wi, T& xr, T& xi, T& yr, T& yi)
+{
+    const T er = ar + br, ei = ai - bi, dr = ar - br, di = ai + bi;
+    const T tr = wr * dr + wi * di, ti = wr * di - wi * dr;
+    xr = er - ti;
+    xi = ei + tr;
+    yr = er + ti;
+    yi = tr - ei;
+}
+
+// z holds N + 1 points (the last a copy of the first); x gets bins 0 .. N.
+// wr, wi: the real and imaginary parts of W^k for k = 0 .. N/2.
+template <bool Merge>
+SONVELT_ALWAYS_INLINE void PairPassBody(const float* in, float* out, const float* wr, const float* wi, int points)
+{
+    auto pair = [](auto ar, auto ai, auto br, auto bi, auto cr, auto ci, auto& xr, auto& xi, auto& yr,
+                   auto& yi) SONVELT_ALWAYS_INLINE_LAMBDA {
+        if constexpr (Merge)
+            MergePair(ar, ai, br, bi, cr, ci, xr, xi, yr, yi);
+        else
+            SplitPair(ar, ai, br, bi, cr, ci, xr, xi, yr, yi);
+    };
+    const int half = points / 2;
+    int k = 0;
+    for (; k + kLanes <= half; k += kLanes) {
+        Lanes ar, ai, br, bi, xr, xi, yr, yi;
+        LoadPoints(in, k, ar, ai);
+        LoadPointsReversed(in, points - k, br, bi);
+        pair(ar, ai, br, bi, LoadLanes(wr + k), LoadLanes(wi + k), xr, xi, yr, yi);
+        StorePoints(out, k, xr, xi);
+        StorePointsReversed(out, points - k, yr, yi);
+    }
+    for (; k <= half; ++k) {
+        const int m = points - k;
+        float xr, xi, yr, yi;
+        pair(in[2 * k], in[2 * k + 1], in[2 * m], in[2 * m + 1], wr[k], wi[k], xr, xi, yr, yi);
+        out[2 * k] = xr;
+        out[2 * k + 1] = xi;
+        out[2 * m] = yr;
+        out[2 * m + 1] = yi;
+    }
+}
+
+SONVELT_ALWAYS_INLINE void SplitPassBody(const float* z, float* x, const float* wr, const float* wi, int points)
+{
+    PairPassBody<false>(z, x, wr, wi, points);
+}
+SONVELT_MULTI_ISA(void, SplitPass, (const float* z, float* x, const float* wr, const float* wi, int points),
+                  (z, x, wr, wi, points))
+
+SONVELT_ALWAYS_INLINE void MergePassBody(const float* x, float* z, const float* wr, const float* wi, int points)
+{
+    PairPassBody<true>(x, z, wr, wi, points);
+}
+SONVELT_MULTI_ISA(void, MergePass, (const float* x, float* z, const float* wr, const float* wi, int points),
+                  (x, z, wr, wi, points))
+
+} // namespace
+
+int CPackedRealFFT::Init(int n)
+{
+    size = 0;
+    forwardPlan_ = inversePlan_ = nullptr;
+    work_.reset();
+    twiddle_.reset();
+    if (!PowerOfTwo(n) || n < 4 || n > (1 << 24)) return 1;
+    const int points = n / 2, quarter = n / 4;
+    // The sines start at a whole number of vectors, for the loads.
+    const size_t sines = (static_cast<size_t>(quarter) + kLanes) / kLanes * kLanes;
+    if (!AllocateAligned(work_, static_cast<size_t>(n) + 2) || !AllocateAligned(twiddle_, 2 * sines)) return 1;
+    forwardPlan_ = GetPlan(PlanKind::ComplexForwardOutOfPlace, points, false);
+    inversePlan_ = GetPlan(PlanKind::ComplexInverseOutOfPlace, points, false);
+    if (forwardPlan_ == nullptr || inversePlan_ == nullptr) {
+        forwardPlan_ = inversePlan_ = nullptr;
+        return 1;
+    }
+    // W^k = cos a - i sin a, a = 2 pi k / n in [0, pi/2], each part taken
+    // from the function that is exact at its end (cos 0, sin pi/2).
+    for (int k = 0; k <= quarter; ++k) {
+        const double a = 2.0 * std::numbers::pi * k / n, b = 2.0 * std::numbers::pi * (quarter - k) / n;
+        const bool low = 8 * k <= n;
+        twiddle_[k] = static_cast<float>(low ? std::cos(a) : std::sin(b));
+        twiddle_[static_cast<std::ptrdiff_t>(sines) + k] = static_cast<float>(-(low ? std::sin(a) : std::cos(b)));
+    }
+    twiddleSines_ = static_cast<int>(sines);
+    size = n;
+    return 0;
+}
+
+void CPackedRealFFT::Forward(const float* real, float* half)
+{
+    if (size <= 0) return;
+    const int points = size / 2;
+    float* z = work_.get();
+    fftwf_execute_dft(static_cast<fftwf_plan>(forwardPlan_), reinterpret_cast<fftwf_complex*>(const_cast<float*>(real)),
+                      reinterpret_cast<fftwf_complex*>(z));
+    z[2 * points] = z[0];
+    z[2 * points + 1] = z[1];
+    SplitPass(z, half, twiddle_.get(), twiddle_.get() + twiddleSines_, points);
+}
+
+void CPackedRealFFT::Inverse(const float* half, float* real)
+{
+    if (size <= 0) return;
+    const int points = size / 2;
+    float* z = work_.get();
+    MergePass(half, z, twiddle_.get(), twiddle_.get() + twiddleSines_, points);
+    // Bins 0 and n/2 are real: their imaginary parts do not count.
+    z[0] = half[0] + half[size];
+    z[1] = half[0] - half[size];
+    fftwf_execute_dft(static_cast<fftwf_plan>(inversePlan_), reinterpret_cast<fftwf_complex*>(z),
+                      reinterpret_cast<fftwf_complex*>(real));
+}
+
 // ------------------------------------------------------------ FrameStream
 
 namespace {
@@ -163,12 +375,51 @@ SONVELT_ALWAYS_INLINE void OverlapAddBody(float* acc, const float* frame, const 
 SONVELT_MULTI_ISA(void, OverlapAdd, (float* acc, const float* frame, const float* synthesis, int n),
                   (acc, frame, synthesis, n))
 
+// TruncToInt32 of a float, in a form the loops below vectorise.
+SONVELT_ALWAYS_INLINE int32_t TruncFloat(float v)
+{
+    const int32_t t = v >= 2147483648.0f ? std::numeric_limits<int32_t>::max()
+                      : v <= -2147483648.0f ? std::numeric_limits<int32_t>::min()
+                                            : static_cast<int32_t>(v == v ? v : 0.0f);
+    return t;
+}
+
+// The inputs stored as floats, the outputs read from the accumulator.
+SONVELT_ALWAYS_INLINE void FeedOneBody(const int32_t* a, const int32_t* b, float* ia, float* ib, const float* acc,
+                                       int32_t* out, int m)
+{
+    for (int k = 0; k < m; ++k) {
+        ia[k] = static_cast<float>(a[k]);
+        ib[k] = static_cast<float>(b[k]);
+        out[k] = TruncFloat(acc[k]);
+    }
+}
+SONVELT_MULTI_ISA(void, FeedOne,
+                  (const int32_t* a, const int32_t* b, float* ia, float* ib, const float* acc, int32_t* out, int m),
+                  (a, b, ia, ib, acc, out, m))
+
+SONVELT_ALWAYS_INLINE void FeedTwoBody(const int32_t* a, const int32_t* b, float* ia, float* ib, const float* accA,
+                                       const float* accB, int32_t* outA, int32_t* outB, int m)
+{
+    for (int k = 0; k < m; ++k) {
+        ia[k] = static_cast<float>(a[k]);
+        ib[k] = static_cast<float>(b[k]);
+        const int32_t ya = TruncFloat(accA[k]), yb = TruncFloat(accB[k]);
+        outA[k] = ya;
+        outB[k] = yb;
+    }
+}
+SONVELT_MULTI_ISA(void, FeedTwo,
+                  (const int32_t* a, const int32_t* b, float* ia, float* ib, const float* accA, const float* accB,
+                   int32_t* outA, int32_t* outB, int m),
+                  (a, b, ia, ib, accA, accB, outA, outB, m))
+
 } // namespace
 
 void FrameStream::Release()
 {
     frameSize = hop = overlap = outputs = 0;
-    readPos = writePos = 0;
+    readPos = writePos = start_ = 0;
     window.reset();
     inA.reset();
     inB.reset();
@@ -187,14 +438,13 @@ int FrameStream::Configure(int n, int overlapCount, int outputCount, WindowAngle
         outputCount > 2)
         return 1;
     const int h = n / overlapCount;
-    const size_t history = static_cast<size_t>(n) + static_cast<size_t>(h);
     const size_t count = static_cast<size_t>(n);
     bool ok = fwdFft_.Init(n, true) == 0 && invFft_.Init(n, false) == 0 && realFft_.Init(n) == 0;
     ok = ok && AllocateAligned(window, count) && AllocateAligned(synthesis_, count);
-    ok = ok && AllocateAligned(inA, history) && AllocateAligned(inB, history);
+    ok = ok && AllocateAligned(inA, 2 * count) && AllocateAligned(inB, 2 * count);
     for (int k = 0; k < 2; ++k) {
         ok = ok && AllocateAligned(spectrum[k], 2 * count) && AllocateAligned(frame_[k], count);
-        if (k < outputCount) ok = ok && AllocateAligned(acc[k], history);
+        if (k < outputCount) ok = ok && AllocateAligned(acc[k], 2 * count);
     }
     if (!ok) {
         Release();
@@ -217,29 +467,19 @@ int FrameStream::Configure(int n, int overlapCount, int outputCount, WindowAngle
     outputs = outputCount;
     readPos = 0;
     writePos = n - h;
+    start_ = 0;
     return 0;
 }
 
 void FrameStream::Feed(const int32_t* a, const int32_t* b, int32_t* outA, int32_t* outB, int m)
 {
-    float* ia = inA.get() + writePos;
-    float* ib = inB.get() + writePos;
-    const float* acc0 = acc[0].get() + readPos;
-    if (outB != nullptr) {
-        const float* acc1 = acc[1].get() + readPos;
-        for (int k = 0; k < m; ++k) {
-            ia[k] = static_cast<float>(a[k]);
-            ib[k] = static_cast<float>(b[k]);
-            outA[k] = TruncToInt32(acc0[k]);
-            outB[k] = TruncToInt32(acc1[k]);
-        }
-    } else {
-        for (int k = 0; k < m; ++k) {
-            ia[k] = static_cast<float>(a[k]);
-            ib[k] = static_cast<float>(b[k]);
-            outA[k] = TruncToInt32(acc0[k]);
-        }
-    }
+    float* ia = inA.get() + start_ + writePos;
+    float* ib = inB.get() + start_ + writePos;
+    const float* acc0 = acc[0].get() + start_ + readPos;
+    if (outB != nullptr)
+        FeedTwo(a, b, ia, ib, acc0, acc[1].get() + start_ + readPos, outA, outB, m);
+    else
+        FeedOne(a, b, ia, ib, acc0, outA, m);
     writePos += m;
     readPos += m;
 }
@@ -247,7 +487,7 @@ void FrameStream::Feed(const int32_t* a, const int32_t* b, int32_t* outA, int32_
 void FrameStream::Analyse()
 {
     const int n = frameSize;
-    const float* in[2] = {inA.get(), inB.get()};
+    const float* in[2] = {inA.get() + start_, inB.get() + start_};
     for (int k = 0; k < 2; ++k) {
         float* s = spectrum[k].get();
         if (reference_) {
@@ -268,7 +508,7 @@ void FrameStream::Synthesise()
     const int n = frameSize;
     for (int k = 0; k < outputs; ++k) {
         float* s = spectrum[k].get();
-        float* a = acc[k].get();
+        float* a = acc[k].get() + start_;
         if (reference_) {
             std::memset(s + n, 0, sizeof(float) * static_cast<size_t>(n));
             invFft_.Transform(s);
@@ -284,27 +524,41 @@ void FrameStream::Synthesise()
             OverlapAdd(a, frame_[k].get(), synthesis_.get(), n);
         }
     }
-    // Entries n .. n + hop - 1 are never written and stay zero.
-    const size_t moved = sizeof(float) * static_cast<size_t>(n);
-    std::memmove(inA.get(), inA.get() + hop, moved);
-    std::memmove(inB.get(), inB.get() + hop, moved);
-    for (int k = 0; k < outputs; ++k) std::memmove(acc[k].get(), acc[k].get() + hop, moved);
+    Advance();
+}
+
+void FrameStream::Advance()
+{
     writePos -= hop;
     readPos -= hop;
+    start_ += hop;
+    if (start_ + frameSize <= 2 * frameSize) return;
+    // Back to the start: what the next frames still need is the history
+    // written so far and the accumulators' sums; the rest of each
+    // accumulator, beyond what frames have added to, is zero.
+    const size_t kept = static_cast<size_t>(writePos);
+    std::memmove(inA.get(), inA.get() + start_, sizeof(float) * kept);
+    std::memmove(inB.get(), inB.get() + start_, sizeof(float) * kept);
+    for (int k = 0; k < outputs; ++k) {
+        float* a = acc[k].get();
+        std::memmove(a, a + start_, sizeof(float) * kept);
+        std::memset(a + kept, 0, sizeof(float) * (2 * static_cast<size_t>(frameSize) - kept));
+    }
+    start_ = 0;
 }
 
 void FrameStream::Reset()
 {
     if (!Configured()) return;
-    const size_t history = sizeof(float) * static_cast<size_t>(frameSize + hop);
-    std::memset(inA.get(), 0, history);
-    std::memset(inB.get(), 0, history);
     const size_t n = static_cast<size_t>(frameSize);
+    std::memset(inA.get(), 0, sizeof(float) * 2 * n);
+    std::memset(inB.get(), 0, sizeof(float) * 2 * n);
     for (int k = 0; k < 2; ++k) {
-        if (k < outputs) std::memset(acc[k].get(), 0, history);
+        if (k < outputs) std::memset(acc[k].get(), 0, sizeof(float) * 2 * n);
         std::memset(spectrum[k].get(), 0, sizeof(float) * 2 * n);
         std::memset(frame_[k].get(), 0, sizeof(float) * n);
     }
     readPos = 0;
     writePos = frameSize - hop;
+    start_ = 0;
 }

@@ -293,7 +293,8 @@ void GroupCosts(const MatchSet& m, Cost cost, int pos, uint64_t* costs)
     GroupCostsDispatch(m.orig[0], m.kar[0] + pos, o1, k1, m.count, m.stride, cost == Cost::AbsSlope, costs);
 }
 
-int FindShift(const MatchSet& m, Cost cost, int center, int range, int step, Impl impl)
+int FindShift(const MatchSet& m, Cost cost, int center, int range, int step, Impl impl,
+              const std::function<void()>& pump)
 {
     // Neighbouring candidates (step 1, as the fine searches and the wide
     // ranges use) are costed sixteen at a time in full; the rest one at a
@@ -318,7 +319,12 @@ int FindShift(const MatchSet& m, Cost cost, int center, int range, int step, Imp
     }
     uint64_t best = kNoCost;
     int result = center;
+    int sincePump = 0;
     ForEachShiftCandidate(center, range, step, [&](int64_t pos) {
+        if (pump && ++sincePump == kPumpCandidates) {
+            sincePump = 0;
+            pump();
+        }
         if (!Fits(m, pos)) return;
         const uint64_t sum = pos >= groupFirst && pos < groupEnd
                                  ? grouped[pos - groupFirst]

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 
 namespace search {
@@ -105,9 +106,15 @@ void ForEachGainCandidateAscending(double step, double range, double center, Vis
     }
 }
 
+// Candidates between two calls of a search's pump.
+inline constexpr int kPumpCandidates = 1024;
+
 // The best karaoke position among the shift candidates; candidates that do not
-// fit are skipped. Returns center when no candidate is evaluated.
-int FindShift(const MatchSet& m, Cost cost, int center, int range, int step, Impl impl = Impl::Fast);
+// fit are skipped. Returns center when no candidate is evaluated. `pump`, when
+// given, is called after every kPumpCandidates candidates: a wide search on the
+// window's thread lets it handle its events.
+int FindShift(const MatchSet& m, Cost cost, int center, int range, int step, Impl impl = Impl::Fast,
+              const std::function<void()>& pump = {});
 
 // The best gain at shift pos in center-out or ascending order. Returns center
 // when pos does not fit or no candidate is evaluated.

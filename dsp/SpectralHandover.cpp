@@ -14,14 +14,15 @@ SpectralWorkers::~SpectralWorkers()
     Stop();
 }
 
-bool SpectralWorkers::Start()
+bool SpectralWorkers::Start(int count)
 {
-    if (running_) return true;
+    if (running_ > 0) return true;
+    if (count < 1 || count > kWorkers) return false;
     stopping_.store(false, std::memory_order_relaxed);
     // A wake-up left over from a stopped worker must not start a new one.
     for (auto& w : wake_) w.Reset();
-    running_ = true;
-    for (int w = 0; w < kWorkers; ++w) {
+    running_ = count;
+    for (int w = 0; w < count; ++w) {
         try {
             threads_[static_cast<size_t>(w)] = std::thread(&SpectralWorkers::Body, this, w);
         } catch (const std::system_error&) {
@@ -34,7 +35,7 @@ bool SpectralWorkers::Start()
 
 void SpectralWorkers::Submit(int worker, const Job& job)
 {
-    if (!running_ || worker < 0 || worker >= kWorkers) return;
+    if (worker < 0 || worker >= running_) return;
     jobs_[static_cast<size_t>(worker)] = job;
     {
         // The count and the event change together, so the event is set
@@ -65,7 +66,7 @@ void SpectralWorkers::Stop()
         done_.Set();
     }
     jobs_ = {};
-    running_ = false;
+    running_ = 0;
 }
 
 void SpectralWorkers::Body(int worker)

@@ -1,10 +1,10 @@
-// The spectral hand-over: two worker threads that run the frequency merge's
-// streams (one ThVocalFFT per channel) in parallel with the block loop's
-// thread, and everything they synchronise with: a wake event per worker, the
-// lock, the pending count and the completion event.
+// The spectral hand-over: up to two worker threads that run the frequency
+// merge's streams (one ThVocalFFT per channel) in parallel with the block
+// loop's thread, and everything they synchronise with: a wake event per
+// worker, the lock, the pending count and the completion event.
 //
-// The owner starts the workers once, then per block submits one job to each
-// worker it needs and waits until every submitted job is done; Stop (or the
+// The owner starts the workers it needs once, then per block submits one job
+// to each of them and waits until every submitted job is done; Stop (or the
 // destructor) ends the threads. A worker takes one job at a time: submit to
 // it again only after a wait has returned true. Jobs run on the worker's
 // thread; the unit and the arrays a job names must stay untouched by the
@@ -41,11 +41,12 @@ public:
     SpectralWorkers(const SpectralWorkers&) = delete;
     SpectralWorkers& operator=(const SpectralWorkers&) = delete;
 
-    // Starts both threads unless they run already. Returns false when a
-    // thread cannot be created; nothing then runs.
-    bool Start();
-    // Hands job to worker (0 or 1) and wakes it; the job runs once. Ignored
-    // unless the workers run and worker is in range.
+    // Starts `count` threads (1 .. kWorkers) unless workers run already.
+    // Returns false when count is out of range or a thread cannot be
+    // created; nothing then runs.
+    bool Start(int count = kWorkers);
+    // Hands job to a started worker (0 .. count - 1) and wakes it; the job
+    // runs once. Ignored unless the workers run and worker is in range.
     void Submit(int worker, const Job& job);
     // Waits at most timeout for every submitted job to finish. True when none
     // is left (at once when nothing was submitted); false when the time ran
@@ -64,6 +65,6 @@ private:
     int32_t pending_ = 0;                     // submitted jobs not yet finished; guarded by lock_
     std::array<Job, kWorkers> jobs_{};        // written before the wake-up, read by the worker after it
     std::atomic<bool> stopping_{false};
-    bool running_ = false;
+    int running_ = 0;                         // threads started
     std::array<std::thread, kWorkers> threads_;  // last: they use everything above
 };

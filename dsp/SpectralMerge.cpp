@@ -23,8 +23,9 @@ int SpectralMerge::Setup(const BufferView& view, int mode, float strength)
 {
     view_ = &view;
     // The workers are idle between jobs, so the streams may be set up anew
-    // while they run.
-    if (!onCaller_ && !workers_.Start()) {
+    // while they run. The first channel's stream runs on the caller.
+    const int workers = onCaller_ ? 0 : std::min(view.channels, 2) - 1;
+    if (workers > 0 && !workers_.Start(workers)) {
         Release();
         return 1;
     }
@@ -86,13 +87,14 @@ void SpectralMerge::Process(int from, int count, double gain, const int32_t* con
 {
     int32_t* const* orig = view_->orig;
     int32_t* const* out = view_->out;
-    if (onCaller_) {
-        for (int c = 0; c < jobs; ++c) streams_[c].Run(orig[c] + from, kar[c], gain, out[c] + from, count);
-        return;
-    }
-    for (int c = 0; c < jobs; ++c)
-        workers_.Submit(c, {&streams_[c], orig[c] + from, kar[c], gain, out[c] + from, count});
-    while (!workers_.Wait(waitSlice)) ++expiredWaits;
+    // The first stream runs here while the workers run the others, so this
+    // thread has its share of the work instead of waiting for theirs.
+    const int first = onCaller_ ? jobs : 1;
+    for (int c = first; c < jobs; ++c)
+        workers_.Submit(c - first, {&streams_[c], orig[c] + from, kar[c], gain, out[c] + from, count});
+    for (int c = 0; c < first; ++c) streams_[c].Run(orig[c] + from, kar[c], gain, out[c] + from, count);
+    if (first < jobs)
+        while (!workers_.Wait(waitSlice)) ++expiredWaits;
 }
 
 void SpectralMerge::Reset()

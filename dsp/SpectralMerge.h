@@ -19,17 +19,17 @@ public:
     SpectralMerge(const SpectralMerge&) = delete;
     SpectralMerge& operator=(const SpectralMerge&) = delete;
 
-    // Starts the workers unless they run already (or the streams run on the
-    // caller's thread), configures one stream per channel for frames of 8192
-    // samples, hop 1024, mode 0 = quality first, 1 = extraction first, and
-    // sizes the staging arrays for the view's blocks. 0, or 1 when a worker
-    // cannot be started or an array cannot be allocated (the merge is then
-    // released).
+    // Starts the second channel's worker unless it runs already (or the
+    // streams all run on the caller's thread), configures one stream per
+    // channel for frames of 8192 samples, hop 1024, mode 0 = quality first,
+    // 1 = extraction first, and sizes the staging arrays for the view's
+    // blocks. 0, or 1 when the worker cannot be started or an array cannot be
+    // allocated (the merge is then released).
     int Setup(const BufferView& view, int mode, float strength);
-    // Stops the workers and frees the streams and arrays.
+    // Stops the worker and frees the streams and arrays.
     void Release();
-    // Runs the streams one after the other on the calling thread instead of
-    // on the workers (same results). Set before Setup.
+    // Runs the streams one after the other on the calling thread, the
+    // second too (same results). Set before Setup.
     void RunOnCaller(bool on) { onCaller_ = on; }
     // Set up for the first `jobs` channels.
     bool Ready(int jobs) const;
@@ -45,9 +45,10 @@ public:
 
     // Streams orig[c][from .. from + count) against kar[c][0 .. count)
     // through the streams of channels c < jobs into out[c][from ..] and
-    // returns once every one has finished. A wait for the workers that lasts
-    // longer than `waitSlice` is counted in `expiredWaits` and waited again:
-    // the outputs are read only once every job is done.
+    // returns once every one has finished: the first channel's on this
+    // thread, the others' on the workers meanwhile. A wait for the workers
+    // that lasts longer than `waitSlice` is counted in `expiredWaits` and
+    // waited again: the outputs are read only once every job is done.
     void Process(int from, int count, double gain, const int32_t* const* kar, int jobs,
                  std::chrono::milliseconds waitSlice, int64_t& expiredWaits);
     // No job is left running.

@@ -30,6 +30,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
 class TVocalFunc final {
@@ -114,25 +115,25 @@ public:
     void ApplyLowPass(int start, int count);
     void ApplyHighPass(int start, int count);
 
-    // Frequency merge on the spectral workers, one thread per channel (see
-    // SpectralMerge). Returns 0, or 1 when a worker cannot be started or its
-    // arrays cannot be allocated (the workers are then stopped). A new Setup
-    // stops the workers.
+    // Frequency merge, one stream per channel: the first runs on the calling
+    // thread, the second on a spectral worker meanwhile (see SpectralMerge).
+    // Returns 0, or 1 when the worker cannot be started or the arrays cannot
+    // be allocated (the worker is then stopped). A new Setup stops the worker.
     int SetupSpectral(int mode, float strength);
     // Runs the frequency merge's channels one after the other on the calling
-    // thread instead of on the workers (same results): for batches that keep
-    // every core busy with jobs already. Set before SetupSpectral.
+    // thread, without the worker (same results): for batches that keep every
+    // core busy with jobs already. Set before SetupSpectral.
     void SpectralOnCaller(bool on) { spectral_.RunOnCaller(on); }
     // Streams orig[c][start .. start + count) against kar[c][shift + start ..]
-    // through worker c (c < channels, in parallel) into out[c][start ..]; the
+    // through stream c (c < channels, in parallel) into out[c][start ..]; the
     // output lags by 7168 samples across successive calls. The range is
     // clipped to the block; karaoke samples outside the karaoke block count as
-    // 0. Returns once every worker has finished: an expired wait is waited out
-    // rather than leaving a worker writing into arrays being read. Does
+    // 0. Returns once every stream has finished: an expired wait is waited out
+    // rather than leaving the worker writing into arrays being read. Does
     // nothing unless SetupSpectral succeeded.
     void SpectralSubtractStereo(int start, int count, double gain, int shift);
     // Averages the channels in place (orig[0][i], kar[0][shift + i] for i in
-    // the range, truncating), streams the average through worker 0 and copies
+    // the range, truncating), streams the average through stream 0 and copies
     // out[0] to out[1] over the range.
     void SpectralSubtractMid(int start, int count, double gain, int shift);
 
@@ -173,8 +174,10 @@ public:
     int FindShiftPlain(int center, int range, int step) const;        // origMono vs karMono
     int FindShiftStereo(int center, int range, int step) const;       // orig vs kar, per channel
     int FindShiftMono(int center, int range, int step) const;         // origMono vs karMono
-    int FindShiftMonoN(int center, int range, int count, int step) const;  // over count samples
-    int FindShiftOvspStereo(int center, int range, int step) const;   // orig vs karOvsp
+    // Over count samples; `pump`, when given, is called now and then (see
+    // search::FindShift).
+    int FindShiftMonoN(int center, int range, int count, int step,
+                       const std::function<void()>& pump = {}) const;    int FindShiftOvspStereo(int center, int range, int step) const;   // orig vs karOvsp
     int FindShiftOvspMono(int center, int range, int step) const;     // origMono vs karMonoOvsp
 
     // Gain searches at a fixed shift: the factor g on the karaoke that minimises
@@ -283,7 +286,7 @@ public:
     int32_t karPcmBytes = 0;
     int32_t outPcmBytes = 0;
 
-    // How long one wait for the workers lasts before it is counted as expired
+    // How long one wait for the worker lasts before it is counted as expired
     // and waited again (10 s), and how many waits have expired so far.
     std::chrono::milliseconds spectralWaitSlice{10000};
     int64_t expiredSpectralWaits = 0;
@@ -291,7 +294,7 @@ public:
 private:
     void Release();
     // Streams orig[c][from ..] against kar[c] (n samples each) through
-    // workers 0 .. jobs - 1 and waits for them.
+    // streams 0 .. jobs - 1 and returns once they are done.
     void RunSpectral(int from, int n, double gain, const int32_t* const* karSrc, int jobs);
     search::MatchSet StereoSet(bool oversampled) const;
     search::MatchSet MonoSet(bool oversampled, int count) const;
@@ -300,7 +303,7 @@ private:
     SampleArray<double> ovspFraction_; // l / ovspFactor for l < ovspFactor
     BufferView view_;                  // what the parts see of the arrays above
     PreciseReader precise_;
-    SpectralMerge spectral_;           // its workers stop before the arrays go
+    SpectralMerge spectral_;           // its worker stops before the arrays go
     // The finishing stages in the order they run.
     std::array<FinishingStage*, 4> finishing_{&clean, &centerFocus, &lowPass, &highPass};
     std::array<BufferPart*, 6> parts_{&precise_, &spectral_, &clean, &centerFocus, &lowPass, &highPass};

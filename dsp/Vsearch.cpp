@@ -48,10 +48,10 @@ int TVocalFunc::FindShiftMono(int center, int range, int step) const
     return search::FindShift(MonoSet(false, blockLen), search::Cost::AbsSlope, center, range, step, view_.impl);
 }
 
-int TVocalFunc::FindShiftMonoN(int center, int range, int count, int step) const
+int TVocalFunc::FindShiftMonoN(int center, int range, int count, int step, const std::function<void()>& pump) const
 {
     if (blockLen <= 0) return center;
-    return search::FindShift(MonoSet(false, count), search::Cost::AbsSlope, center, range, step, view_.impl);
+    return search::FindShift(MonoSet(false, count), search::Cost::AbsSlope, center, range, step, view_.impl, pump);
 }
 
 int TVocalFunc::FindShiftOvspStereo(int center, int range, int step) const

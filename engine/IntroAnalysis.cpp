@@ -54,7 +54,8 @@ int FindOnsetOffset(PairReader& pair, RunContext& run, bool inverted)
     pair.ReadKaraoke(b, f->karPcm.get(), f->karaokeLen);
     f->UnpackInput();
     f->MakeMid();
-    const int s = f->FindShiftMonoN(f->blockLen / 4, f->blockLen / 4, f->blockLen / 5, 1);
+    // Half a block of candidates: the window handles its events meanwhile.
+    const int s = f->FindShiftMonoN(f->blockLen / 4, f->blockLen / 4, f->blockLen / 5, 1, [&run] { run.Pump(); });
     return int(std::clamp<int64_t>(s + b - a, INT32_MIN, INT32_MAX));
 }
 

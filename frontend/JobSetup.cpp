@@ -5,10 +5,16 @@
 #include "TempAudio.h"
 #include "Twave.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -39,55 +45,81 @@ std::string DamageText(const DecodeReport& r) {
     return out;
 }
 
-// Makes an accepted input readable at `rate` and `channels` (0: its own):
-// a checked 16-bit WAVE file of that layout is already open in `wave`;
-// anything else is decoded once into a temporary 16-bit WAVE file, which
-// leaves its folder as soon as it is open, so nothing remains of it whatever
-// happens to the run. `second`, when given, is opened on the same data too.
-// A file decoded only in part is warned about, and the warning kept in
-// `warnings` with the file's name. Shows the message and returns false on
-// failure.
-bool ReadableAs(const std::string& path, const WaveCheckResult& check, int rate, int channels, TWaveData& wave,
-                TWaveData* second, JobDialogs& d, std::vector<std::string>& warnings) {
-    if (wave.IsOpen() && (rate == 0 || (int(check.info.sampleRate) == rate && check.info.channels == channels))) {
-        if (!second || second->OpenRead(path) == 0) return true;
-        wave.Close();
-        d.ShowFileWarning({path, WaveCheckText::kCannotOpen, "", std::strerror(second->LastError())});
-        return false;
-    }
-    wave.Close();
-    if (rate == 0) {
-        rate = check.info.sampleRate;
-        channels = check.info.channels;
-    }
-    const std::string temp = TempAudio::NewPath();
-    if (temp.empty()) {
-        d.ShowFileWarning({path, WaveCheckText::kCannotOpen,
-                           "no temporary folder for its decoded samples in " + TempAudio::Folder(),
-                           std::strerror(errno)});
-        return false;
-    }
+// An input that is decoded before the run: into a temporary 16-bit WAVE
+// file at `rate` and `channels`, on a thread of its own.
+struct InputDecode {
+    std::string path, temp;
+    int rate = 0, channels = 0;
+    int result = kDecodeOk;
     std::string error;
     DecodeReport report;
-    const int decoded = DecodeToWave(path, temp, rate, channels, &error, [&d] { return d.Cancelled(); }, &report);
-    bool opened = decoded == kDecodeOk && wave.OpenRead(temp) == 0;
-    if (opened && second && second->OpenRead(temp) != 0) {
-        wave.Close();
-        opened = false;
+    std::atomic<double> share{0.0};
+};
+
+// Runs the decodes side by side, each on a thread of its own, while this
+// thread shows their progress and passes on the user's wish to stop about
+// every 25 ms (the window handles its events there). One that fails stops
+// the others. Returns once every thread has ended: true when the user
+// stopped them.
+bool DecodeSideBySide(const std::vector<InputDecode*>& decodes, JobDialogs& d) {
+    std::atomic<bool> stop{false};
+    std::mutex lock;
+    std::condition_variable ended;
+    size_t running = 0;
+    auto decode = [&](InputDecode& in) {
+        in.result = DecodeToWave(in.path, in.temp, in.rate, in.channels, &in.error, [&](double share) {
+            in.share.store(share, std::memory_order_relaxed);
+            return stop.load(std::memory_order_relaxed);
+        }, &in.report);
+        if (in.result != kDecodeOk) stop = true;
+    };
+    std::vector<std::thread> threads;
+    for (InputDecode* in : decodes) {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            ++running;
+        }
+        try {
+            threads.emplace_back([&, in] {
+                decode(*in);
+                std::lock_guard<std::mutex> guard(lock);
+                --running;
+                ended.notify_one();
+            });
+        } catch (const std::system_error&) {
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                --running;
+            }
+            decode(*in); // no thread to be had: here, then
+        }
     }
-    TempAudio::Remove(temp);
-    if (opened && report.Incomplete()) {
-        const std::string damage = DamageText(report);
-        warnings.push_back(QuotedFileName(path) + ": " + damage);
-        d.ShowFileWarning({path, "\n" + damage, "", ""});
+    bool userStopped = false;
+    for (;;) {
+        if (!userStopped && d.Cancelled()) {
+            userStopped = true;
+            stop = true;
+        }
+        {
+            std::unique_lock<std::mutex> guard(lock);
+            if (ended.wait_for(guard, std::chrono::milliseconds(25), [&] { return running == 0; })) break;
+        }
+        double share = 0;
+        for (const InputDecode* in : decodes) share += in->share.load(std::memory_order_relaxed);
+        d.ShowDecoding(share / double(decodes.size()));
     }
-    if (opened) return true;
-    if (decoded != kDecodeCancelled) {
-        if (decoded == kDecodeOk) error = "cannot read the decoded samples in " + TempAudio::Folder();
-        d.ShowFileWarning({path, WaveCheckText::kCannotOpen, error, ""});
-    }
-    return false;
+    for (std::thread& t : threads) t.join();
+    return userStopped;
 }
+
+// Removes the temporaries that are left when it goes.
+struct Temporaries {
+    std::vector<std::string*> paths;
+    ~Temporaries() {
+        for (std::string* p : paths)
+            if (!p->empty()) TempAudio::Remove(*p);
+    }
+};
 
 // Shows the text, if any, and closes both inputs; false for the caller to return.
 bool CloseInputs(TWaveData& orig, TWaveData& kar, JobDialogs& d, const std::string& text) {
@@ -120,21 +152,71 @@ bool PrepareInputs(JobRequest& r, TWaveData& orig, TWaveData& kar, JobDialogs& d
     }
 
     r.inputWarnings.clear();
-    if (!ReadableAs(r.original, co, 0, 0, orig, r.runMode == 1 ? &kar : nullptr, d, r.inputWarnings))
+    // The karaoke takes the original's rate and channel count. A 16-bit WAVE
+    // file of that layout is read as it is (the check left it open);
+    // anything else is decoded into a temporary first, both inputs at once.
+    const int rate = int(co.info.sampleRate), channels = co.info.channels;
+    InputDecode inputs[2];
+    for (InputDecode& in : inputs) {
+        in.path = &in == inputs ? r.original : r.karaoke;
+        in.rate = rate;
+        in.channels = channels;
+    }
+    std::vector<InputDecode*> decodes;
+    if (!orig.IsOpen()) decodes.push_back(&inputs[0]);
+    if (r.runMode == 0 && !(kar.IsOpen() && int(ck.info.sampleRate) == rate && ck.info.channels == channels)) {
+        kar.Close();
+        decodes.push_back(&inputs[1]);
+    }
+    Temporaries temporaries;
+    for (InputDecode* in : decodes) {
+        in->temp = TempAudio::NewPath();
+        if (in->temp.empty()) {
+            d.ShowFileWarning({in->path, WaveCheckText::kCannotOpen,
+                               "no temporary folder for its decoded samples in " + TempAudio::Folder(),
+                               std::strerror(errno)});
+            return CloseInputs(orig, kar, d, "");
+        }
+        temporaries.paths.push_back(&in->temp);
+    }
+    // A stop asked for while decoding ends the preparation, even when the
+    // decodes got to their end first.
+    if (!decodes.empty() && DecodeSideBySide(decodes, d)) return CloseInputs(orig, kar, d, "");
+    // In order, the original first: a decode stopped because the other
+    // failed says nothing, the failure does.
+    for (InputDecode* in : decodes) {
+        if (in->result == kDecodeCancelled) continue;
+        TWaveData& wave = in == &inputs[0] ? orig : kar;
+        bool opened = in->result == kDecodeOk && wave.OpenRead(in->temp) == 0;
+        // The same file as both inputs is read twice, each with its own position.
+        if (opened && r.runMode == 1 && kar.OpenRead(in->temp) != 0) {
+            wave.Close();
+            opened = false;
+        }
+        if (in->result == kDecodeOk && !opened) in->error = "cannot read the decoded samples in " + TempAudio::Folder();
+        TempAudio::Remove(in->temp);
+        in->temp.clear();
+        if (!opened) {
+            d.ShowFileWarning({in->path, WaveCheckText::kCannotOpen, in->error, ""});
+            return CloseInputs(orig, kar, d, "");
+        }
+        if (in->report.Incomplete()) {
+            const std::string damage = DamageText(in->report);
+            r.inputWarnings.push_back(QuotedFileName(in->path) + ": " + damage);
+            d.ShowFileWarning({in->path, "\n" + damage, "", ""});
+        }
+    }
+    if (r.runMode == 1 && !kar.IsOpen() && kar.OpenRead(r.original) != 0) {
+        d.ShowFileWarning({r.original, WaveCheckText::kCannotOpen, "", std::strerror(kar.LastError())});
         return CloseInputs(orig, kar, d, "");
+    }
     if (r.runMode == 0) {
-        // The karaoke takes the original's rate and channel count.
-        const int rate = int(orig.Format.nSamplesPerSec), channels = orig.Format.nChannels;
-        if (ck.info.sampleRate != rate)
+        if (int(ck.info.sampleRate) != rate)
             r.notes.push_back("karaoke resampled from " + std::to_string(ck.info.sampleRate) + " Hz to " +
                               std::to_string(rate) + " Hz");
         if (ck.info.channels != channels)
             r.notes.push_back("karaoke converted from " + ChannelWord(ck.info.channels) + " to " +
                               ChannelWord(channels));
-        if (!ReadableAs(r.karaoke, ck, rate, channels, kar, nullptr, d, r.inputWarnings)) {
-            r.notes.clear();
-            return CloseInputs(orig, kar, d, "");
-        }
         for (const std::string& note : r.notes) d.ShowNote(note);
         if (!r.notes.empty() && r.onChecked) {
             // The karaoke's label tells what it becomes.

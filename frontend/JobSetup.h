@@ -41,7 +41,12 @@ public:
     // Something the user should know that needs no answer, e.g. that the
     // karaoke is resampled. Nothing by default.
     virtual void ShowNote(const std::string& text) { (void)text; }
-    // Asked while an input is decoded: true stops the preparation.
+    // Called about every 25 ms while the inputs are decoded, with the share
+    // done (0 to 1), on the thread that prepares the job; the window shows it
+    // and handles the user's input there. Nothing by default.
+    virtual void ShowDecoding(double share) { (void)share; }
+    // Asked about every 25 ms while the inputs are decoded: true stops the
+    // preparation.
     virtual bool Cancelled() { return false; }
 };
 
@@ -60,9 +65,11 @@ struct JobRequest {
 };
 
 // The checks that concern the two inputs (names, formats), then opening
-// them: true with both open, or false after one message with both closed.
-// Each input is opened once: a 16-bit WAVE file of the wanted layout is read
-// where it is, anything else is decoded into a temporary first.
+// them: true with both open, or false after one message with both closed
+// (none when the user stopped the decoding). Each input is opened once: a
+// 16-bit WAVE file of the wanted layout is read where it is, anything else
+// is decoded into a temporary first, both inputs side by side on threads of
+// their own.
 bool PrepareInputs(JobRequest& request, TWaveData& original, TWaveData& karaoke, JobDialogs& dialogs,
                    bool needOutputName = true);
 

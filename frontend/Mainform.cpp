@@ -50,15 +50,19 @@ QString WarningText(const std::string& text) {
     return t;
 }
 
-// The window's message boxes, for the checks shared with the command line.
+// The window's message boxes, for the checks shared with the command line,
+// and the decoding's progress, which a Stop ends.
 class WindowDialogs : public JobDialogs {
 public:
-    explicit WindowDialogs(QWidget* w) : w_(w) {}
+    WindowDialogs(QWidget* w, std::function<void(double)> decoding) : w_(w), decoding_(std::move(decoding)) {}
     void ShowWarning(const std::string& text) override { UiDialogs::Current().Warning(w_, Q(text)); }
     bool Confirm(const std::string& text) override { return UiDialogs::Current().Confirm(w_, Q(text)); }
+    void ShowDecoding(double share) override { decoding_(share); }
+    bool Cancelled() override { return VocalMain.Cancel != 0; }
 
 private:
     QWidget* w_;
+    std::function<void(double)> decoding_;
 };
 
 QFrame* Bevel(QWidget* parent, QFrame::Shape shape, int x, int y, int w, int h) {
@@ -429,10 +433,21 @@ void TForm1::StartBtnClick() {
         label->setText(Tr(Q(r.label)));
         label->adjustSize();
     };
-    WindowDialogs dialogs(this);
+    WindowDialogs dialogs(this, [this](double share) { ShowDecoding(share); });
     ClearResult();
+    const QString caption = StartBtn->text();
+    VocalMain.Cancel = 0; // a Stop is for this job only
     const bool ready = PrepareJob(request, WaveOriginal, WaveKaraoke, WaveOutput, dialogs);
     if (request.output != typedOutput) Edit3->setText(Q(request.output));
+    if (Running && !ready) {
+        // The decoding ended without a run.
+        Running = 0;
+        StartBtn->setText(caption);
+        SetLocked(false);
+        SetStatusText("");
+        ProgBar1->setRange(0, 100);
+        ProgBar1->setValue(0);
+    }
     if (!ready) return;
     QStringList warnings;
     const uint16_t align = WaveOriginal.Format.nBlockAlign;
@@ -455,6 +470,19 @@ void TForm1::StartBtnClick() {
     warnings.removeAll(QString());
     runWarnings_ = warnings;
     ShowWarnings();
+}
+
+void TForm1::ShowDecoding(double share) {
+    constexpr int kSteps = 1000;
+    if (!Running) {
+        Running = 1;
+        StartBtn->setText(Tr(MainText::kStop));
+        SetLocked(true);
+        SetStatusText(S(MainText::kDecoding));
+        ProgBar1->setRange(0, kSteps);
+    }
+    ProgBar1->setValue(int(std::clamp(share, 0.0, 1.0) * kSteps));
+    ProcessMessages();
 }
 
 void TForm1::ShowResult(const RunReport& report, const QString& karaokeName) {

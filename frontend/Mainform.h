@@ -41,6 +41,8 @@ inline const QString kSaveFilter = QStringLiteral("WAVE文件\u3000\u3000 (*.wav
 // A dropped file of a kind the programs cannot read.
 inline const QString kNotAudio = QStringLiteral("请拖放音频文件：WAVE、FLAC、MP3、AAC/M4A、Ogg Vorbis、Opus 或 AIFF");
 inline const QString kConfirmStop = QStringLiteral("确定终止处理过程\u3000\u3000");
+// The status while the inputs are decoded before a run.
+inline const QString kDecoding = QStringLiteral("解码中…");
 inline const QString kConfirmClose = QStringLiteral("是否确定终止处理。\u3000");
 inline const QString kDebugOn = QStringLiteral("一个调试模式\u3000 ON");
 inline const QString kDebugOff = QStringLiteral("一个调试模式\u3000 OFF");
@@ -148,6 +150,9 @@ private:
     void SelectOriginal(const QString& path);
     void SetKaraokeByHand(const QString& path);
     void SetLocked(bool locked);
+    // The inputs' decoding before a run, `share` done: the window looks as
+    // during a run (Stop works) and handles the user's input.
+    void ShowDecoding(double share);
     QString OpenFileName();
     void ShowWarnings();
     // The picture of the run that just ended, read while its original is

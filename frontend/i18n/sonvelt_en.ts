@@ -60,6 +60,10 @@
         <translation>Please drop an audio file: WAVE, FLAC, MP3, AAC/M4A, Ogg Vorbis, Opus or AIFF.</translation>
     </message>
     <message>
+        <source>解码中…</source>
+        <translation>Decoding…</translation>
+    </message>
+    <message>
         <source>确定终止处理过程　　</source>
         <translation>Stop the processing?</translation>
     </message>

@@ -3,6 +3,7 @@
 // stream is cut, and agreement of the real-transform and complex paths.
 #include "FFT.h"
 #include "FreqSignals.h"
+#include "IsaLevels.h"
 
 #include <gtest/gtest.h>
 
@@ -111,6 +112,78 @@ TEST(ComplexFft, RejectsSizesThatAreNotPowersOfTwo)
     EXPECT_EQ(s.Configure(8192, 0, 1, FrameStream::WindowAngle::Double), 1);
     EXPECT_EQ(s.Configure(8192, 8, 3, FrameStream::WindowAngle::Double), 1);
     EXPECT_FALSE(s.Configured());
+}
+
+namespace {
+
+// An array of count floats from AllocateAligned holding v.
+SampleArray<float> Aligned(const std::vector<float>& v)
+{
+    SampleArray<float> a;
+    if (buffer_util::AllocateAligned(a, v.size())) std::copy(v.begin(), v.end(), a.get());
+    return a;
+}
+
+// The largest difference of two arrays, relative to the largest value of want.
+double RelativeDifference(const float* got, const float* want, size_t count)
+{
+    double largest = 0, worst = 0;
+    for (size_t j = 0; j < count; ++j) {
+        largest = std::max(largest, std::fabs(double(want[j])));
+        worst = std::max(worst, std::fabs(double(got[j]) - want[j]));
+    }
+    return worst / largest;
+}
+
+} // namespace
+
+TEST(PackedRealFft, AgreesWithTheRealPlansAndIsTheSameOnEveryInstructionSet)
+{
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> u(-3000.0f, 3000.0f);
+    // Sizes below and above one vector of pairs (16 points from each end).
+    for (int n : {4, 8, 32, 64, 128, 8192}) {
+        SCOPED_TRACE(n);
+        const size_t count = static_cast<size_t>(n);
+        CRealFFT plans;
+        CPackedRealFFT packed;
+        ASSERT_EQ(plans.Init(n), 0);
+        ASSERT_EQ(packed.Init(n), 0);
+        EXPECT_EQ(packed.size, n);
+        std::vector<float> x(count), edited(count + 2);
+        for (float& v : x) v = u(rng);
+        for (float& v : edited) v = u(rng) * 50.0f;
+        // The imaginary parts at 0 and n/2 do not count.
+        SampleArray<float> want = Aligned(std::vector<float>(count + 2)), wantBack = Aligned(x);
+        SampleArray<float> in = Aligned(x), scratch = Aligned(edited);
+        plans.Forward(in.get(), want.get());
+        plans.Inverse(scratch.get(), wantBack.get());
+
+        std::vector<float> firstForward, firstInverse;
+        ForEachIsa([&] {
+            SampleArray<float> spectrum = Aligned(std::vector<float>(count + 2, 9.0f)), half = Aligned(edited),
+                               back = Aligned(x);
+            packed.Forward(in.get(), spectrum.get());
+            packed.Inverse(half.get(), back.get());
+            EXPECT_LT(RelativeDifference(spectrum.get(), want.get(), count + 2), 1e-6 * std::log2(n));
+            EXPECT_EQ(spectrum[1], 0.0f);
+            EXPECT_EQ(spectrum[count + 1], 0.0f);
+            EXPECT_LT(RelativeDifference(back.get(), wantBack.get(), count), 1e-6 * std::log2(n));
+            EXPECT_EQ(std::vector<float>(half.get(), half.get() + count + 2), edited);  // left as it was
+            // Every level computes the same floats.
+            const std::vector<float> f(spectrum.get(), spectrum.get() + count + 2), b(back.get(), back.get() + count);
+            if (firstForward.empty()) {
+                firstForward = f;
+                firstInverse = b;
+            }
+            EXPECT_EQ(f, firstForward);
+            EXPECT_EQ(b, firstInverse);
+        });
+    }
+    CPackedRealFFT bad;
+    EXPECT_EQ(bad.Init(2), 1);
+    EXPECT_EQ(bad.Init(96), 1);
+    EXPECT_EQ(bad.size, 0);
 }
 
 // Each output sample t has received the frames at window positions r + hop k,

@@ -535,3 +535,18 @@ TEST(SearchKernels, MatchesThirtyTwoBitSumsWhileCostsFit)
         }
     }
 }
+
+// A wide search calls its pump after every kPumpCandidates candidates and
+// finds what it finds without one.
+TEST(SearchKernels, AWideSearchPumpsAndFindsTheSameShift)
+{
+    const int count = 200, range = 3 * search::kPumpCandidates;
+    const Arrays a = MakeData(Data::Music, count, count + 2 * range + 1, 7);
+    const MatchSet m = Bind(a, 1, count, 1);
+    for (Impl impl : {Impl::Fast, Impl::Reference}) {
+        int pumps = 0;
+        EXPECT_EQ(search::FindShift(m, Cost::AbsSlope, range, range, 1, impl, [&] { ++pumps; }),
+                  search::FindShift(m, Cost::AbsSlope, range, range, 1, impl));
+        EXPECT_EQ(pumps, (2 * range + 1) / search::kPumpCandidates);
+    }
+}

@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // and both channel conversions are reached.
     static const int kRates[] = {44100, 48000, 8000};
     const int rate = kRates[size % 3], channels = 1 + int(size / 3 % 2);
-    const auto tooLong = [&] {
+    const auto tooLong = [&](double) {
         std::error_code ec;
         return std::filesystem::file_size(outPath, ec) > kMaxOutputBytes;
     };

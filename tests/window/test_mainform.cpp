@@ -31,6 +31,7 @@
 #include <QUrl>
 #include <QToolButton>
 
+#include <ctime>
 #include <deque>
 
 using namespace testutil;
@@ -676,6 +677,96 @@ TEST_F(Window, AMonoRunLeavesTheSavedChannelHandlingAndCentreFocusAsSet) {
     ASSERT_TRUE(saved.Load(ini));
     EXPECT_EQ(saved.Get(kIniSection, "ProcMode").value_or("<missing>"), "2");
     EXPECT_EQ(saved.Get(kIniSection, "CntrFlg").value_or("<missing>"), "1");
+}
+
+namespace {
+
+// The GUI thread's own processor time: what it spent between two timer
+// ticks, whatever else the machine was doing.
+double ThreadSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+}
+
+// A compressed pair as people hold it: an MP3 original and an AAC karaoke.
+void MakeCompressedPair(const TempDir& dir, size_t frames) {
+    const auto accomp = Accompaniment(frames, 2, 31);
+    ASSERT_EQ(EncodeFixture(dir / "song.mp3", "mp3", "libmp3lame", 44100, 2, Mix(accomp, Voice(frames, 2, 44100)),
+                            192000), "");
+    ASSERT_EQ(EncodeFixture(dir / "song karaoke.m4a", "ipod", "aac", 44100, 2, accomp, 192000), "");
+}
+
+} // namespace
+
+// Decoding runs beside the window's event loop, and every step of the run
+// hands the loop its turn: a 10 ms timer keeps ticking with at most 100 ms
+// of the GUI thread's time between ticks, and the status says what happens.
+TEST_F(Window, TheWindowKeepsHandlingEventsWhileACompressedPairIsDecodedAndProcessed) {
+    CommitOptions(ProcessingOptions{}, options); // the automatic analysis with every pass
+    MakeCompressedPair(dir, 40 * 44100);
+    Type(form->Edit1, P("song.mp3"));
+    Type(form->Edit2, P("song karaoke.m4a"));
+    Type(form->Edit3, P("voice.wav"));
+    std::vector<double> ticks;
+    QStringList statuses, atTick; // the status at each tick, to tell where a gap ended
+    auto tick = [&](const QString& status) {
+        ticks.push_back(ThreadSeconds());
+        atTick << status;
+        if (statuses.isEmpty() || statuses.last() != status) statuses << status;
+    };
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { tick(form->InfoLabel->text()); });
+    timer.start(10);
+    tick("(Start)");
+    form->StartBtnClick();
+    tick("(after the run)");
+    timer.stop();
+    ASSERT_TRUE(dialogs.warnings.isEmpty()) << dialogs.warnings.join(" ").toStdString();
+    EXPECT_EQ(ReadSamples(dir / "voice.wav").size(), size_t(2 * 40 * 44100));
+    size_t longest = 1;
+    for (size_t i = 1; i < ticks.size(); ++i)
+        if (ticks[i] - ticks[i - 1] > ticks[longest] - ticks[longest - 1]) longest = i;
+    EXPECT_LT(ticks[longest] - ticks[longest - 1], 0.1)
+        << "from '" << atTick[int(longest - 1)].toStdString() << "' to '" << atTick[int(longest)].toStdString()
+        << "', " << ticks.size() << " ticks";
+    EXPECT_GT(ticks.size(), 10u);
+    EXPECT_TRUE(statuses.contains("解码中…")) << statuses.join(" | ").toStdString();
+    EXPECT_EQ(form->InfoLabel->text(), "");
+}
+
+// Stop while the inputs are decoded: asked as during a run, and Yes ends the
+// preparation without a message, an output or a run; the window is ready again.
+TEST_F(Window, StopDuringDecodingEndsThePreparation) {
+    MakeCompressedPair(dir, 60 * 44100);
+    Type(form->Edit1, P("song.mp3"));
+    Type(form->Edit2, P("song karaoke.m4a"));
+    Type(form->Edit3, P("voice.wav"));
+    dialogs.answers = {true};
+    QString captionDuringDecoding;
+    int progressDuringDecoding = -1;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (form->Running && dialogs.questions.isEmpty() && form->InfoLabel->text() == "解码中…") {
+            captionDuringDecoding = form->StartBtn->text();
+            progressDuringDecoding = form->ProgBar1->value();
+            form->StartBtnClick(); // asks, and Yes stops
+        }
+    });
+    timer.start(0);
+    form->StartBtnClick();
+    timer.stop();
+    EXPECT_EQ(dialogs.questions, QStringList{"确定终止处理过程\u3000\u3000"});
+    EXPECT_EQ(captionDuringDecoding, "终止处理");
+    EXPECT_GE(progressDuringDecoding, 0);
+    EXPECT_TRUE(dialogs.warnings.isEmpty()) << dialogs.warnings.join(" ").toStdString();
+    EXPECT_FALSE(std::filesystem::exists(dir / "voice.wav"));
+    EXPECT_FALSE(form->Running);
+    EXPECT_EQ(form->StartBtn->text(), "开始生成");
+    EXPECT_TRUE(form->Edit1->isEnabled() && form->SetBitBtn->isEnabled());
+    EXPECT_EQ(form->InfoLabel->text(), "");
+    EXPECT_EQ(form->ProgBar1->value(), 0);
+    EXPECT_FALSE(form->WaveOriginal.IsOpen() || form->WaveKaraoke.IsOpen() || form->WaveOutput.IsOpen());
 }
 
 TEST_F(Window, ThePictureOfARunOpensBesideItsLineAndAClickPlaysTheVoiceFromThere) {

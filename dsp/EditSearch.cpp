@@ -19,12 +19,13 @@ double Normalised(double corr, double stretchEnergy, const std::vector<double>& 
 // Best and runner-up over positions 0 .. last of score(p), in two sweeps
 // (no array of every position's score).
 template <typename Score>
-Match Pick(int64_t last, int count, Score&& score)
+Match Pick(int64_t first, int64_t last, int count, Score&& score)
 {
     Match m;
-    if (last < 0) return m;
+    first = std::max<int64_t>(first, 0);
+    if (last < first) return m;
     m.score = -2;
-    for (int64_t p = 0; p <= last; ++p) {
+    for (int64_t p = first; p <= last; ++p) {
         const double s = score(p);
         if (s > m.score) {
             m.score = s;
@@ -32,7 +33,7 @@ Match Pick(int64_t last, int count, Score&& score)
         }
     }
     const int64_t away = std::max(1, count / 2);
-    for (int64_t p = 0; p <= last; ++p)
+    for (int64_t p = first; p <= last; ++p)
         if (std::llabs(p - m.position) >= away) m.runnerUp = std::max(m.runnerUp, score(p));
     return m;
 }
@@ -98,7 +99,7 @@ int Locator::Setup(const std::vector<float>& karaoke, int maxStretch)
     return 0;
 }
 
-Match Locator::Find(const float* stretch, int count)
+Match Locator::Find(const float* stretch, int count, int64_t from, int64_t to)
 {
     if (size_ == 0 || count < 1 || count > maxStretch_ || count > karaokeLen_) return {};
     // The correlation at p is the convolution of the karaoke with the
@@ -118,18 +119,19 @@ Match Locator::Find(const float* stretch, int count)
     }
     fft_.Inverse(spectrum_.get(), work_.get());
     const double scale = 1.0 / size_;
-    return Pick(karaokeLen_ - count, count, [&](int64_t p) {
+    return Pick(from, std::min(to, karaokeLen_ - count), count, [&](int64_t p) {
         return Normalised(double(work_[p + count - 1]) * scale, energy, energyPrefix_, p, count);
     });
 }
 
-Match Locator::FindReference(const std::vector<float>& karaoke, const float* stretch, int count)
+Match Locator::FindReference(const std::vector<float>& karaoke, const float* stretch, int count, int64_t from,
+                             int64_t to)
 {
     if (count < 1 || count > int64_t(karaoke.size())) return {};
     const std::vector<double> prefix = Prefix(karaoke);
     double energy = 0;
     for (int j = 0; j < count; ++j) energy += double(stretch[j]) * stretch[j];
-    return Pick(int64_t(karaoke.size()) - count, count, [&](int64_t p) {
+    return Pick(from, std::min(to, int64_t(karaoke.size()) - count), count, [&](int64_t p) {
         double c = 0;
         for (int j = 0; j < count; ++j) c += double(stretch[j]) * karaoke[size_t(p + j)];
         return Normalised(c, energy, prefix, p, count);

@@ -49,12 +49,14 @@ public:
     // maxStretch: the longest stretch Find will be given.
     int Setup(const std::vector<float>& karaoke, int maxStretch);
     // The best place of stretch[0 .. count) (count <= maxStretch) with the
-    // stretch wholly inside the karaoke.
-    Match Find(const float* stretch, int count);
+    // stretch wholly inside the karaoke, among the places from `from` to `to`
+    // (both included; by default all of them); the runner-up among the same.
+    Match Find(const float* stretch, int count, int64_t from = 0, int64_t to = INT64_MAX);
 
     // The same by direct sums over every position (for tests and as the
     // twin of Find).
-    static Match FindReference(const std::vector<float>& karaoke, const float* stretch, int count);
+    static Match FindReference(const std::vector<float>& karaoke, const float* stretch, int count, int64_t from = 0,
+                               int64_t to = INT64_MAX);
 
 private:
     std::vector<double> energyPrefix_; // prefix sums of the karaoke's squares

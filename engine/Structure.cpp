@@ -21,6 +21,11 @@ constexpr int kMinRunBlocks = 5;
 // A place found for a stretch counts when its correlation is at least this
 // and this much above the best elsewhere (a bar that repeats has several).
 constexpr double kMinScore = 0.5, kMinLead = 1.3;
+// How far from the fitted position a stretch that sounds alike in several
+// places is looked for again (seconds), and how closely it must match there:
+// a section repeated note for note matches as well as the same place does,
+// one merely alike (the same chords) does not.
+constexpr double kNearSeconds = 8, kMinNearScore = 0.7;
 // Places closer than this (frames) are the same place.
 constexpr double kSamePlaceFrames = 32;
 // A block is explained where the best place removes at least this share of
@@ -526,6 +531,15 @@ StructureFinding FindStructure(const AnalysisInputs& in, bool inverted, double g
                 m = locator.Find(o.data() + at, count);
             }
             const double centre = (kDecimation - 1) / 2.0;
+            if (m.position >= 0 && m.score >= kMinScore && m.score < kMinLead * m.runnerUp) {
+                // The stretch sounds alike in several places (a section the
+                // song repeats note for note): the one near the fitted
+                // position, if it stands out there.
+                const int64_t near = std::llround((main.At(int64_t(double(at) * kDecimation + centre)) - centre) / kDecimation);
+                const int64_t reach = int64_t(kNearSeconds * rate / kDecimation);
+                const editsearch::Match local = locator.Find(o.data() + at, count, near - reach, near + reach);
+                if (local.position >= 0 && local.score >= kMinNearScore && local.score >= kMinLead * local.runnerUp) m = local;
+            }
             const double t = double(at) * kDecimation + centre, p = double(m.position) * kDecimation + centre;
             const double delta = p - main.At(int64_t(t));
             const bool clear = m.position >= 0 && m.score >= kMinScore && m.score >= kMinLead * m.runnerUp;

@@ -44,6 +44,30 @@ TEST(EditSearch, FindsAStretchUnderTheVoiceAsTheDirectSumsDo)
     EXPECT_LT(fast.runnerUp, 0.2);
 }
 
+TEST(EditSearch, ASectionRepeatedNoteForNoteIsFoundNearWhereItIsAsked)
+{
+    // The same section at 3000 and at 15000: alike everywhere, clear near one.
+    std::vector<float> karaoke = Mix(1, 20000);
+    std::copy(karaoke.begin() + 3000, karaoke.begin() + 4500, karaoke.begin() + 15000);
+    const std::vector<float> stretch(karaoke.begin() + 3000, karaoke.begin() + 4500);
+    Locator loc;
+    ASSERT_EQ(loc.Setup(karaoke, 2000), 0);
+    const Match whole = loc.Find(stretch.data(), int(stretch.size()));
+    EXPECT_NEAR(whole.runnerUp, whole.score, 1e-3);
+    for (int64_t near : {3000, 15000}) {
+        SCOPED_TRACE(near);
+        const Match fast = loc.Find(stretch.data(), int(stretch.size()), near - 2000, near + 2000);
+        const Match plain = Locator::FindReference(karaoke, stretch.data(), int(stretch.size()), near - 2000, near + 2000);
+        EXPECT_EQ(fast.position, near);
+        EXPECT_EQ(plain.position, near);
+        EXPECT_NEAR(fast.score, plain.score, 1e-4);
+        EXPECT_NEAR(fast.runnerUp, plain.runnerUp, 1e-4);
+        EXPECT_LT(fast.runnerUp, 0.2);
+    }
+    // A range past the karaoke's end holds no place.
+    EXPECT_EQ(loc.Find(stretch.data(), int(stretch.size()), 19000, 30000).position, -1);
+}
+
 TEST(EditSearch, AStretchTheKaraokeLacksHasNoClearPlace)
 {
     const std::vector<float> karaoke = Mix(1, 20000), other = Mix(3, 1500);

@@ -727,7 +727,15 @@ TEST_F(Window, TheWindowKeepsHandlingEventsWhileACompressedPairIsDecodedAndProce
     size_t longest = 1;
     for (size_t i = 1; i < ticks.size(); ++i)
         if (ticks[i] - ticks[i - 1] > ticks[longest] - ticks[longest - 1]) longest = i;
-    EXPECT_LT(ticks[longest] - ticks[longest - 1], 0.1)
+    // 100 ms of a plain build's time; the sanitizers' instrumentation makes
+    // the same work take two to three times as long (a step that never
+    // hands the loop its turn takes far longer: the onset search took 0.85 s).
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    constexpr double kLongestGap = 0.3;
+#else
+    constexpr double kLongestGap = 0.1;
+#endif
+    EXPECT_LT(ticks[longest] - ticks[longest - 1], kLongestGap)
         << "from '" << atTick[int(longest - 1)].toStdString() << "' to '" << atTick[int(longest)].toStdString()
         << "', " << ticks.size() << " ticks";
     EXPECT_GT(ticks.size(), 10u);

@@ -32,7 +32,7 @@ inline constexpr const char* kAudioFilter =
 // cause)".
 struct FileMessage {
     std::string path;   // as given
-    std::string text;   // one of the system's texts, as defined (leading line feed, padding)
+    std::string text;   // one of the system's message texts, kept exactly (its leading line feed and padding)
     std::string detail; // what was found, in English; may be empty
     std::string cause;  // the system's reason ("No such file or directory"), for the command line; may be empty
     std::string WindowText() const;

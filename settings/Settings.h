@@ -18,7 +18,7 @@ struct OptionKey {
     int32_t ProcessingOptions::*field; // null for the text option
 };
 
-// The persisted keys (the defined 22, then AlignFlg and CleanMode), in the order they are read and written.
+// The persisted keys (the 22 of the classic options, then AlignFlg and CleanMode), in the order they are read and written.
 const std::vector<OptionKey>& OptionKeys();
 // The key of that name (any letter case), or null.
 const OptionKey* FindOptionKey(const std::string& name);

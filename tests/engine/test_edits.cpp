@@ -56,20 +56,9 @@ Result Extract(const Edited& e, TempDir& dir)
     WriteFile(dir / "kar.wav", Wave16(2, kRate, karaoke));
     CommittedOptions options;
     CommitOptions(ProcessingOptions{}, options);
-    TWaveData original, kar, output;
-    EXPECT_EQ(original.OpenRead(dir / "song.wav"), 0);
-    EXPECT_EQ(kar.OpenRead(dir / "kar.wav"), 0);
-    output.Format = original.Format;
-    EXPECT_EQ(output.CreateWrite(dir / "voice.wav"), 0);
     RecordingHost host;
     TVocalMain engine;
-    engine.Attach(&host, &options, &original, &kar, &output);
-    engine.Run(0);
-    r.report = engine.LastReport();
-    original.Close();
-    kar.Close();
-    output.Close();
-    r.voice = ReadSamples(dir / "voice.wav");
+    r.voice = RunOnFiles(engine, host, options, dir.path().string(), &r.report);
     return r;
 }
 

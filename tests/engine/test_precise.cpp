@@ -2,7 +2,7 @@
 // at any time: a fractional offset, a slow drift, gain 0.85 and channels that
 // differ. Each row must give a voice that lines up with the original (lag 0,
 // the original's length) and reaches its minimum SDR against the true voice.
-// With precise alignment off the defined methods are pinned as well: the
+// With precise alignment off the classic methods are pinned as well: the
 // waveform merge's rows (integer arithmetic throughout) by a checksum of the
 // output, the frequency merge's rows (single-precision transforms, whose last
 // bits depend on the code the FFT library picks for the CPU) by a stored

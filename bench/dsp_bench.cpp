@@ -5,6 +5,7 @@
 //
 //   build/<dir>/bench/bench_dsp [--benchmark_filter=...]
 #include "FirUnit.h"
+#include "FracDelay.h"
 #include "SampleMath.h"
 #include "Vfunc.h"
 
@@ -172,6 +173,29 @@ void BM_HighPass1001(benchmark::State& state)
     }
     state.SetItemsProcessed(state.iterations() * 2 * kRate);
 }
+// Reading 8,192 samples along a fitted position (a tiny drift, so the phase
+// holds for hundreds of samples), as the aligned read of each block does.
+void BM_ReadAlong(benchmark::State& state)
+{
+    bool reference = false;
+    if (!SelectKernels(state, reference)) return;
+    std::mt19937 rng(3);
+    std::normal_distribution<float> noise(0.0f, 0.1f);
+    std::vector<float> a(kRate);
+    for (float& v : a) v = noise(rng);
+    std::vector<float> out(8192);
+    const double step = 1.0 + 2e-6;
+    for (auto _ : state) {
+        if (reference)
+            fracdelay::ReadAlongReference(a.data(), int64_t(a.size()), 1000.25, step, int(out.size()), out.data());
+        else
+            fracdelay::ReadAlong(a.data(), int64_t(a.size()), 1000.25, step, int(out.size()), out.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(state.iterations() * int64_t(out.size()));
+}
+BENCHMARK(BM_ReadAlong)->Apply(KernelArgs)->Unit(benchmark::kMicrosecond);
+
 BENCHMARK(BM_HighPass1001)->Apply(KernelArgs)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -124,6 +124,35 @@ SONVELT_ALWAYS_INLINE void Dot64Run(const float* row, const float* x, float* out
     std::memcpy(out, &sum, sizeof sum);
 }
 
+// Whether outputs i .. i + kRun - 1 all read with one phase at consecutive
+// samples, told from the run's two ends alone. Split rounds a position p to
+// the grid point g = floor(p * kPhases + 0.5), exactly (the subtraction of
+// the whole sample and the scaling by a power of two lose nothing). The
+// computed positions pos0 + step * k stray from the straight line through
+// them by far less than `slack` grid steps, and along a straight line the
+// distance to the point moving by kPhases per output changes linearly: if it
+// lies within [-0.5 + slack, 0.5 - slack) at both ends, every output between
+// rounds to that moving point, as Split on each would find.
+SONVELT_ALWAYS_INLINE bool OnePhase(double pos0, double step, int i, double slack, int64_t& whole, int& phase)
+{
+    const double first = pos0 + step * i;
+    const double last = pos0 + step * (i + kRun - 1);
+    SplitInline(first, whole, phase);
+    const double g = double(whole) * kPhases + phase;
+    const double d0 = first * kPhases - g;
+    const double d1 = last * kPhases - (g + double(kRun - 1) * kPhases);
+    return d0 >= slack - 0.5 && d0 < 0.5 - slack && d1 >= slack - 0.5 && d1 < 0.5 - slack;
+}
+
+// The slack OnePhase allows for positions up to `reach` from zero: many
+// times the rounding of pos0 + step * k and of the scaling, still a tiny
+// share of a grid step for any song. Positions beyond 2^40 samples are never
+// taken together.
+SONVELT_ALWAYS_INLINE double Slack(double reach)
+{
+    return reach < 0x1p40 ? reach * kPhases * 0x1p-48 : 1.0;
+}
+
 // Outputs are taken kRun at a time: where all of them read with one phase at
 // consecutive samples (a position that moves by one sample per output, as
 // between recordings without drift, keeps its phase for thousands of
@@ -133,23 +162,22 @@ SONVELT_ALWAYS_INLINE void ReadAlongKernelBody(const float* a, int64_t len, doub
                                          float* out, const float* table)
 {
     alignas(64) float edge[kTaps];
-    int64_t wholes[kRun];
-    int phases[kRun];
+    const double slack = Slack(std::fabs(pos0) + std::fabs(step) * (double(count) + kRun) + 2.0);
     int i = 0;
     for (; i + kRun <= count; i += kRun) {
-        bool together = true;
-        for (int t = 0; t < kRun; ++t) {
-            SplitInline(pos0 + step * (i + t), wholes[t], phases[t]);
-            together = together && phases[t] == phases[0] && wholes[t] == wholes[0] + t;
+        int64_t whole;
+        int phase;
+        if (OnePhase(pos0, step, i, slack, whole, phase)) {
+            const int64_t first = whole - kBefore;
+            if (first >= 0 && first + kTaps + kRun - 1 <= len) {
+                Dot64Run(table + size_t(phase) * kTaps, a + first, out + i);
+                continue;
+            }
         }
-        const int64_t first = wholes[0] - kBefore;
-        if (together && first >= 0 && first + kTaps + kRun - 1 <= len) {
-            Dot64Run(table + size_t(phases[0]) * kTaps, a + first, out + i);
-            continue;
-        }
         for (int t = 0; t < kRun; ++t) {
-            const float* x = Window64(a, len, wholes[t] - kBefore, edge);
-            out[i + t] = Dot64(table + size_t(phases[t]) * kTaps, x);
+            SplitInline(pos0 + step * (i + t), whole, phase);
+            const float* x = Window64(a, len, whole - kBefore, edge);
+            out[i + t] = Dot64(table + size_t(phase) * kTaps, x);
         }
     }
     for (; i < count; ++i) {
@@ -233,6 +261,18 @@ void ReadAlong(const float* a, int64_t len, double pos0, double step, int count,
 {
     if (count <= 0) return;
     ReadAlongKernel(a, len, pos0, step, count, out, Shared().rows.data());
+}
+
+void ReadAlongOneByOne(const float* a, int64_t len, double pos0, double step, int count, float* out)
+{
+    alignas(64) float edge[kTaps];
+    const float* table = Shared().rows.data();
+    for (int i = 0; i < count; ++i) {
+        int64_t whole;
+        int phase;
+        SplitInline(pos0 + step * i, whole, phase);
+        out[i] = Dot64(table + size_t(phase) * kTaps, Window64(a, len, whole - kBefore, edge));
+    }
 }
 
 void ReadAlongReference(const float* a, int64_t len, double pos0, double step, int count, float* out)

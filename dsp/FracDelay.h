@@ -34,6 +34,10 @@ void Split(double position, int64_t& whole, int& phase);
 // out[i] = x(pos0 + step * i) for i < count, where x is the signal of the
 // samples a[0 .. len) and zero outside them. Any pos0 and step.
 void ReadAlong(const float* a, int64_t len, double pos0, double step, int count, float* out);
+// The same sums as ReadAlong, each output split and summed on its own: what
+// ReadAlong, which takes runs of outputs at one phase together, must equal
+// bit for bit.
+void ReadAlongOneByOne(const float* a, int64_t len, double pos0, double step, int count, float* out);
 // The same with plain loops in double precision, each tap computed from the
 // exact fractional position (no table): the reference ReadAlong is held to.
 void ReadAlongReference(const float* a, int64_t len, double pos0, double step, int count, float* out);

@@ -110,6 +110,44 @@ TEST(FracDelay, FastKernelsMatchTheReferenceOnEveryInstructionSet)
     });
 }
 
+// Runs of outputs read together where one phase holds must give what each
+// output split on its own gives, bit for bit: positions far into a long song,
+// before its start, drifting so slowly that the phase changes once in
+// thousands of outputs, sitting a hair from a rounding boundary between two
+// phases, and moving backwards.
+TEST(FracDelay, RunsReadTogetherEqualEachOutputReadAlone)
+{
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    const int64_t len = 200000;
+    std::vector<float> x(static_cast<size_t>(len));
+    for (float& v : x) v = u(rng);
+    const double half = 0.5 / fracdelay::kPhases;
+    struct Case {
+        double pos0, step;
+    } cases[] = {{1000.0, 1.0},
+                 {1000.0 + half, 1.0},
+                 {1000.0 + half - 1e-12, 1.0},
+                 {1000.0 + half, 1.0 + 1e-13},
+                 {1000.0 + half, 1.0 - 1e-13},
+                 {-5000.25, 1.0 + 2e-7},
+                 {150000.3, 1.0 - 3e-6},
+                 {199000.0 + half, 1.0 + 1e-9},
+                 {12345.678, 1.0 + 1.0 / (3.0 * fracdelay::kPhases)},
+                 {150000.0 + half, -1.0},
+                 {90000.1, 0.5}};
+    ForEachIsa([&] {
+        for (const Case& c : cases) {
+            const int count = 8000;
+            std::vector<float> fast(static_cast<size_t>(count)), alone(static_cast<size_t>(count));
+            fracdelay::ReadAlong(x.data(), len, c.pos0, c.step, count, fast.data());
+            fracdelay::ReadAlongOneByOne(x.data(), len, c.pos0, c.step, count, alone.data());
+            for (int i = 0; i < count; ++i)
+                ASSERT_EQ(fast[size_t(i)], alone[size_t(i)]) << c.pos0 << " step " << c.step << " at " << i;
+        }
+    });
+}
+
 TEST(FracDelay, SlopeOfTheSignalThroughItsSamples)
 {
     const Tones tones(4, 0.4);

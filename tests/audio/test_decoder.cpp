@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
@@ -100,6 +102,22 @@ TEST(Decoder, SamplesAreRoundedToSixteenBitsAndClipped) {
                                                    -1.5f / 32768, 100.25f / 32768}));
     ASSERT_EQ(DecodeToWave(dir / "f32.wav", Fresh(dir / "of.wav"), 8000, 1), kDecodeOk);
     EXPECT_EQ(ReadWave16(dir / "of.wav"), (std::vector<int16_t>{32767, -32768, 32767, -32768, 0, 2, -2, 100}));
+
+    // Stereo float frames long enough for the vectorised loops: halves round
+    // to even, everything else to the nearest step, on both channels.
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> step(-40000, 40000);
+    std::vector<float> many(2002);
+    std::vector<int16_t> want;
+    for (size_t i = 0; i < many.size(); ++i) {
+        const double v = (step(rng) + (i % 3 == 0 ? 0.5 : i % 3 == 1 ? 0.25 : -0.75)) / 32768.0;
+        many[i] = float(v);
+        const double scaled = std::clamp(double(many[i]), -1.0, 1.0) * 32768.0;
+        want.push_back(int16_t(std::min(std::nearbyint(scaled), 32767.0)));
+    }
+    WriteFile(dir / "many.wav", FloatWave(2, 8000, many));
+    ASSERT_EQ(DecodeToWave(dir / "many.wav", Fresh(dir / "om.wav"), 8000, 2), kDecodeOk);
+    EXPECT_EQ(ReadWave16(dir / "om.wav"), want);
 }
 
 // NaN is silence and an infinity full scale, sample for sample: also through

@@ -261,6 +261,45 @@ SONVELT_MULTI_ISA(uint64_t, GainCostFast,
                    double g, uint64_t best),
                   (o0, k0, o1, k1, n, stride, g, best))
 
+// The same sums over samples already converted to double (contiguous): the
+// same terms in the same chunks, so the same costs and the same early stops,
+// without the conversions each gain would repeat.
+SONVELT_ALWAYS_INLINE double GainChunkDouble(const double* o, const double* k, int a, int b, double g)
+{
+    double lanes[kGainLanes] = {};
+    auto term = [g](double ov, double kv) {
+        const double t = std::trunc(std::fabs(ov - kv * g));
+        return t < kTermCap ? t : kTermCap;
+    };
+    int i = a;
+    for (; i + kGainLanes <= b; i += kGainLanes) {
+        for (int l = 0; l < kGainLanes; ++l) lanes[l] += term(o[i + l], k[i + l]);
+    }
+    double s = 0.0;
+    for (; i < b; ++i) s += term(o[i], k[i]);
+    for (int l = 0; l < kGainLanes; ++l) s += lanes[l];
+    return s;
+}
+
+SONVELT_ALWAYS_INLINE uint64_t GainCostDoubleBody(const double* o0, const double* k0, const double* o1,
+                                                  const double* k1, int n, double g, uint64_t best)
+{
+    uint64_t sum = 0;
+    for (int a = 0; a < n; a += kGainChunk) {
+        const int b = std::min(n, a + kGainChunk);
+        double s = GainChunkDouble(o0, k0, a, b, g);
+        if (o1) s += GainChunkDouble(o1, k1, a, b, g);
+        sum += static_cast<uint64_t>(s);
+        if (sum > best) return sum;
+    }
+    return sum;
+}
+
+SONVELT_MULTI_ISA(uint64_t, GainCostDouble,
+                  (const double* o0, const double* k0, const double* o1, const double* k1, int n, double g,
+                   uint64_t best),
+                  (o0, k0, o1, k1, n, g, best))
+
 } // namespace
 
 uint64_t ShiftCost(const MatchSet& m, Cost cost, int pos, uint64_t best, Impl impl)
@@ -345,13 +384,31 @@ double FindGain(const MatchSet& m, int pos, double center, Impl impl, ForEach fo
     if (!Fits(m, pos)) return center;
     uint64_t best = kNoCost;
     double result = center;
-    forEach([&](double g) {
-        const uint64_t sum = GainCost(m, pos, g, best, impl);
+    auto take = [&](uint64_t sum, double g) {
         if (sum < best) {
             best = sum;
             result = g;
         }
-    });
+    };
+    if (impl == Impl::Reference || !m.scratch || m.count <= 0) {
+        forEach([&](double g) { take(GainCost(m, pos, g, best, impl), g); });
+        return result;
+    }
+    // Every gain reads the same samples: converted to double once.
+    const int n = m.count;
+    double* d[2][2] = {{m.scratch, m.scratch + n}, {nullptr, nullptr}};
+    if (m.pairs > 1) {
+        d[1][0] = m.scratch + 2 * static_cast<int64_t>(n);
+        d[1][1] = m.scratch + 3 * static_cast<int64_t>(n);
+    }
+    for (int c = 0; c < m.pairs; ++c) {
+        const int32_t* k = m.kar[c] + pos;
+        for (int i = 0; i < n; ++i) {
+            d[c][0][i] = static_cast<double>(m.orig[c][i]);
+            d[c][1][i] = static_cast<double>(k[static_cast<int64_t>(m.stride) * i]);
+        }
+    }
+    forEach([&](double g) { take(GainCostDouble(d[0][0], d[0][1], d[1][0], d[1][1], n, g, best), g); });
     return result;
 }
 

@@ -29,6 +29,7 @@ struct MatchSet {
     int count = 0;          // samples compared
     int stride = 1;         // karaoke index step per sample
     int64_t karLen = 0;     // readable entries of each karaoke array
+    double* scratch = nullptr; // room for 2 * pairs * count doubles, or null
 };
 
 enum class Cost {

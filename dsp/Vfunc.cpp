@@ -58,6 +58,7 @@ void TVocalFunc::Release()
     karMono.reset();
     karMonoOvsp.reset();
     filterScratch.reset();
+    gainScratch.reset();
     ovspFraction_.reset();
     blockLen = karaokeLen = 0;
     origPcmBytes = karPcmBytes = outPcmBytes = 0;
@@ -96,7 +97,8 @@ int TVocalFunc::Setup(int channelCount, int rate, double blockSeconds, int facto
                                   + 3u * static_cast<uint64_t>(oversampled)      // karOvsp, karMonoOvsp
                                   + 2u * static_cast<uint64_t>(block)            // origMono, filterScratch
                                   + static_cast<uint64_t>(karaoke);              // karMono
-    const uint64_t totalBytes = int32Entries * 4u + static_cast<uint64_t>(pcmKaraokeBytes) +
+    const uint64_t totalBytes = int32Entries * 4u + 4u * static_cast<uint64_t>(block) * sizeof(double) + // gainScratch
+                                static_cast<uint64_t>(pcmKaraokeBytes) +
                                 2u * static_cast<uint64_t>(block * channelCount * 2) +
                                 static_cast<uint64_t>(factor) * sizeof(double);
     if (totalBytes > PhysicalMemory()) return 1;
@@ -115,6 +117,7 @@ int TVocalFunc::Setup(int channelCount, int rate, double blockSeconds, int facto
     ok = ok && Allocate(karMono, karaoke);
     ok = ok && Allocate(karMonoOvsp, oversampled);
     ok = ok && Allocate(filterScratch, block);
+    ok = ok && Allocate(gainScratch, 4 * block);
     ok = ok && Allocate(ovspFraction_, factor);
     if (!ok) {
         Release();

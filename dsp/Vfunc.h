@@ -280,6 +280,7 @@ public:
     SampleArray<int16_t> outPcm;
     SampleArray<int32_t> out[2];
     SampleArray<int32_t> filterScratch;
+    SampleArray<double> gainScratch; // 4 * blockLen: the gain searches' samples as doubles
     int32_t blockLen = 0;      // frames per block (and per channel array)
     int32_t karaokeLen = 0;    // frames per karaoke block
     int32_t origPcmBytes = 0;

@@ -15,6 +15,7 @@ search::MatchSet TVocalFunc::StereoSet(bool oversampled) const
     m.count = blockLen;
     m.stride = oversampled ? ovspFactor : 1;
     m.karLen = oversampled ? static_cast<int64_t>(karaokeLen) * ovspFactor : karaokeLen;
+    m.scratch = gainScratch.get();
     return m;
 }
 
@@ -27,6 +28,7 @@ search::MatchSet TVocalFunc::MonoSet(bool oversampled, int count) const
     m.count = std::clamp(count, 0, blockLen);
     m.stride = oversampled ? ovspFactor : 1;
     m.karLen = oversampled ? static_cast<int64_t>(karaokeLen) * ovspFactor : karaokeLen;
+    m.scratch = gainScratch.get();
     return m;
 }
 

@@ -434,11 +434,18 @@ TEST(SearchKernels, FastEqualsReference)
                         EXPECT_GT(search::ShiftCost(m, cost, pos, bar, Impl::Reference), bar);
                     }
                 }
+                // The fast searches with and without room to convert the
+                // samples to double once.
+                std::vector<double> scratch(size_t(4 * r.count));
+                MatchSet converted = m;
+                converted.scratch = scratch.data();
                 for (double center : {1.0, 0.9}) {
-                    EXPECT_EQ(search::FindGainCenterOut(m, r.range, 0.02, 0.2, center, Impl::Fast),
-                              search::FindGainCenterOut(m, r.range, 0.02, 0.2, center, Impl::Reference));
-                    EXPECT_EQ(search::FindGainAscending(m, r.range, 0.002, 0.03, center, Impl::Fast),
-                              search::FindGainAscending(m, r.range, 0.002, 0.03, center, Impl::Reference));
+                    const double centerOut = search::FindGainCenterOut(m, r.range, 0.02, 0.2, center, Impl::Reference);
+                    const double ascending = search::FindGainAscending(m, r.range, 0.002, 0.03, center, Impl::Reference);
+                    for (const MatchSet* fast : {&m, static_cast<const MatchSet*>(&converted)}) {
+                        EXPECT_EQ(search::FindGainCenterOut(*fast, r.range, 0.02, 0.2, center, Impl::Fast), centerOut);
+                        EXPECT_EQ(search::FindGainAscending(*fast, r.range, 0.002, 0.03, center, Impl::Fast), ascending);
+                    }
                 }
                 for (double g : {0.0, 0.8, 1.0, 1.234567, -3.5, 1e12, std::nan("")}) {
                     EXPECT_EQ(search::GainCost(m, 1, g, search::kNoCost, Impl::Fast),

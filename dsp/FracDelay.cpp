@@ -39,10 +39,16 @@ struct Tables {
     std::vector<float> slope; // kTaps: index j is the tap for sample n + (j - kBefore)
     Tables() : rows(size_t(kPhases) * kTaps), slope(kTaps, 0.0f)
     {
-        for (int p = 0; p < kPhases; ++p) {
+        // The taps are symmetric about the read position (Tap(-t) is Tap(t)
+        // to the bit), so row kPhases - p is row p backwards: half the rows
+        // are computed.
+        for (int p = 0; p <= kPhases / 2; ++p) {
             const double frac = double(p) / kPhases;
             for (int j = 0; j < kTaps; ++j) rows[size_t(p) * kTaps + size_t(j)] = float(Tap(frac - (j - kBefore)));
         }
+        for (int p = kPhases / 2 + 1; p < kPhases; ++p)
+            for (int j = 0; j < kTaps; ++j)
+                rows[size_t(p) * kTaps + size_t(j)] = rows[size_t(kPhases - p) * kTaps + size_t(kTaps - 1 - j)];
         // d/dpos of sum x[m] * Tap(pos - m) at a whole position n: the sinc's
         // slope at the integers -m is (-1)^(m+1) / m times the window there
         // (the sinc itself is zero at those points, so the window's own slope

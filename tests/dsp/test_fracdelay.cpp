@@ -80,6 +80,18 @@ TEST(FracDelay, ReadsABandLimitedSignalBetweenItsSamples)
     }
 }
 
+// Every row of the table holds the taps at its own phase, to the bit (half
+// the rows are made from their mirror images).
+TEST(FracDelay, TableRowsAreTheTapsAtTheirPhase)
+{
+    for (int p = 0; p < fracdelay::kPhases; ++p) {
+        const double frac = double(p) / fracdelay::kPhases;
+        const float* row = fracdelay::Row(p);
+        for (int j = 0; j < fracdelay::kTaps; ++j)
+            ASSERT_EQ(row[j], float(fracdelay::Tap(frac - (j - fracdelay::kBefore)))) << p << " " << j;
+    }
+}
+
 TEST(FracDelay, WholeSamplePositionsReadBackExactly)
 {
     const std::vector<float> x = Tones(2).Samples(300);

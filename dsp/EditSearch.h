@@ -51,7 +51,8 @@ struct Match {
 // nothing is allocated per Find.
 class Locator final {
 public:
-    // 0, or 1 when the karaoke is empty or the arrays cannot be had.
+    // 0, or 1 when the karaoke is empty, maxStretch is not 1 .. 2^22 or the
+    // arrays cannot be had.
     // maxStretch: the longest stretch Find will be given. The karaoke is not
     // copied: it must stay as it is while Find is used.
     int Setup(const std::vector<float>& karaoke, int maxStretch);

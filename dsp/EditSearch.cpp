@@ -48,9 +48,9 @@ public:
     StreamingPick(std::vector<double>& ring, int count) : ring_(ring), away_(std::max(1, count / 2)) {}
     void Add(int64_t p, double s)
     {
-        const size_t slot = size_t(seen_ % away_);
-        if (seen_ >= away_) before_ = std::max(before_, ring_[slot]);
-        ring_[slot] = s;
+        if (seen_ >= away_) before_ = std::max(before_, ring_[size_t(slot_)]);
+        ring_[size_t(slot_)] = s;
+        if (++slot_ == away_) slot_ = 0;
         ++seen_;
         if (s > m_.score) {
             m_.score = s;
@@ -65,7 +65,7 @@ public:
 private:
     std::vector<double>& ring_; // at least away_ long
     const int64_t away_;
-    int64_t seen_ = 0;
+    int64_t seen_ = 0, slot_ = 0; // slot_: where the score `away_` back is
     double before_ = 0; // the best score at least away_ before the sweep
     Match m_{-1, -2, 0};
 };

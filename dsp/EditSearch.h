@@ -5,7 +5,7 @@
 // Both recordings are looked at as a mono mix at a sixteenth of their rate
 // (each output the mean of sixteen frames): enough of the accompaniment's
 // waveform below 1 kHz to tell one bar from another, and small enough to
-// correlate a stretch against a whole song with one transform.
+// correlate a stretch against a whole song in a few milliseconds.
 #pragma once
 
 #include "BufferUtil.h"
@@ -22,6 +22,9 @@ inline constexpr int kDecimation = 16;
 class Decimator final {
 public:
     void Reset();
+    // Room for n outputs at once, so that a long song's mix is not moved
+    // (and briefly held twice) as it grows.
+    void Reserve(size_t n) { out_.reserve(n); }
     void Push(const int16_t* frames, int count, int channels);
     const std::vector<float>& Output() const { return out_; }
     std::vector<float>& Output() { return out_; }
@@ -41,12 +44,17 @@ struct Match {
     double runnerUp = 0;   // the best score at least half the stretch's length away
 };
 
-// The karaoke's decimated mix, transformed once; then any stretch of the
-// original correlated against all of it.
+// Any stretch of the original correlated against all of the karaoke's
+// decimated mix, a piece of the karaoke at a time (overlap-save): the
+// transforms are sized from the longest stretch, not from the song, and every
+// array is made in Setup, so a song of any length costs the same memory and
+// nothing is allocated per Find.
 class Locator final {
 public:
-    // 0, or 1 when the karaoke is empty, too long or the arrays cannot be had.
-    // maxStretch: the longest stretch Find will be given.
+    // 0, or 1 when the karaoke is empty, maxStretch is not 1 .. 2^22 or the
+    // arrays cannot be had.
+    // maxStretch: the longest stretch Find will be given. The karaoke is not
+    // copied: it must stay as it is while Find is used.
     int Setup(const std::vector<float>& karaoke, int maxStretch);
     // The best place of stretch[0 .. count) (count <= maxStretch) with the
     // stretch wholly inside the karaoke, among the places from `from` to `to`
@@ -58,13 +66,18 @@ public:
     static Match FindReference(const std::vector<float>& karaoke, const float* stretch, int count, int64_t from = 0,
                                int64_t to = INT64_MAX);
 
+    // The transform size Setup chose (0 before a successful Setup).
+    int TransformSize() const { return size_; }
+
 private:
-    std::vector<double> energyPrefix_; // prefix sums of the karaoke's squares
+    const float* karaoke_ = nullptr;
     int64_t karaokeLen_ = 0;
     int maxStretch_ = 0;
-    SampleArray<float> karaokeSpectrum_, work_, spectrum_;
-    CRealFFT fft_;
+    CPackedRealFFT fft_;
     int size_ = 0;
+    SampleArray<float> piece_, spectrum_, stretchSpectrum_;
+    std::vector<double> energyPrefix_; // of the piece in hand
+    std::vector<double> recent_;       // the scores the runner-up may not take yet
 };
 
 } // namespace editsearch

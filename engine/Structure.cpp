@@ -528,14 +528,23 @@ StructureFinding FindStructure(const AnalysisInputs& in, bool inverted, double g
                 const std::vector<double> m = RunningMean(sc);
                 for (size_t b = 0; b < blocks; ++b) explained[b] = std::max(explained[b], m[b]);
             }
+            // The stretch the places so far explain worst: one that removing
+            // adds sound to (no counterpart there) comes before one they
+            // merely explain little (a stretch of loud voice), whatever
+            // comes first in the song, so that the searches are not spent
+            // on the latter.
             size_t b0 = blocks, b1 = blocks;
-            for (size_t b = 0; b < blocks && b0 == blocks;) {
+            double worst = 0;
+            for (size_t b = 0; b < blocks;) {
                 if (explained[b] < kExplained && !tried[b]) {
                     size_t e = b;
-                    while (e < blocks && explained[e] < kExplained && !tried[e]) ++e;
-                    if (e - b >= size_t(kMinRunBlocks)) {
+                    double sum = 0;
+                    for (; e < blocks && explained[e] < kExplained && !tried[e]; ++e) sum += explained[e];
+                    const double mean = sum / double(e - b);
+                    if (e - b >= size_t(kMinRunBlocks) && (b0 == blocks || mean < worst)) {
                         b0 = b;
                         b1 = e;
+                        worst = mean;
                     }
                     b = e;
                 } else {

@@ -158,6 +158,43 @@ TEST(AnotherEdit, TheSameEditCostsNothingExtra)
     EXPECT_EQ(r.report.analysisTrace.stretches, 0);
 }
 
+// A long stretch of loud voice, where removing the karaoke takes out little
+// of the original, comes before a cut: the searches go first where removing
+// adds sound, so the budget is not spent on the loud stretch before the
+// stretch after the cut is found.
+TEST(AnotherEdit, ACutAfterALongLoudStretchIsStillFound)
+{
+    const int seconds = 40;
+    const size_t frames = size_t(seconds) * kRate;
+    const std::vector<int16_t> accomp = Accompaniment(frames, 2, 7);
+    std::vector<int16_t> voice = Voice(frames, 2, kRate);
+    for (size_t i = 0; i < size_t(26) * kRate; ++i) {
+        const double t = double(i) / kRate;
+        const double v = 14000 * std::sin(2 * M_PI * 220 * t) * (0.8 + 0.2 * std::sin(2 * M_PI * 3 * t));
+        voice[2 * i] = voice[2 * i + 1] = int16_t(std::lround(v));
+    }
+    const std::vector<int16_t> original = Mix(accomp, voice);
+    std::vector<int16_t> karaoke(size_t(kLeadIn) * 2, 0);
+    for (const auto& [from, to] : {std::pair{0.0, 30.0}, std::pair{32.0, 40.0}}) {
+        const std::vector<int16_t> piece = Frames(accomp, from, to);
+        karaoke.insert(karaoke.end(), piece.begin(), piece.end());
+    }
+    TempDir dir;
+    WriteFile(dir / "song.wav", Wave16(2, kRate, original));
+    WriteFile(dir / "kar.wav", Wave16(2, kRate, karaoke));
+    CommittedOptions options;
+    CommitOptions(ProcessingOptions{}, options);
+    RecordingHost host;
+    TVocalMain engine;
+    RunReport report;
+    const std::vector<int16_t> out = RunOnFiles(engine, host, options, dir.path().string(), &report);
+    ASSERT_EQ(out.size(), original.size());
+    EXPECT_EQ(report.edits, 1);
+    ASSERT_EQ(report.unmatchedSeconds.size(), 1u);
+    EXPECT_NEAR(report.unmatchedSeconds[0].first, 30.0, 0.01);
+    EXPECT_NEAR(report.unmatchedSeconds[0].second, 32.0, 0.01);
+}
+
 // The extraction's own safety net, on a map that sends two seconds to the
 // wrong place (as a karaoke holding something else there would): those
 // seconds come out as the original, and are reported; the rest is voice.

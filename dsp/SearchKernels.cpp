@@ -214,15 +214,16 @@ SONVELT_MULTI_ISA(void, GroupCostsDispatch,
 constexpr int kGainChunk = 2048;
 constexpr int kGainLanes = 8;
 
-SONVELT_ALWAYS_INLINE double GainTerm(int32_t o, int32_t k, double g)
+template <typename T>
+SONVELT_ALWAYS_INLINE double GainTerm(T o, T k, double g)
 {
     const double x = static_cast<double>(o) - static_cast<double>(k) * g;
     const double a = std::trunc(std::fabs(x));
     return a < kTermCap ? a : kTermCap;  // NaN gives the cap
 }
 
-template <bool Contiguous>
-SONVELT_ALWAYS_INLINE double GainChunk(const int32_t* o, const int32_t* k, int stride, int a, int b, double g)
+template <bool Contiguous, typename T>
+SONVELT_ALWAYS_INLINE double GainChunk(const T* o, const T* k, int stride, int a, int b, double g)
 {
     if constexpr (Contiguous) stride = 1;
     double lanes[kGainLanes] = {};
@@ -236,8 +237,12 @@ SONVELT_ALWAYS_INLINE double GainChunk(const int32_t* o, const int32_t* k, int s
     return s;
 }
 
-SONVELT_ALWAYS_INLINE uint64_t GainCostFastBody(const int32_t* o0, const int32_t* k0, const int32_t* o1,
-                                                const int32_t* k1, int n, int stride, double g, uint64_t best)
+// T is int32_t for the samples themselves or double for samples converted
+// once (each gain of a search reads the same ones): the same terms in the
+// same chunks either way, so the same costs and the same early stops.
+template <typename T>
+SONVELT_ALWAYS_INLINE uint64_t GainCostBody(const T* o0, const T* k0, const T* o1, const T* k1, int n, int stride,
+                                            double g, uint64_t best)
 {
     uint64_t sum = 0;
     for (int a = 0; a < n; a += kGainChunk) {
@@ -256,43 +261,21 @@ SONVELT_ALWAYS_INLINE uint64_t GainCostFastBody(const int32_t* o0, const int32_t
     return sum;
 }
 
+SONVELT_ALWAYS_INLINE uint64_t GainCostFastBody(const int32_t* o0, const int32_t* k0, const int32_t* o1,
+                                                const int32_t* k1, int n, int stride, double g, uint64_t best)
+{
+    return GainCostBody(o0, k0, o1, k1, n, stride, g, best);
+}
+
 SONVELT_MULTI_ISA(uint64_t, GainCostFast,
                   (const int32_t* o0, const int32_t* k0, const int32_t* o1, const int32_t* k1, int n, int stride,
                    double g, uint64_t best),
                   (o0, k0, o1, k1, n, stride, g, best))
 
-// The same sums over samples already converted to double (contiguous): the
-// same terms in the same chunks, so the same costs and the same early stops,
-// without the conversions each gain would repeat.
-SONVELT_ALWAYS_INLINE double GainChunkDouble(const double* o, const double* k, int a, int b, double g)
-{
-    double lanes[kGainLanes] = {};
-    auto term = [g](double ov, double kv) {
-        const double t = std::trunc(std::fabs(ov - kv * g));
-        return t < kTermCap ? t : kTermCap;
-    };
-    int i = a;
-    for (; i + kGainLanes <= b; i += kGainLanes) {
-        for (int l = 0; l < kGainLanes; ++l) lanes[l] += term(o[i + l], k[i + l]);
-    }
-    double s = 0.0;
-    for (; i < b; ++i) s += term(o[i], k[i]);
-    for (int l = 0; l < kGainLanes; ++l) s += lanes[l];
-    return s;
-}
-
 SONVELT_ALWAYS_INLINE uint64_t GainCostDoubleBody(const double* o0, const double* k0, const double* o1,
                                                   const double* k1, int n, double g, uint64_t best)
 {
-    uint64_t sum = 0;
-    for (int a = 0; a < n; a += kGainChunk) {
-        const int b = std::min(n, a + kGainChunk);
-        double s = GainChunkDouble(o0, k0, a, b, g);
-        if (o1) s += GainChunkDouble(o1, k1, a, b, g);
-        sum += static_cast<uint64_t>(s);
-        if (sum > best) return sum;
-    }
-    return sum;
+    return GainCostBody(o0, k0, o1, k1, n, 1, g, best);
 }
 
 SONVELT_MULTI_ISA(uint64_t, GainCostDouble,

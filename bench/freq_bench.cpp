@@ -112,14 +112,14 @@ void BM_QualityBins(benchmark::State& state)
     std::mt19937 rng(5);
     std::normal_distribution<float> u(0.0f, 1000.0f);
     std::vector<float> o(2 * bins), k(2 * bins), work(2 * bins), threshold(bins);
-    std::vector<double> cosines(bins);
+    std::vector<float> cosines(bins);
     for (int i = 0; i < 2 * bins; ++i) {
         o[i] = u(rng);
         k[i] = u(rng);
     }
     for (int j = 0; j < bins; ++j) {
         threshold[j] = std::max(0.15f, static_cast<float>(std::numbers::pi * (j + 1) / bins)) * 1.2f;
-        cosines[j] = spectral::PhaseTestCosine(threshold[j]);
+        cosines[j] = static_cast<float>(spectral::PhaseTestCosine(threshold[j]));
     }
     const bool reference = state.range(0) == 0;
     state.SetLabel(reference ? "reference" : "fast");

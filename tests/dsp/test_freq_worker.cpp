@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <numbers>
@@ -53,10 +54,10 @@ struct Spectra {
     }
 };
 
-std::vector<double> Cosines(const float* threshold)
+std::vector<float> Cosines(const float* threshold)
 {
-    std::vector<double> c(kBins);
-    for (int j = 0; j < kBins; ++j) c[j] = spectral::PhaseTestCosine(threshold[j]);
+    std::vector<float> c(kBins);
+    for (int j = 0; j < kBins; ++j) c[j] = static_cast<float>(spectral::PhaseTestCosine(threshold[j]));
     return c;
 }
 
@@ -115,7 +116,7 @@ TEST(SpectralWorker, BinRules)
         LoneWorker w;
         ASSERT_EQ(w.worker.Configure(kFrame, 8, c.mode, c.strength), 0);
         const float* t = w.worker.PhaseThreshold();
-        const std::vector<double> cosines = Cosines(t);
+        const std::vector<float> cosines = Cosines(t);
         for (int version = 0; version < 2; ++version) {
             SCOPED_TRACE(version == 0 ? "reference" : "fast");
             ForEachIsa([&] {
@@ -176,7 +177,7 @@ TEST(SpectralWorker, FastPhaseTestDiffersOnlyOnTheThreshold)
         LoneWorker w;
         ASSERT_EQ(w.worker.Configure(kFrame, 8, 0, strength), 0);
         const float* t = w.worker.PhaseThreshold();
-        const std::vector<double> cosines = Cosines(t);
+        const std::vector<float> cosines = Cosines(t);
         const float cs = w.worker.CappedStrength();
         for (unsigned seed = 1; seed <= 4; ++seed) {
             std::vector<float> o(2 * kBins), k(2 * kBins);
@@ -188,19 +189,108 @@ TEST(SpectralWorker, FastPhaseTestDiffersOnlyOnTheThreshold)
                 spectral::QualityBinsFast(fast.data(), k.data(), kBins, 0.9, cs, cosines.data());
                 int silenced = 0;
                 for (int j = 0; j < kBins; ++j) {
-                    silenced += ref[2 * j] == 0.0f && ref[2 * j + 1] == 0.0f;
-                    if (fast[2 * j] == ref[2 * j] && fast[2 * j + 1] == ref[2 * j + 1]) continue;
+                    const bool refZero = ref[2 * j] == 0.0f && ref[2 * j + 1] == 0.0f;
+                    const bool fastZero = fast[2 * j] == 0.0f && fast[2 * j + 1] == 0.0f;
+                    silenced += refZero;
+                    if (refZero == fastZero) {
+                        // The same decision: the difference in single precision.
+                        const double scale = std::hypot(o[2 * j], o[2 * j + 1]) + std::hypot(k[2 * j], k[2 * j + 1]);
+                        EXPECT_NEAR(fast[2 * j], ref[2 * j], 1e-6 * scale) << "bin " << j;
+                        EXPECT_NEAR(fast[2 * j + 1], ref[2 * j + 1], 1e-6 * scale) << "bin " << j;
+                        continue;
+                    }
                     // A different decision: only where the phase distance is
-                    // the threshold up to rounding.
+                    // the threshold up to single-precision rounding.
                     double pd = std::fabs(std::atan2(double(o[2 * j + 1]), double(o[2 * j])) -
                                           std::atan2(double(k[2 * j + 1]), double(k[2 * j])));
                     if (pd > std::numbers::pi) pd = 2.0 * std::numbers::pi - pd;
-                    EXPECT_NEAR(pd, t[j], 1e-6) << "bin " << j;
+                    EXPECT_NEAR(pd, t[j], 1e-5) << "bin " << j;
                 }
                 EXPECT_GT(silenced, kBins / 20);
                 EXPECT_LT(silenced, kBins);
             });
         }
+    }
+}
+
+// The rule run inside the packed transforms' split and merge gives what the
+// separate passes give (split, rule, the scheme's one-sided step, merge),
+// float for float, at sizes where the pairs are all scalar, one vector and
+// many.
+TEST(SpectralWorker, RuleInsideTheTransformsIsTheSeparatePasses)
+{
+    for (int n : {64, 128, 256, kFrame}) {
+        SCOPED_TRACE(n);
+        const size_t count = static_cast<size_t>(n);
+        ThVocalFFT rules;
+        ASSERT_EQ(rules.Configure(n, 8, 0, 1.2f), 0);
+        std::vector<float> cosines(count / 2);
+        for (size_t j = 0; j < cosines.size(); ++j)
+            cosines[j] = static_cast<float>(spectral::PhaseTestCosine(rules.PhaseThreshold()[j]));
+        CPackedRealFFT fft;
+        ASSERT_EQ(fft.Init(n), 0);
+        // The karaoke is part of the original, so that many bins are silenced
+        // and many kept.
+        const std::vector<int32_t> accomp = Music(n, 5, 8000.0), voice = Music(n, 6, 4000.0);
+        SampleArray<float> o, k, zo, zk, ho, hk, fused, separate;
+        for (SampleArray<float>* a : {&o, &k, &fused, &separate}) ASSERT_TRUE(buffer_util::AllocateAligned(*a, count));
+        for (SampleArray<float>* a : {&zo, &zk, &ho, &hk}) ASSERT_TRUE(buffer_util::AllocateAligned(*a, count + 2));
+        for (size_t j = 0; j < count; ++j) {
+            k[j] = static_cast<float>(accomp[j]);
+            o[j] = static_cast<float>(accomp[j] + (j % 3 == 0 ? voice[j] : 0));
+        }
+        ForEachIsa([&] {
+            fft.ForwardPoints(o.get(), zo.get());
+            fft.ForwardPoints(k.get(), zk.get());
+            spectral::QualityFramePass(zo.get(), zk.get(), fft.TwiddleCos(), fft.TwiddleSin(), n / 2, 0.9,
+                                       rules.CappedStrength(), cosines.data());
+            fft.InversePoints(zo.get(), fused.get());
+
+            fft.Forward(o.get(), ho.get());
+            fft.Forward(k.get(), hk.get());
+            spectral::QualityBinsFast(ho.get(), hk.get(), n / 2, 0.9, rules.CappedStrength(), cosines.data());
+            int silenced = 0;
+            for (int j = 1; j < n / 2; ++j) silenced += ho[2 * j] == 0.0f && ho[2 * j + 1] == 0.0f;
+            EXPECT_GT(silenced, n / 16);
+            EXPECT_LT(silenced, n / 2 - n / 16);
+            ho[count] = ho[count + 1] = 0.0f;
+            ho[0] *= 2.0f;
+            ho[1] = 0.0f;
+            fft.Inverse(ho.get(), separate.get());
+            EXPECT_EQ(std::vector<float>(fused.get(), fused.get() + count),
+                      std::vector<float>(separate.get(), separate.get() + count));
+        });
+    }
+}
+
+// The whole stream, fast, against the literal rules on complex transforms:
+// the same voice up to single-precision rounding.
+TEST(SpectralWorker, FastStreamFollowsTheLiteralOne)
+{
+    const int count = 12 * kFrame;
+    const std::vector<int32_t> accomp = Music(count, 7, 8000.0), voice = Music(count, 8, 3000.0);
+    std::vector<int32_t> orig(count);
+    for (int i = 0; i < count; ++i) orig[i] = accomp[i] + voice[i];
+    for (int mode : {0, 1}) {
+        SCOPED_TRACE(mode);
+        std::vector<int32_t> out[2];
+        for (int reference = 0; reference < 2; ++reference) {
+            ThVocalFFT w;
+            ASSERT_EQ(w.Configure(kFrame, 8, mode, 1.2f), 0);
+            w.UseReferenceKernels(reference == 1);
+            out[reference].assign(count, 0);
+            w.Run(orig.data(), accomp.data(), 0.97, out[reference].data(), count);
+        }
+        double voiceEnergy = 0, error = 0;
+        int32_t worst = 0;
+        for (int i = kFrame; i < count; ++i) {
+            voiceEnergy += double(out[1][i]) * out[1][i];
+            error += double(out[0][i] - out[1][i]) * (out[0][i] - out[1][i]);
+            worst = std::max(worst, std::abs(out[0][i] - out[1][i]));
+        }
+        EXPECT_GT(voiceEnergy, 0.0);
+        EXPECT_LT(10 * std::log10(std::max(error, 1e-9) / voiceEnergy), -80.0);
+        EXPECT_LE(worst, 4);
     }
 }
 

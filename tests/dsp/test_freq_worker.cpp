@@ -4,7 +4,9 @@
 #include "IsaLevels.h"
 #include "BinKernels.h"
 #include "FreqSignals.h"
+#include "SampleMath.h"
 #include "SpectralHandover.h"
+#include "SpectralMerge.h"
 #include "Thvofft.h"
 #include "Vfunc.h"
 
@@ -587,4 +589,39 @@ TEST(SpectralWorker, StartAndStopWithoutHangsOrLeaks)
     f.SpectralSubtractStereo(0, f.blockLen, 1.0, 0);
     EXPECT_EQ(f.out[0][0], 0);  // the stream's first output
     EXPECT_EQ(f.expiredSpectralWaits, 0);
+}
+
+// The aligned karaoke the streams read, rounded to whole sample values as
+// RoundToInt32 rounds (halves away from zero, the int32 limits, NaN as 0),
+// alone or as the mean of both channels, on every instruction set.
+TEST(SpectralWorker, AlignedKaraokeIsStagedRoundedToWholeSamples)
+{
+    const float values[] = {0.0f, 0.5f, -0.5f, 1.5f, -1.5f, 2.4999998f, -2.5f, 1e9f, -1e9f, 2147483648.0f,
+                            -2147483648.0f, 3e9f, -3e9f, std::nanf(""), 7.25f, -7.75f, 32767.5f, -32768.5f};
+    const int count = 3 * int(std::size(values)) + 5;  // a vector's worth and a rest
+    std::vector<float> a0(count), a1(count);
+    for (int i = 0; i < count; ++i) {
+        a0[i] = values[i % std::size(values)];
+        a1[i] = values[(i * 5 + 3) % std::size(values)];
+    }
+    BufferView view;
+    view.channels = 2;
+    view.blockLen = count + 4;
+    view.aligned[0] = a0.data();
+    view.aligned[1] = a1.data();
+    SpectralMerge merge;
+    merge.RunOnCaller(true);
+    ASSERT_EQ(merge.Setup(view, 0, 1.2f), 0);
+    ForEachIsa([&] {
+        for (int from : {0, 3}) {
+            const int n = count - from;
+            const int32_t* left = merge.StageAligned(0, from, n, false);
+            for (int i = 0; i < n; ++i) ASSERT_EQ(left[i], RoundToInt32(a0[from + i])) << a0[from + i];
+            const int32_t* right = merge.StageAligned(1, from, n, false);
+            for (int i = 0; i < n; ++i) ASSERT_EQ(right[i], RoundToInt32(a1[from + i])) << a1[from + i];
+            const int32_t* mean = merge.StageAligned(0, from, n, true);
+            for (int i = 0; i < n; ++i)
+                ASSERT_EQ(mean[i], RoundToInt32((double(a0[from + i]) + a1[from + i]) * 0.5)) << i;
+        }
+    });
 }

@@ -115,8 +115,10 @@ void SpectralMerge::Process(int from, int count, double gain, const int32_t* con
     for (int c = first; c < jobs; ++c)
         workers_.Submit(c - first, {&streams_[c], orig[c] + from, kar[c], gain, out[c] + from, count});
     for (int c = 0; c < first; ++c) streams_[c].Run(orig[c] + from, kar[c], gain, out[c] + from, count);
-    if (first < jobs)
+    if (first < jobs) {
+        for (int c = first; c < jobs; ++c) workers_.TakeBack(c - first);
         while (!workers_.Wait(waitSlice)) ++expiredWaits;
+    }
 }
 
 void SpectralMerge::Reset()

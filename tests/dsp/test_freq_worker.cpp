@@ -17,6 +17,7 @@
 #include <cmath>
 #include <numbers>
 #include <random>
+#include <thread>
 #include <vector>
 
 using namespace spectraltest;
@@ -437,6 +438,34 @@ TEST(SpectralWorker, HandOverRunsOnlySubmittedJobsWhileStartedAndSurvivesARestar
     EXPECT_EQ(y0, Direct(1, 1.2f, x0.data(), k0.data(), 1.0, n));
     EXPECT_EQ(y1, Direct(1, 1.2f, x1.data(), k1.data(), 1.0, n));
     EXPECT_NE(std::count(y0.begin(), y0.end(), 0), n);
+}
+
+// A job the owner takes back runs on its thread, one its worker has begun
+// runs there: either way each piece of the stream runs exactly once and in
+// order, and nothing is left to take back once the wait returns.
+TEST(SpectralWorker, AJobTakenBackRunsOnceWhereverItRuns)
+{
+    const int piece = 3000, pieces = 40, n = piece * pieces;
+    const auto x = Music(n, 43, 9000.0), k = Scaled(x, 0.9);
+    ThVocalFFT unit;
+    ASSERT_EQ(unit.Configure(kFrame, 8, 0, 1.0f), 0);
+    std::vector<int32_t> y(n, -7);
+    SpectralWorkers threads;
+    EXPECT_FALSE(threads.TakeBack(0));  // not started
+    ASSERT_TRUE(threads.Start(1));
+    int takenBack = 0;
+    for (int p = 0; p < pieces; ++p) {
+        const int at = p * piece;
+        threads.Submit(0, {&unit, x.data() + at, k.data() + at, 1.0, y.data() + at, piece});
+        // Every other piece is left to the worker for a moment first.
+        if (p % 2) std::this_thread::yield();
+        takenBack += threads.TakeBack(0);
+        ASSERT_TRUE(threads.Wait(std::chrono::seconds(60)));
+        EXPECT_FALSE(threads.TakeBack(0));
+        EXPECT_FALSE(threads.TakeBack(1));  // no such worker
+    }
+    EXPECT_EQ(y, Direct(0, 1.0f, x.data(), k.data(), 1.0, n));
+    RecordProperty("takenBack", takenBack);
 }
 
 // On the workers in parallel, or one after the other on the calling thread

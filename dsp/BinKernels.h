@@ -21,9 +21,9 @@ namespace spectral {
 //   o = o - g k; then o = 0 when |k| * cappedStrength > |o| and the phase
 //   distance of o and k is below threshold[j].
 void QualityBinsReference(float* o, const float* k, int bins, double g, float cappedStrength, const float* threshold);
-// The same in single precision (the gain too); cosThreshold[j] =
-// PhaseTestCosine(threshold[j]) as a float.
-void QualityBinsFast(float* o, const float* k, int bins, double g, float cappedStrength, const float* cosThreshold);
+// The same in single precision (the gain too); phaseBound[j] =
+// PhaseBound(threshold[j]).
+void QualityBinsFast(float* o, const float* k, int bins, double g, float cappedStrength, const float* phaseBound);
 
 // QualityBinsFast on a frame in the packed form of CPackedRealFFT: zo and zk
 // the packed points of the original's and the karaoke's frames (n/2 + 1
@@ -33,7 +33,7 @@ void QualityBinsFast(float* o, const float* k, int bins, double g, float cappedS
 // splitting both, QualityBinsFast, the scheme's one-sided step and merging,
 // to the last bit.
 void QualityFramePass(float* zo, const float* zk, const float* wr, const float* wi, int points, double g,
-                      float cappedStrength, const float* cosThreshold);
+                      float cappedStrength, const float* phaseBound);
 
 // Extraction without the phase test (extraction first):
 //   o = o - g k; then o = 0 when |k| * strength > |o|.
@@ -56,5 +56,9 @@ void CenterBinsFast(float* l, float* r, int bins, float c, float levelMix, const
 // value that every angle passes as "above T" (2), above pi one that no angle
 // does (-2). The test "d < T" is then dot > c |u||v|, "d > T" is dot < c |u||v|.
 double PhaseTestCosine(double threshold);
+// The same test on squares, as the fast quality rule takes it: c |c| in
+// single precision for c = PhaseTestCosine(threshold). "d < T" is then
+// dot |dot| > bound |u|^2 |v|^2.
+float PhaseBound(double threshold);
 
 } // namespace spectral

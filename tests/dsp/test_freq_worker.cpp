@@ -57,10 +57,10 @@ struct Spectra {
     }
 };
 
-std::vector<float> Cosines(const float* threshold)
+std::vector<float> Bounds(const float* threshold)
 {
     std::vector<float> c(kBins);
-    for (int j = 0; j < kBins; ++j) c[j] = static_cast<float>(spectral::PhaseTestCosine(threshold[j]));
+    for (int j = 0; j < kBins; ++j) c[j] = spectral::PhaseBound(threshold[j]);
     return c;
 }
 
@@ -119,7 +119,7 @@ TEST(SpectralWorker, BinRules)
         LoneWorker w;
         ASSERT_EQ(w.worker.Configure(kFrame, 8, c.mode, c.strength), 0);
         const float* t = w.worker.PhaseThreshold();
-        const std::vector<float> cosines = Cosines(t);
+        const std::vector<float> bounds = Bounds(t);
         for (int version = 0; version < 2; ++version) {
             SCOPED_TRACE(version == 0 ? "reference" : "fast");
             ForEachIsa([&] {
@@ -128,7 +128,7 @@ TEST(SpectralWorker, BinRules)
                     spectral::QualityBinsReference(s.o.data(), s.k.data(), kBins, c.gain, w.worker.CappedStrength(), t);
                 else if (c.mode == 0)
                     spectral::QualityBinsFast(s.o.data(), s.k.data(), kBins, c.gain, w.worker.CappedStrength(),
-                                              cosines.data());
+                                              bounds.data());
                 else if (version == 0)
                     spectral::ExtractionBinsReference(s.o.data(), s.k.data(), kBins, c.gain, c.strength);
                 else
@@ -180,7 +180,7 @@ TEST(SpectralWorker, FastPhaseTestDiffersOnlyOnTheThreshold)
         LoneWorker w;
         ASSERT_EQ(w.worker.Configure(kFrame, 8, 0, strength), 0);
         const float* t = w.worker.PhaseThreshold();
-        const std::vector<float> cosines = Cosines(t);
+        const std::vector<float> bounds = Bounds(t);
         const float cs = w.worker.CappedStrength();
         for (unsigned seed = 1; seed <= 4; ++seed) {
             std::vector<float> o(2 * kBins), k(2 * kBins);
@@ -189,7 +189,7 @@ TEST(SpectralWorker, FastPhaseTestDiffersOnlyOnTheThreshold)
             spectral::QualityBinsReference(ref.data(), k.data(), kBins, 0.9, cs, t);
             ForEachIsa([&] {
                 std::vector<float> fast = o;
-                spectral::QualityBinsFast(fast.data(), k.data(), kBins, 0.9, cs, cosines.data());
+                spectral::QualityBinsFast(fast.data(), k.data(), kBins, 0.9, cs, bounds.data());
                 int silenced = 0;
                 for (int j = 0; j < kBins; ++j) {
                     const bool refZero = ref[2 * j] == 0.0f && ref[2 * j + 1] == 0.0f;
@@ -227,9 +227,8 @@ TEST(SpectralWorker, RuleInsideTheTransformsIsTheSeparatePasses)
         const size_t count = static_cast<size_t>(n);
         ThVocalFFT rules;
         ASSERT_EQ(rules.Configure(n, 8, 0, 1.2f), 0);
-        std::vector<float> cosines(count / 2);
-        for (size_t j = 0; j < cosines.size(); ++j)
-            cosines[j] = static_cast<float>(spectral::PhaseTestCosine(rules.PhaseThreshold()[j]));
+        std::vector<float> bounds(count / 2);
+        for (size_t j = 0; j < bounds.size(); ++j) bounds[j] = spectral::PhaseBound(rules.PhaseThreshold()[j]);
         CPackedRealFFT fft;
         ASSERT_EQ(fft.Init(n), 0);
         // The karaoke is part of the original, so that many bins are silenced
@@ -246,12 +245,12 @@ TEST(SpectralWorker, RuleInsideTheTransformsIsTheSeparatePasses)
             fft.ForwardPoints(o.get(), zo.get());
             fft.ForwardPoints(k.get(), zk.get());
             spectral::QualityFramePass(zo.get(), zk.get(), fft.TwiddleCos(), fft.TwiddleSin(), n / 2, 0.9,
-                                       rules.CappedStrength(), cosines.data());
+                                       rules.CappedStrength(), bounds.data());
             fft.InversePoints(zo.get(), fused.get());
 
             fft.Forward(o.get(), ho.get());
             fft.Forward(k.get(), hk.get());
-            spectral::QualityBinsFast(ho.get(), hk.get(), n / 2, 0.9, rules.CappedStrength(), cosines.data());
+            spectral::QualityBinsFast(ho.get(), hk.get(), n / 2, 0.9, rules.CappedStrength(), bounds.data());
             int silenced = 0;
             for (int j = 1; j < n / 2; ++j) silenced += ho[2 * j] == 0.0f && ho[2 * j + 1] == 0.0f;
             EXPECT_GT(silenced, n / 16);

@@ -83,7 +83,7 @@ public:
     // packed points itself: real[n] -> z, the n/2 + 1 points split from
     // (n + 2 floats, the last point a copy of the first); and the merged
     // points z (n/2 of them; point 0 as Inverse leaves it) -> real[n]. Both
-    // arrays from buffer_util::AllocateAligned.
+    // arrays from buffer_util::AllocateAligned; only after a successful Init.
     void ForwardPoints(const float* real, float* z) const;
     void InversePoints(const float* z, float* real) const;
     // W^k = e^(-2 pi i k / n) for k = 0 .. n/4: real and imaginary parts.
@@ -119,7 +119,8 @@ private:
 //
 // Two equivalent frame paths: the complex transforms exactly as the scheme is
 // written (the reference), and real-input transforms of a quarter of the
-// work (the default). Either way the histories and the accumulators advance
+// work (the default; RunPacked hands the owner these transforms before
+// their split). Either way the histories and the accumulators advance
 // by moving where the frame starts in arrays of 2n values, so only one frame
 // in n / hop + 1 moves them back to the start.
 class FrameStream final {
@@ -162,7 +163,8 @@ public:
     // makes of each and leaves in zA the merged points of the spectrum to
     // synthesise, its bins n/2 .. n - 1 dropped and bin 0 counted twice (see
     // spectral::QualityFramePass). So the bins never pass through memory
-    // between the split, the owner's rule and the merge.
+    // between the split, the owner's rule and the merge. Always on the
+    // packed transforms, whatever UseReferenceTransforms says.
     template <typename PerFrame>
     void RunPacked(const int32_t* a, const int32_t* b, int32_t* outA, int count, PerFrame&& perFrame)
     {

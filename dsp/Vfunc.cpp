@@ -341,20 +341,21 @@ SONVELT_ALWAYS_INLINE void PackStereoBody(const int32_t* left, const int32_t* ri
 SONVELT_MULTI_ISA(void, PackStereo, (const int32_t* left, const int32_t* right, int16_t* pcm, int n),
                   (left, right, pcm, n))
 
-// The sum of squares of a[0 .. n) in integers, and the bits any |a[i]| has
-// (|a| - 1 for negative a: only its magnitude's highest bit matters).
-SONVELT_ALWAYS_INLINE void SquaresBody(const int32_t* a, int n, int64_t& sum, uint32_t& bits)
+// The sum of squares of a[0 .. n) in integers (modulo 2^64: it counts only
+// where it cannot wrap), and the bits any |a[i]| has (|a| - 1 for negative
+// a: only its magnitude's highest bit matters).
+SONVELT_ALWAYS_INLINE void SquaresBody(const int32_t* a, int n, uint64_t& sum, uint32_t& bits)
 {
-    int64_t s = 0;
+    uint64_t s = 0;
     uint32_t b = 0;
     for (int i = 0; i < n; ++i) {
-        s += int64_t(a[i]) * a[i];
+        s += uint64_t(int64_t(a[i]) * a[i]);
         b |= uint32_t(a[i] ^ (a[i] >> 31));
     }
     sum = s;
     bits = b;
 }
-SONVELT_MULTI_ISA(void, Squares, (const int32_t* a, int n, int64_t& sum, uint32_t& bits), (a, n, sum, bits))
+SONVELT_MULTI_ISA(void, Squares, (const int32_t* a, int n, uint64_t& sum, uint32_t& bits), (a, n, sum, bits))
 
 } // namespace
 
@@ -363,10 +364,10 @@ void TVocalFunc::SumSquares(int start, int count, double& origSum, double& outSu
     int from = 0, n = 0;
     ClipRange(start, count, blockLen, from, n);
     const int ch = std::clamp(channels, 0, 2);
-    int64_t origInt = 0, outInt = 0;
+    uint64_t origInt = 0, outInt = 0;
     uint32_t bits = 0;
     for (int c = 0; c < ch; ++c) {
-        int64_t s = 0;
+        uint64_t s = 0;
         uint32_t b = 0;
         Squares(orig[c].get() + from, n, s, b);
         origInt += s;

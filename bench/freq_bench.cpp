@@ -1,11 +1,14 @@
 // Frame rates of the spectral stages: one ThVocalFFT stream in each mode, the
 // centre focus, the stereo frequency merge on both worker threads, and the
-// per-bin rules alone. kernel:0 is the literal reference (atan2 per bin,
-// complex transforms), kernel:1 the default. items_per_second is frames per
-// second (one frame per 1024 samples and channel).
+// per-bin rules alone (and in one pass with the transforms' split and merge).
+// kernel:0 is the literal reference (atan2 per bin, complex transforms; for
+// the frame pass, the separate passes), kernel:1 the default.
+// items_per_second is frames per second (one frame per 1024 samples and
+// channel).
 //
 //   build/<dir>/bench/bench_spectral [--benchmark_filter=...]
 #include "Cntrfocus.h"
+#include "FFT.h"
 #include "FreqSignals.h"
 #include "BinKernels.h"
 #include "Thvofft.h"
@@ -13,6 +16,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -112,14 +116,14 @@ void BM_QualityBins(benchmark::State& state)
     std::mt19937 rng(5);
     std::normal_distribution<float> u(0.0f, 1000.0f);
     std::vector<float> o(2 * bins), k(2 * bins), work(2 * bins), threshold(bins);
-    std::vector<double> cosines(bins);
+    std::vector<float> bounds(bins);
     for (int i = 0; i < 2 * bins; ++i) {
         o[i] = u(rng);
         k[i] = u(rng);
     }
     for (int j = 0; j < bins; ++j) {
         threshold[j] = std::max(0.15f, static_cast<float>(std::numbers::pi * (j + 1) / bins)) * 1.2f;
-        cosines[j] = spectral::PhaseTestCosine(threshold[j]);
+        bounds[j] = spectral::PhaseBound(threshold[j]);
     }
     const bool reference = state.range(0) == 0;
     state.SetLabel(reference ? "reference" : "fast");
@@ -128,11 +132,58 @@ void BM_QualityBins(benchmark::State& state)
         if (reference)
             spectral::QualityBinsReference(work.data(), k.data(), bins, 0.95, 1.2f, threshold.data());
         else
-            spectral::QualityBinsFast(work.data(), k.data(), bins, 0.95, 1.2f, cosines.data());
+            spectral::QualityBinsFast(work.data(), k.data(), bins, 0.95, 1.2f, bounds.data());
         benchmark::DoNotOptimize(work.data());
     }
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_QualityBins)->ArgName("kernel")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// One frame of the quality-first merge, from the two windowed frames to the
+// inverse transform: split, rule and merge as separate passes (kernel:0) or
+// as one pass (kernel:1, what the stream runs), the transforms included.
+void BM_QualityFrame(benchmark::State& state)
+{
+    const int n = kFrame, bins = n / 2;
+    CPackedRealFFT fft;
+    SampleArray<float> o, k, y, zo, zk;
+    bool ok = fft.Init(n) == 0;
+    for (SampleArray<float>* a : {&o, &k, &y}) ok = ok && buffer_util::AllocateAligned(*a, size_t(n));
+    for (SampleArray<float>* a : {&zo, &zk}) ok = ok && buffer_util::AllocateAligned(*a, size_t(n) + 2);
+    if (!ok) {
+        state.SkipWithError("setup failed");
+        return;
+    }
+    Material m;
+    for (int j = 0; j < n; ++j) {
+        o[j] = float(m.orig[j]);
+        k[j] = float(m.accomp[j]);
+    }
+    std::vector<float> bounds(bins);
+    for (int j = 0; j < bins; ++j)
+        bounds[j] = spectral::PhaseBound(std::max(0.15, std::numbers::pi * (j + 1) / bins) * 1.2);
+    const bool onePass = state.range(0) == 1;
+    state.SetLabel(onePass ? "one pass" : "separate passes");
+    for (auto _ : state) {
+        if (onePass) {
+            fft.ForwardPoints(o.get(), zo.get());
+            fft.ForwardPoints(k.get(), zk.get());
+            spectral::QualityFramePass(zo.get(), zk.get(), fft.TwiddleCos(), fft.TwiddleSin(), bins, 0.95, 1.2f,
+                                       bounds.data());
+            fft.InversePoints(zo.get(), y.get());
+        } else {
+            fft.Forward(o.get(), zo.get());
+            fft.Forward(k.get(), zk.get());
+            spectral::QualityBinsFast(zo.get(), zk.get(), bins, 0.95, 1.2f, bounds.data());
+            zo[n] = zo[n + 1] = 0.0f;
+            zo[0] *= 2.0f;
+            zo[1] = 0.0f;
+            fft.Inverse(zo.get(), y.get());
+        }
+        benchmark::DoNotOptimize(y.get());
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_QualityFrame)->ArgName("kernel")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 } // namespace

@@ -1,8 +1,10 @@
 #include "BinKernels.h"
 
 #include "SampleMath.h"
+#include "SpectrumLanes.h"
 
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 namespace spectral {
@@ -34,6 +36,12 @@ double PhaseTestCosine(double threshold)
     return std::cos(threshold);
 }
 
+float PhaseBound(double threshold)
+{
+    const float c = static_cast<float>(PhaseTestCosine(threshold));
+    return c * std::fabs(c);
+}
+
 void QualityBinsReference(float* o, const float* k, int bins, double g, float cappedStrength, const float* threshold)
 {
     for (int j = 0; j < bins; ++j) {
@@ -50,33 +58,51 @@ void QualityBinsReference(float* o, const float* k, int bins, double g, float ca
 
 namespace {
 
-SONVELT_ALWAYS_INLINE void QualityBinsFastImplBody(float* o, const float* k, int bins, double g, float cappedStrength,
-                                               const double* cosThreshold)
+using packed::kLanes;
+using packed::Lanes;
+
+// The quality rule on one bin, in single precision: o = o - g k, or 0 when
+// |k| cs > |o| and the phase distance is below the threshold whose cosine is
+// c. Both tests are taken on squares, so no root is needed: |k| cs > |o| is
+// kk cs^2 > oo (never for cs <= 0, given as 0), and dot > c |u||v| is
+// dot |dot| > c |c| uu vv (bound = c |c|, PhaseBound). The fourth powers are
+// taken of values scaled by 2^-32 (exactly), so that they neither overflow
+// nor vanish for any spectrum of 32-bit samples that matters. A silent
+// karaoke bin fails the first test, so only the original's zero bins need
+// the unit vector. Free of branches, so loops over it vectorise.
+SONVELT_ALWAYS_INLINE void QualityBin(float& o0, float& o1, float kre, float kim, float g, float cs2, float bound)
 {
-    const double cs = cappedStrength;
-    for (int j = 0; j < bins; ++j) {
-        const double ore = o[2 * j], oim = o[2 * j + 1];
-        const double kre = k[2 * j], kim = k[2 * j + 1];
-        const double magO = std::sqrt(ore * ore + oim * oim);
-        const double magK = std::sqrt(kre * kre + kim * kim);
-        // A bin of exact zeros has phase 0: the unit vector along the real axis.
-        const bool oZero = (ore == 0.0) & (oim == 0.0);
-        const bool kZero = (kre == 0.0) & (kim == 0.0);
-        const double ure = oZero ? 1.0 : ore, uim = oZero ? 0.0 : oim, uMag = oZero ? 1.0 : magO;
-        const double vre = kZero ? 1.0 : kre, vim = kZero ? 0.0 : kim, vMag = kZero ? 1.0 : magK;
-        const double dot = ure * vre + uim * vim;
-        const bool inPhase = dot > cosThreshold[j] * (uMag * vMag);
-        const bool silence = (magK * cs > magO) & inPhase;
-        const float re = static_cast<float>(ore - g * kre);
-        const float im = static_cast<float>(oim - g * kim);
-        o[2 * j] = silence ? 0.0f : re;
-        o[2 * j + 1] = silence ? 0.0f : im;
-    }
+    constexpr float kScale = 0x1p-32f;
+    const float ore = o0, oim = o1;
+    const float oo = ore * ore + oim * oim;
+    const float kk = kre * kre + kim * kim;
+    // A bin of exact zeros has phase 0: the unit vector along the real axis.
+    const bool oZero = (ore == 0.0f) & (oim == 0.0f);
+    const float ure = oZero ? 1.0f : ore, uim = oZero ? 0.0f : oim, uu = oZero ? 1.0f : oo;
+    const float dot = (ure * kre + uim * kim) * kScale;
+    const bool inPhase = dot * std::fabs(dot) > bound * ((uu * kScale) * (kk * kScale));
+    const bool silence = (kk * cs2 > oo) & inPhase;
+    const float re = ore - g * kre, im = oim - g * kim;
+    o0 = silence ? 0.0f : re;
+    o1 = silence ? 0.0f : im;
+}
+
+// The square of the strength the rule takes.
+float StrengthSquared(float cappedStrength)
+{
+    return cappedStrength > 0.0f ? cappedStrength * cappedStrength : 0.0f;
+}
+
+SONVELT_ALWAYS_INLINE void QualityBinsFastImplBody(float* o, const float* k, int bins, float g, float cs2,
+                                               const float* phaseBound)
+{
+    for (int j = 0; j < bins; ++j)
+        QualityBin(o[2 * j], o[2 * j + 1], k[2 * j], k[2 * j + 1], g, cs2, phaseBound[j]);
 }
 
 SONVELT_MULTI_ISA(void, QualityBinsFastImpl,
-                  (float* o, const float* k, int bins, double g, float cappedStrength, const double* cosThreshold),
-                  (o, k, bins, g, cappedStrength, cosThreshold))
+                  (float* o, const float* k, int bins, float g, float cs2, const float* phaseBound),
+                  (o, k, bins, g, cs2, phaseBound))
 
 SONVELT_ALWAYS_INLINE void ExtractionBinsImplBody(float* o, const float* k, int bins, double g, float strength)
 {
@@ -97,11 +123,91 @@ SONVELT_ALWAYS_INLINE void ExtractionBinsImplBody(float* o, const float* k, int 
 SONVELT_MULTI_ISA(void, ExtractionBinsImpl, (float* o, const float* k, int bins, double g, float strength),
                   (o, k, bins, g, strength))
 
+// The quality rule on lanes of split bins: o the original's, k the
+// karaoke's, bound[l] the phase bound of lane l; o becomes the result. The
+// lanes pass through memory here, so that the loop over them vectorises.
+SONVELT_ALWAYS_INLINE void QualityLanes(Lanes& ore, Lanes& oim, Lanes kre, Lanes kim, float g, float cs2,
+                                        const float* bound)
+{
+    alignas(64) float o[2][kLanes], k[2][kLanes];
+    std::memcpy(o[0], &ore, sizeof ore);
+    std::memcpy(o[1], &oim, sizeof oim);
+    std::memcpy(k[0], &kre, sizeof kre);
+    std::memcpy(k[1], &kim, sizeof kim);
+    for (int l = 0; l < kLanes; ++l) QualityBin(o[0][l], o[1][l], k[0][l], k[1][l], g, cs2, bound[l]);
+    std::memcpy(&ore, o[0], sizeof ore);
+    std::memcpy(&oim, o[1], sizeof oim);
+}
+
+// Split, rule and merge in one pass over the pairs of points k and N - k:
+// the bins come out of the split and go into the merge in registers.
+SONVELT_ALWAYS_INLINE void QualityFramePassImplBody(float* zo, const float* zk, const float* wr, const float* wi,
+                                                    int points, float g, float cs2, const float* phaseBound)
+{
+    using namespace packed;
+    // Point 0 carries bins 0 and N: bin N is dropped, bin 0 is real and
+    // counts twice in the one-sided synthesis.
+    {
+        float o0, o1, kr, ki, yr, yi;
+        SplitPair(zo[0], zo[1], zo[2 * points], zo[2 * points + 1], wr[0], wi[0], o0, o1, yr, yi);
+        SplitPair(zk[0], zk[1], zk[2 * points], zk[2 * points + 1], wr[0], wi[0], kr, ki, yr, yi);
+        QualityBin(o0, o1, kr, ki, g, cs2, phaseBound[0]);
+        const float dc = o0 * 2.0f;
+        zo[0] = dc + 0.0f;
+        zo[1] = dc - 0.0f;
+    }
+    const int half = points / 2;
+    int k = 1;
+    for (; k + kLanes <= half; k += kLanes) {
+        Lanes ar, ai, br, bi, oxr, oxi, oyr, oyi, kxr, kxi, kyr, kyi;
+        const Lanes cr = LoadLanes(wr + k), ci = LoadLanes(wi + k);
+        LoadPoints(zo, k, ar, ai);
+        LoadPointsReversed(zo, points - k, br, bi);
+        SplitPair(ar, ai, br, bi, cr, ci, oxr, oxi, oyr, oyi);
+        LoadPoints(zk, k, ar, ai);
+        LoadPointsReversed(zk, points - k, br, bi);
+        SplitPair(ar, ai, br, bi, cr, ci, kxr, kxi, kyr, kyi);
+        QualityLanes(oxr, oxi, kxr, kxi, g, cs2, phaseBound + k);
+        alignas(64) float reversed[kLanes];
+        for (int l = 0; l < kLanes; ++l) reversed[l] = phaseBound[points - k - l];
+        QualityLanes(oyr, oyi, kyr, kyi, g, cs2, reversed);
+        MergePair(oxr, oxi, oyr, oyi, cr, ci, ar, ai, br, bi);
+        StorePoints(zo, k, ar, ai);
+        StorePointsReversed(zo, points - k, br, bi);
+    }
+    for (; k <= half; ++k) {
+        const int m = points - k;
+        float oxr, oxi, oyr, oyi, kxr, kxi, kyr, kyi;
+        SplitPair(zo[2 * k], zo[2 * k + 1], zo[2 * m], zo[2 * m + 1], wr[k], wi[k], oxr, oxi, oyr, oyi);
+        SplitPair(zk[2 * k], zk[2 * k + 1], zk[2 * m], zk[2 * m + 1], wr[k], wi[k], kxr, kxi, kyr, kyi);
+        QualityBin(oxr, oxi, kxr, kxi, g, cs2, phaseBound[k]);
+        QualityBin(oyr, oyi, kyr, kyi, g, cs2, phaseBound[m]);
+        float xr, xi, yr, yi;
+        MergePair(oxr, oxi, oyr, oyi, wr[k], wi[k], xr, xi, yr, yi);
+        zo[2 * k] = xr;
+        zo[2 * k + 1] = xi;
+        zo[2 * m] = yr;
+        zo[2 * m + 1] = yi;
+    }
+}
+
+SONVELT_MULTI_ISA(void, QualityFramePassImpl,
+                  (float* zo, const float* zk, const float* wr, const float* wi, int points, float g, float cs2,
+                   const float* phaseBound),
+                  (zo, zk, wr, wi, points, g, cs2, phaseBound))
+
 } // namespace
 
-void QualityBinsFast(float* o, const float* k, int bins, double g, float cappedStrength, const double* cosThreshold)
+void QualityBinsFast(float* o, const float* k, int bins, double g, float cappedStrength, const float* phaseBound)
 {
-    QualityBinsFastImpl(o, k, bins, g, cappedStrength, cosThreshold);
+    QualityBinsFastImpl(o, k, bins, static_cast<float>(g), StrengthSquared(cappedStrength), phaseBound);
+}
+
+void QualityFramePass(float* zo, const float* zk, const float* wr, const float* wi, int points, double g,
+                      float cappedStrength, const float* phaseBound)
+{
+    QualityFramePassImpl(zo, zk, wr, wi, points, static_cast<float>(g), StrengthSquared(cappedStrength),
+                         phaseBound);
 }
 
 void ExtractionBins(float* o, const float* k, int bins, double g, float strength)

@@ -79,6 +79,17 @@ public:
     // half[n + 2] -> real[n], as CRealFFT::Inverse; half is left as it is.
     void Inverse(const float* half, float* real);
 
+    // The two halves of Forward and Inverse, for a pass that works on the
+    // packed points itself: real[n] -> z, the n/2 + 1 points split from
+    // (n + 2 floats, the last point a copy of the first); and the merged
+    // points z (n/2 of them; point 0 as Inverse leaves it) -> real[n]. Both
+    // arrays from buffer_util::AllocateAligned; only after a successful Init.
+    void ForwardPoints(const float* real, float* z) const;
+    void InversePoints(const float* z, float* real) const;
+    // W^k = e^(-2 pi i k / n) for k = 0 .. n/4: real and imaginary parts.
+    const float* TwiddleCos() const { return twiddle_.get(); }
+    const float* TwiddleSin() const { return twiddle_.get() + twiddleSines_; }
+
     int32_t size = 0;
 
 private:
@@ -108,7 +119,8 @@ private:
 //
 // Two equivalent frame paths: the complex transforms exactly as the scheme is
 // written (the reference), and real-input transforms of a quarter of the
-// work (the default). Either way the histories and the accumulators advance
+// work (the default; RunPacked hands the owner these transforms before
+// their split). Either way the histories and the accumulators advance
 // by moving where the frame starts in arrays of 2n values, so only one frame
 // in n / hop + 1 moves them back to the start.
 class FrameStream final {
@@ -138,18 +150,31 @@ public:
     template <typename PerBin>
     void Run(const int32_t* a, const int32_t* b, int32_t* outA, int32_t* outB, int count, PerBin&& perBin)
     {
-        if (!Configured()) return;
-        int i = 0;
-        while (i < count) {
-            const int m = count - i < frameSize - writePos ? count - i : frameSize - writePos;
-            Feed(a + i, b + i, outA + i, outputs > 1 ? outB + i : nullptr, m);
-            i += m;
-            if (writePos >= frameSize) {
-                Analyse();
-                perBin(spectrum[0].get(), spectrum[1].get(), frameSize / 2);
-                Synthesise();
-            }
-        }
+        Stream(a, b, outA, outB, count, [&] {
+            Analyse();
+            perBin(spectrum[0].get(), spectrum[1].get(), frameSize / 2);
+            Synthesise();
+        });
+    }
+
+    // The same for one output, with the owner's work done on the packed
+    // transforms of the two frames instead of their spectra:
+    // perFrame(zA, zB, fft) gets the points CPackedRealFFT::ForwardPoints
+    // makes of each and leaves in zA the merged points of the spectrum to
+    // synthesise, its bins n/2 .. n - 1 dropped and bin 0 counted twice (see
+    // spectral::QualityFramePass). So the bins never pass through memory
+    // between the split, the owner's rule and the merge. Always on the
+    // packed transforms, whatever UseReferenceTransforms says.
+    template <typename PerFrame>
+    void RunPacked(const int32_t* a, const int32_t* b, int32_t* outA, int count, PerFrame&& perFrame)
+    {
+        if (outputs != 1) return;
+        Stream(a, b, outA, nullptr, count, [&] {
+            AnalysePacked();
+            perFrame(spectrum[0].get(), static_cast<const float*>(spectrum[1].get()),
+                     static_cast<const CPackedRealFFT&>(realFft_));
+            SynthesisePacked();
+        });
     }
 
     // Zeroes the histories and the accumulators and starts the stream anew,
@@ -168,9 +193,24 @@ public:
     const float* WindowCurve() const { return window.get(); }
 
 private:
+    // Feeds count samples, calling frame() whenever a frame is complete.
+    template <typename Frame>
+    void Stream(const int32_t* a, const int32_t* b, int32_t* outA, int32_t* outB, int count, Frame&& frame)
+    {
+        if (!Configured()) return;
+        int i = 0;
+        while (i < count) {
+            const int m = count - i < frameSize - writePos ? count - i : frameSize - writePos;
+            Feed(a + i, b + i, outA + i, outputs > 1 ? outB + i : nullptr, m);
+            i += m;
+            if (writePos >= frameSize) frame();
+        }
+    }
     void Feed(const int32_t* a, const int32_t* b, int32_t* outA, int32_t* outB, int m);
     void Analyse();
     void Synthesise();
+    void AnalysePacked();
+    void SynthesisePacked();
     void Advance();
 
     int32_t frameSize = 0;   // n

@@ -3,6 +3,7 @@
 #include "SampleMath.h"
 
 #include <algorithm>
+#include <limits>
 
 using buffer_util::Allocate;
 
@@ -67,19 +68,40 @@ const int32_t* SpectralMerge::Stage(int c, int64_t from, int count)
     return stage;
 }
 
+namespace {
+
+// RoundToInt32 in a form the loops below vectorise: the same comparisons,
+// the same double arithmetic.
+SONVELT_ALWAYS_INLINE int32_t RoundLane(double v)
+{
+    const double r = v < 0.0 ? v - 0.5 : v + 0.5;
+    return r >= 2147483647.0 ? std::numeric_limits<int32_t>::max()
+           : r <= -2147483648.0 ? std::numeric_limits<int32_t>::min()
+                                : static_cast<int32_t>(r == r ? r : 0.0);
+}
+
+SONVELT_ALWAYS_INLINE void RoundSamplesBody(const float* a, int32_t* out, int n)
+{
+    for (int i = 0; i < n; ++i) out[i] = RoundLane(a[i]);
+}
+SONVELT_MULTI_ISA(void, RoundSamples, (const float* a, int32_t* out, int n), (a, out, n))
+
+SONVELT_ALWAYS_INLINE void RoundMeansBody(const float* a, const float* b, int32_t* out, int n)
+{
+    for (int i = 0; i < n; ++i) out[i] = RoundLane((static_cast<double>(a[i]) + b[i]) * 0.5);
+}
+SONVELT_MULTI_ISA(void, RoundMeans, (const float* a, const float* b, int32_t* out, int n), (a, b, out, n))
+
+} // namespace
+
 const int32_t* SpectralMerge::StageAligned(int c, int from, int count, bool mid)
 {
-    int32_t* stage = aligned_[c].get();
-    const float* a0 = view_->aligned[0];
-    const float* a1 = view_->aligned[1];
-    if (mid) {
-        for (int i = from; i < from + count; ++i)
-            stage[i] = RoundToInt32((static_cast<double>(a0[i]) + a1[i]) * 0.5);
-    } else {
-        const float* a = view_->aligned[c];
-        for (int i = from; i < from + count; ++i) stage[i] = RoundToInt32(a[i]);
-    }
-    return stage + from;
+    int32_t* stage = aligned_[c].get() + from;
+    if (mid)
+        RoundMeans(view_->aligned[0] + from, view_->aligned[1] + from, stage, count);
+    else
+        RoundSamples(view_->aligned[c] + from, stage, count);
+    return stage;
 }
 
 void SpectralMerge::Process(int from, int count, double gain, const int32_t* const* kar, int jobs,
@@ -93,8 +115,10 @@ void SpectralMerge::Process(int from, int count, double gain, const int32_t* con
     for (int c = first; c < jobs; ++c)
         workers_.Submit(c - first, {&streams_[c], orig[c] + from, kar[c], gain, out[c] + from, count});
     for (int c = 0; c < first; ++c) streams_[c].Run(orig[c] + from, kar[c], gain, out[c] + from, count);
-    if (first < jobs)
+    if (first < jobs) {
+        for (int c = first; c < jobs; ++c) workers_.TakeBack(c - first);
         while (!workers_.Wait(waitSlice)) ++expiredWaits;
+    }
 }
 
 void SpectralMerge::Reset()

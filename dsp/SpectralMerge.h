@@ -46,7 +46,8 @@ public:
     // Streams orig[c][from .. from + count) against kar[c][0 .. count)
     // through the streams of channels c < jobs into out[c][from ..] and
     // returns once every one has finished: the first channel's on this
-    // thread, the others' on the workers meanwhile. A wait for the workers
+    // thread, the others' on the workers meanwhile (or here after it, when
+    // a worker has not begun its job by then). A wait for the workers
     // that lasts longer than `waitSlice` is counted in `expiredWaits` and
     // waited again: the outputs are read only once every job is done.
     void Process(int from, int count, double gain, const int32_t* const* kar, int jobs,

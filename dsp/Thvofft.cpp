@@ -18,7 +18,7 @@ void ThVocalFFT::Release()
     configured_ = false;
     stream_.Release();
     phaseThreshold_.reset();
-    cosThreshold_.reset();
+    phaseBound_.reset();
 }
 
 int ThVocalFFT::Configure(int n, int overlapCount, int modeValue, float strengthValue)
@@ -32,7 +32,7 @@ int ThVocalFFT::Configure(int n, int overlapCount, int modeValue, float strength
     hop_ = stream_.Hop();
     const int half = n / 2;
     if (!AllocateAligned(phaseThreshold_, static_cast<size_t>(half)) ||
-        !AllocateAligned(cosThreshold_, static_cast<size_t>(half))) {
+        !AllocateAligned(phaseBound_, static_cast<size_t>(half))) {
         Release();
         return 1;
     }
@@ -40,7 +40,7 @@ int ThVocalFFT::Configure(int n, int overlapCount, int modeValue, float strength
         float t = static_cast<float>(std::numbers::pi / (static_cast<double>(half) / (j + 1)));
         if (t < 0.15f) t = 0.15f;
         phaseThreshold_[j] = t * strength_;
-        cosThreshold_[j] = spectral::PhaseTestCosine(phaseThreshold_[j]);
+        phaseBound_[j] = spectral::PhaseBound(phaseThreshold_[j]);
     }
     configured_ = true;
     return 0;
@@ -53,14 +53,14 @@ void ThVocalFFT::Run(const int32_t* orig, const int32_t* kar, double gain, int32
         const double g = std::min(gain, static_cast<double>(cappedStrength_));
         const float cs = cappedStrength_;
         const float* threshold = phaseThreshold_.get();
-        const double* cosines = cosThreshold_.get();
+        const float* bounds = phaseBound_.get();
         if (reference_) {
             stream_.Run(orig, kar, out, nullptr, count, [&](float* o, float* k, int bins) {
                 spectral::QualityBinsReference(o, k, bins, g, cs, threshold);
             });
         } else {
-            stream_.Run(orig, kar, out, nullptr, count, [&](float* o, float* k, int bins) {
-                spectral::QualityBinsFast(o, k, bins, g, cs, cosines);
+            stream_.RunPacked(orig, kar, out, count, [&](float* zo, const float* zk, const CPackedRealFFT& fft) {
+                spectral::QualityFramePass(zo, zk, fft.TwiddleCos(), fft.TwiddleSin(), fft.size / 2, g, cs, bounds);
             });
         }
     } else if (mode_ == 1) {

@@ -60,6 +60,6 @@ private:
     bool configured_ = false;
     FrameStream stream_;
     SampleArray<float> phaseThreshold_;  // n/2
-    SampleArray<double> cosThreshold_;   // the phase thresholds for the dot-product test
+    SampleArray<float> phaseBound_;      // the phase thresholds as the fast rule tests them
     bool reference_ = false;
 };

@@ -318,21 +318,95 @@ void TVocalFunc::PackOutput()
     PackOutput(0, blockLen);
 }
 
-void TVocalFunc::PackOutput(int start, int count)
+namespace {
+
+// The soft limiter: above the knee (31129) half the excess is kept, and the
+// result is clipped to 16 bits. Values beyond +-65536 are clipped first:
+// they come out at the 16-bit limits either way, and the arithmetic below
+// then cannot overflow. Free of branches, so the loops vectorise.
+SONVELT_ALWAYS_INLINE int16_t Limit(int32_t v)
 {
     constexpr int32_t kKnee = 31129;
+    v = std::clamp(v, -65536, 65536);
+    const int32_t above = kKnee + (v - kKnee) / 2, below = -kKnee + (v + kKnee) / 2;
+    v = v > kKnee ? above : v;
+    v = v < -kKnee ? below : v;
+    return static_cast<int16_t>(std::clamp(v, -32768, 32767));
+}
+
+SONVELT_ALWAYS_INLINE void PackStereoBody(const int32_t* left, const int32_t* right, int16_t* pcm, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        pcm[2 * i] = Limit(left[i]);
+        pcm[2 * i + 1] = Limit(right[i]);
+    }
+}
+SONVELT_MULTI_ISA(void, PackStereo, (const int32_t* left, const int32_t* right, int16_t* pcm, int n),
+                  (left, right, pcm, n))
+
+// The sum of squares of a[0 .. n) in integers (modulo 2^64: it counts only
+// where it cannot wrap), and the bits any |a[i]| has (|a| - 1 for negative
+// a: only its magnitude's highest bit matters).
+SONVELT_ALWAYS_INLINE void SquaresBody(const int32_t* a, int n, uint64_t& sum, uint32_t& bits)
+{
+    uint64_t s = 0;
+    uint32_t b = 0;
+    for (int i = 0; i < n; ++i) {
+        s += uint64_t(int64_t(a[i]) * a[i]);
+        b |= uint32_t(a[i] ^ (a[i] >> 31));
+    }
+    sum = s;
+    bits = b;
+}
+SONVELT_MULTI_ISA(void, Squares, (const int32_t* a, int n, uint64_t& sum, uint32_t& bits), (a, n, sum, bits))
+
+} // namespace
+
+void TVocalFunc::SumSquares(int start, int count, double& origSum, double& outSum) const
+{
+    int from = 0, n = 0;
+    ClipRange(start, count, blockLen, from, n);
+    const int ch = std::clamp(channels, 0, 2);
+    uint64_t origInt = 0, outInt = 0;
+    uint32_t bits = 0;
+    for (int c = 0; c < ch; ++c) {
+        uint64_t s = 0;
+        uint32_t b = 0;
+        Squares(orig[c].get() + from, n, s, b);
+        origInt += s;
+        bits |= b;
+        Squares(out[c].get() + from, n, s, b);
+        outInt += s;
+        bits |= b;
+    }
+    // Within +-2^19 every square is below 2^38, so every partial sum of up
+    // to 2^15 of them is exact in both forms.
+    if (bits < (1u << 19) && int64_t(n) * ch <= (int64_t(1) << 15)) {
+        origSum = double(origInt);
+        outSum = double(outInt);
+        return;
+    }
+    origSum = outSum = 0;
+    for (int c = 0; c < ch; ++c)
+        for (int i = from; i < from + n; ++i) {
+            origSum += double(orig[c][i]) * orig[c][i];
+            outSum += double(out[c][i]) * out[c][i];
+        }
+}
+
+void TVocalFunc::PackOutput(int start, int count)
+{
     const int ch = channels;
     int from = 0, n = 0;
     ClipRange(start, count, blockLen, from, n);
+    if (n <= 0) return;
+    if (ch == 2) {
+        PackStereo(out[0].get() + from, out[1].get() + from, outPcm.get() + 2 * from, n);
+        return;
+    }
     for (int c = 0; c < std::min(ch, 2); ++c) {
         const int32_t* y = out[c].get();
-        for (int i = from; i < from + n; ++i) {
-            int32_t v = y[i];
-            if (v > kKnee) v = kKnee + (v - kKnee) / 2;
-            if (v < -kKnee) v = -kKnee + (v + kKnee) / 2;
-            v = std::clamp(v, -32768, 32767);
-            outPcm[i * ch + c] = static_cast<int16_t>(v);
-        }
+        for (int i = from; i < from + n; ++i) outPcm[i * ch + c] = Limit(y[i]);
     }
 }
 

@@ -95,6 +95,11 @@ public:
     void PackOutput();
     // The same for frames start .. start + count - 1 (clipped to the block).
     void PackOutput(int start, int count);
+    // The energies (sums of squares) of orig and of out over frames start ..
+    // start + count - 1 (clipped to the block) and the channels c < channels:
+    // exact, as a plain sum in double is while its partial sums are whole
+    // numbers below 2^53 (samples within +-2^19; larger ones are summed so).
+    void SumSquares(int start, int count, double& origSum, double& outSum) const;
     // Linear interpolation kar[c] -> karOvsp[c] (c < channels) and
     // karMono -> karMonoOvsp: (karaokeLen - 1) * ovspFactor entries; the last
     // ovspFactor entries keep their contents.

@@ -248,14 +248,9 @@ bool Extraction::FinishBlock(int64_t u, int32_t progressBytes)
     f.ApplyFinishing(quarter, half);
     f.PackOutput(quarter, half);
     double blockOrig = 0, blockOut = 0;
-    for (int c = 0; c < pair_.Channels(); ++c)
-        for (int x = quarter; x < quarter + half; ++x) {
-            const double o = double(f.orig[c][x]) * f.orig[c][x], y = double(f.out[c][x]) * f.out[c][x];
-            energyOrig_ += o;
-            energyOut_ += y;
-            blockOrig += o;
-            blockOut += y;
-        }
+    f.SumSquares(quarter, half, blockOrig, blockOut);
+    energyOrig_ += blockOrig;
+    energyOut_ += blockOut;
     const int64_t second = std::max<int64_t>(u + quarter, 0) / pair_.SampleRate();
     if (secondOrig_.size() <= size_t(second)) {
         secondOrig_.resize(size_t(second) + 1, 0.0);

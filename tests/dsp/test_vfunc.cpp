@@ -328,22 +328,55 @@ TEST_P(VocalFuncBlock, PackOutputSoftLimitsAndSaturates)
     const int32_t rows[][2] = {
         {0, 0}, {31129, 31129}, {31130, 31129}, {31131, 31130}, {32000, 31564}, {34405, 32767},
         {34406, 32767}, {40000, 32767}, {-31129, -31129}, {-31130, -31129}, {-31131, -31130},
-        {-34407, -32768}, {-40000, -32768}, {2147483647, 32767}, {-2147483647 - 1, -32768}, {-5, -5},
+        {-31132, -31130}, {-31133, -31131}, {-34407, -32768}, {-40000, -32768}, {65536, 32767},
+        {65537, 32767}, {-65536, -32768}, {-65537, -32768}, {2147483647, 32767}, {-2147483647 - 1, -32768},
+        {-5, -5},
     };
     for (int i = 0; i < vf.blockLen; ++i) {
         vf.out[0][i] = rows[i % std::size(rows)][0];
-        vf.out[1][i] = rows[i % std::size(rows)][0] / -2;
+        vf.out[1][i] = rows[(i + 7) % std::size(rows)][0] / -2 - i % 2;
     }
-    std::memset(vf.outPcm.get(), 0x77, size_t(vf.outPcmBytes));
-    vf.PackOutput();
-    for (int i = 0; i < vf.blockLen; ++i) {
-        ASSERT_EQ(vf.outPcm[i * ch], rows[i % std::size(rows)][1]) << rows[i % std::size(rows)][0];
-        if (ch == 2) {
-            const int32_t v = vf.out[1][i];
-            int32_t expected = v > 31129 ? 31129 + (v - 31129) / 2 : v < -31129 ? -31129 + (v + 31129) / 2 : v;
-            expected = std::clamp(expected, -32768, 32767);
-            ASSERT_EQ(vf.outPcm[i * 2 + 1], expected);
+    ForEachIsa([&] {
+        std::memset(vf.outPcm.get(), 0x77, size_t(vf.outPcmBytes));
+        vf.PackOutput();
+        for (int i = 0; i < vf.blockLen; ++i) {
+            ASSERT_EQ(vf.outPcm[i * ch], rows[i % std::size(rows)][1]) << rows[i % std::size(rows)][0];
+            if (ch == 2) {
+                const int32_t v = vf.out[1][i];
+                int32_t expected = v > 31129 ? 31129 + (v - 31129) / 2 : v < -31129 ? -31129 + (v + 31129) / 2 : v;
+                expected = std::clamp(expected, -32768, 32767);
+                ASSERT_EQ(vf.outPcm[i * 2 + 1], expected) << v;
+            }
         }
+    });
+}
+
+// The energies over part of a block, against the plain sums in double: equal
+// to the last bit for samples within +-2^19 (the sums are exact) and beyond
+// (summed in double as the plain loop does).
+TEST_P(VocalFuncBlock, SumSquaresIsThePlainSumInDouble)
+{
+    for (int32_t peak : {32767, (1 << 19) - 1, 1 << 19, 2147483647}) {
+        SCOPED_TRACE(peak);
+        for (int i = 0; i < vf.blockLen; ++i)
+            for (int c = 0; c < 2; ++c) {
+                vf.orig[c][i] = int32_t((int64_t(i) * 7919 + c * 104729) % (2 * int64_t(peak) + 1) - peak);
+                vf.out[c][i] = i % 5 == 0 ? (i % 2 ? peak : -peak) : -vf.orig[c][i] / 3;
+            }
+        vf.orig[0][vf.blockLen - 1] = -peak - 1;  // the negative limit (int32's own below 2^31 - 1)
+        const int from = 3;
+        double wantOrig = 0, wantOut = 0;
+        for (int c = 0; c < ch; ++c)
+            for (int i = from; i < vf.blockLen; ++i) {
+                wantOrig += double(vf.orig[c][i]) * vf.orig[c][i];
+                wantOut += double(vf.out[c][i]) * vf.out[c][i];
+            }
+        ForEachIsa([&] {
+            double gotOrig = -1, gotOut = -1;
+            vf.SumSquares(from, vf.blockLen, gotOrig, gotOut);  // clipped to the block
+            EXPECT_EQ(gotOrig, wantOrig);
+            EXPECT_EQ(gotOut, wantOut);
+        });
     }
 }
 

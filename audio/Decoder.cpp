@@ -21,14 +21,14 @@ extern "C" {
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <limits>
-#include <type_traits>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <limits>
 #include <string_view>
 #include <sys/stat.h>
+#include <type_traits>
 #include <unistd.h>
 #include <vector>
 

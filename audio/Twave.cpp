@@ -417,6 +417,11 @@ int64_t TWaveData::CurrentFrame() {
     return (Tell() - DataStart) / Format.nBlockAlign;
 }
 
+int64_t TWaveData::ReadableFrames() const {
+    if (fd_ < 0 || Mode != 0 || Format.nBlockAlign == 0) return 0;
+    return std::max<int64_t>(readEnd_ - DataStart, 0) / Format.nBlockAlign;
+}
+
 int TWaveData::Close() {
     if (fd_ < 0) return 0;
     int result = 0;

@@ -75,6 +75,10 @@ public:
     // (Tell() - DataStart) / nBlockAlign, truncating toward zero; 0 when the
     // format declares no frame size.
     int64_t CurrentFrame();
+    // The whole frames a file open for reading holds: the data chunk as far
+    // as the file reaches. 0 when not open for reading or the format declares
+    // no frame size.
+    int64_t ReadableFrames() const;
 
     bool IsOpen() const { return fd_ >= 0; }
     // The system's error number (errno) of the last open, create, write or

@@ -182,7 +182,8 @@ public:
     // Over count samples; `pump`, when given, is called now and then (see
     // search::FindShift).
     int FindShiftMonoN(int center, int range, int count, int step,
-                       const std::function<void()>& pump = {}) const;    int FindShiftOvspStereo(int center, int range, int step) const;   // orig vs karOvsp
+                       const std::function<void()>& pump = {}) const;
+    int FindShiftOvspStereo(int center, int range, int step) const;   // orig vs karOvsp
     int FindShiftOvspMono(int center, int range, int step) const;     // origMono vs karMonoOvsp
 
     // Gain searches at a fixed shift: the factor g on the karaoke that minimises

@@ -11,6 +11,16 @@ PairReader::PairReader(TWaveData& original, TWaveData& karaoke)
 {
 }
 
+int64_t PairReader::OriginalFrames() const
+{
+    return original_.ReadableFrames();
+}
+
+int64_t PairReader::KaraokeFrames() const
+{
+    return karaoke_.ReadableFrames();
+}
+
 int32_t PairReader::ReadOriginal(int64_t first, int16_t* pcm, int frames)
 {
     return Read(original_, first, pcm, Bytes(frames));

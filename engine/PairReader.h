@@ -17,6 +17,9 @@ public:
     int SampleRate() const { return sampleRate_; }
     // Bytes of `frames` frames of 16-bit samples.
     int32_t Bytes(int frames) const { return frames * channels_ * 2; }
+    // The frames each recording holds (TWaveData::ReadableFrames).
+    int64_t OriginalFrames() const;
+    int64_t KaraokeFrames() const;
 
     // Reads `frames` frames of the original from frame `first` into pcm
     // (interleaved); what the recording does not hold there is silence.

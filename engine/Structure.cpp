@@ -68,26 +68,6 @@ std::vector<double> RunningMean(const std::vector<double>& v)
     return out;
 }
 
-// The frames a recording holds, from what reads deliver (a read that starts
-// past the end delivers nothing).
-int64_t FramesHeld(PairReader& pair, bool karaoke, int16_t* frame)
-{
-    auto holds = [&](int64_t f) {
-        return (karaoke ? pair.ReadKaraoke(f, frame, 1) : pair.ReadOriginal(f, frame, 1)) > 0;
-    };
-    if (!holds(0)) return 0;
-    int64_t in = 0, out = 1;
-    while (holds(out)) {
-        in = out;
-        out *= 2;
-    }
-    while (out - in > 1) {
-        const int64_t mid = in + (out - in) / 2;
-        (holds(mid) ? in : out) = mid;
-    }
-    return in + 1;
-}
-
 // Decimated mono mixes of both recordings, whole (each made in place at its
 // final size); false when stopped.
 bool Decimate(PairReader& pair, RunContext& run, bool inverted, std::vector<float>& original,
@@ -97,7 +77,7 @@ bool Decimate(PairReader& pair, RunContext& run, bool inverted, std::vector<floa
     std::vector<int16_t> pcm(size_t(kChunk) * size_t(pair.Channels()));
     for (int which = 0; which < 2; ++which) {
         editsearch::Decimator d;
-        d.Reserve(size_t(FramesHeld(pair, which == 1, pcm.data()) / kDecimation));
+        d.Reserve(size_t((which == 0 ? pair.OriginalFrames() : pair.KaraokeFrames()) / kDecimation));
         for (int64_t at = 0;; at += kChunk) {
             const int32_t bytes = which == 0 ? pair.ReadOriginal(at, pcm.data(), kChunk)
                                              : pair.ReadKaraoke(at, pcm.data(), kChunk);
